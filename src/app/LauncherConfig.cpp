@@ -1,0 +1,269 @@
+#include "app/LauncherConfig.h"
+
+#include "app/AtomicFile.h"
+#include "download/HTTPWrapper.h"
+
+#include <wx/file.h>
+#include <wx/fileconf.h>
+#include <wx/filename.h>
+#include <wx/intl.h>
+#include <wx/log.h>
+#include <wx/mstream.h>
+#include <wx/stdpaths.h>
+#include <wx/wfstream.h>
+
+#include <climits>
+#include <memory>
+
+namespace {
+
+const char FIRST_RUN_MARKER[] = "firstRun";
+
+// Reads a settings file with its text encoding detected; null when unreadable.
+std::unique_ptr<wxFileConfig> OpenConfigFile(const wxString& path)
+{
+    wxFileInputStream input(path);
+    if (!input.IsOk())
+        return nullptr;
+    auto conf = std::make_unique<wxFileConfig>(input, wxConvAuto());
+    // Values such as the news page template hold "${...}" placeholders of our own.
+    conf->SetExpandEnvVars(false);
+    return conf;
+}
+
+// An integer entry; a missing entry or one that is not a whole number counts as absent.
+bool ReadInteger(const wxFileConfig& conf, const wxString& key, long& value)
+{
+    wxString text;
+    return conf.Read(key, &text) && text.Trim().Trim(false).ToLong(&value);
+}
+
+bool ReadBool(const wxFileConfig& conf, const wxString& key, bool& value)
+{
+    long number = 0;
+    if (!ReadInteger(conf, key, number))
+        return false;
+    value = number != 0;
+    return true;
+}
+
+bool IsReadableFile(const wxString& path)
+{
+    return wxFileName::FileExists(path) && wxFileName::IsFileReadable(path);
+}
+
+}  // namespace
+
+wxString LanguageCode(int languageId)
+{
+    switch (languageId) {
+    case LANGUAGE_NONE:
+        return "draft";
+    case LANGUAGE_ENGLISH:
+        return "en";
+    case LANGUAGE_PORTUGUESE_BRAZILIAN:
+        return "pt";
+    default:
+        return wxString();
+    }
+}
+
+wxString GetExecutableDir()
+{
+    return wxFileName(wxStandardPaths::Get().GetExecutablePath()).GetPath(wxPATH_GET_VOLUME);
+}
+
+LauncherConfig::LauncherConfig()
+{
+    SetDefaults();
+}
+
+void LauncherConfig::SetDefaults()
+{
+    firstRun = !wxFileName::FileExists(FIRST_RUN_MARKER);
+    languageId = LANGUAGE_PORTUGUESE_BRAZILIAN;
+    languageCode = LanguageCode(languageId);
+    baseDir = GetExecutableDir();
+    logDir = wxFileName(baseDir, "logs").GetFullPath();
+    logFile.clear();
+    baseUrl = _("http://update.velorian.invalid/vlr2update/");
+    newsUrl = _("http://news.velorian.invalid/launcher/?CLIENTID=${clientid}&SESSIONID=${sessionid}"
+                "&VERSIONID=${versionid}&FIRSTTIME=${firsttime}");
+    uploadUrl = _("http://log.velorian.invalid/vlr_client_side.aspx");
+    gameExecutable = _("velorian.exe");
+    resolution.clear();
+    quality.clear();
+    fullscreen = true;
+    miniBrowserOnly = false;
+    gameRunning = false;
+    minSysMemoryMB = 1600;
+    problemsUrl = _("http://help.velorian.invalid/faq/categoria/16/problemas-na-instalacao"
+                    "?CLIENTID=${clientid}&SESSIONID=${sessionid}");
+    configMissing = false;
+}
+
+void LauncherConfig::LoadConfig()
+{
+    const wxString launcherConfPath = wxFileName(baseDir, "launcher.conf").GetFullPath();
+    const wxString userConfPath = wxFileName(baseDir, "user.conf").GetFullPath();
+
+    std::unique_ptr<wxFileConfig> launcherConf;
+    if (IsReadableFile(launcherConfPath)) {
+        wxLogMessage("Loading config file: %s", launcherConfPath);
+        launcherConf = OpenConfigFile(launcherConfPath);
+    }
+    if (!launcherConf) {
+        configMissing = true;
+        wxLogError("Config File %s not found, please contact support.", launcherConfPath);
+        return;
+    }
+    ReadLauncherConf(*launcherConf);
+
+    std::unique_ptr<wxFileConfig> userConf;
+    if (IsReadableFile(userConfPath)) {
+        wxLogMessage("Loading user config file: %s", userConfPath);
+        userConf = OpenConfigFile(userConfPath);
+    }
+    if (userConf)
+        ReadUserConf(*userConf);
+    else
+        wxLogMessage("No user config file found.");
+}
+
+void LauncherConfig::ReadLauncherConf(wxFileConfig& conf)
+{
+    bool debug = false;
+    if (ReadBool(conf, "enableLogDebug", debug) && debug) {
+        wxLog::SetLogLevel(wxLOG_Max);
+        wxLogVerbose("Debug log enabled.");
+    }
+
+    wxString text;
+    if (conf.Read("baseDir", &text)) {
+        if (wxFileName::DirExists(text)) {
+            wxLogMessage("Config: Found base directory: %s", text);
+            baseDir = text;
+        } else {
+            wxLogWarning("Config: Ignoring bad base directory: %s", text);
+        }
+    }
+
+    if (conf.Read("baseUrl", &text)) {
+        if (!text.EndsWith("/"))
+            text += "/";
+        if (HTTPWrapper::IsHttpUrl(text)) {
+            wxLogMessage("Config: Found base URL: %s", text);
+            baseUrl = text;
+        } else {
+            wxLogWarning("Config: Ignoring bad base URL: %s", text);
+        }
+    }
+
+    struct UrlKey {
+        const char* key;
+        const char* name;
+        wxString* field;
+    };
+    const UrlKey urlKeys[] = {
+        {"newsUrl", "news", &newsUrl},
+        {"uploadUrl", "upload", &uploadUrl},
+        {"problemsUrl", "problems", &problemsUrl},
+    };
+    for (const UrlKey& url : urlKeys) {
+        if (!conf.Read(url.key, &text))
+            continue;
+        if (HTTPWrapper::IsHttpUrl(text)) {
+            wxLogMessage("Config: Found %s URL: %s", url.name, text);
+            *url.field = text;
+        } else {
+            wxLogWarning("Config: Ignoring bad %s URL: %s", url.name, text);
+        }
+    }
+
+    if (conf.Read("gameExecutable", &text)) {
+        if (wxFileName::FileExists(wxFileName(baseDir, text).GetFullPath())) {
+            wxLogMessage("Config: Found game executable: %s", text);
+            gameExecutable = text;
+        } else {
+            wxLogWarning("Config: Ignoring bad game executable: %s", text);
+        }
+    }
+
+    long memory = 0;
+    if (ReadInteger(conf, "minSysMemoryMB", memory)) {
+        if (memory >= 1 && memory <= INT_MAX) {
+            wxLogMessage("Config: Found minimum system memory value: %ld", memory);
+            minSysMemoryMB = static_cast<int>(memory);
+        } else {
+            wxLogWarning("Config: Ignoring bad minimum system memory value: %ld", memory);
+        }
+    }
+
+    if (ReadBool(conf, "useMiniBrowserOnly", miniBrowserOnly) && miniBrowserOnly)
+        wxLogWarning("Starting in minibrowser mode.");
+}
+
+void LauncherConfig::ReadUserConf(wxFileConfig& conf)
+{
+    wxString text;
+    if (conf.Read("resolution", &text)) {
+        resolution = text;
+        wxLogMessage("Config: Found resolution: %s", resolution);
+    }
+
+    if (ReadBool(conf, "fullscreen", fullscreen))
+        wxLogMessage("Config: Found full screen setting: %s", fullscreen ? "full screen" : "windowed");
+    else
+        fullscreen = true;
+
+    if (conf.Read("quality", &text)) {
+        quality = text;
+        wxLogMessage("Config: Found graphics quality: %s", quality);
+    }
+
+    if (conf.HasEntry("language"))
+        wxLogWarning("Config: setting language is not supported in this build.");
+}
+
+bool LauncherConfig::SaveUserConfig() const
+{
+    const wxString path = wxFileName(baseDir, "user.conf").GetFullPath();
+
+    std::unique_ptr<wxFileConfig> conf;
+    if (IsReadableFile(path))
+        conf = OpenConfigFile(path);
+    if (!conf) {
+        wxMemoryInputStream empty("", 0);
+        conf = std::make_unique<wxFileConfig>(empty);
+        conf->SetExpandEnvVars(false);
+    }
+
+    conf->Write("resolution", resolution);
+    conf->Write("fullscreen", fullscreen ? 1L : 0L);
+    conf->Write("quality", quality);
+    conf->Write("language", static_cast<long>(languageId));
+
+    wxLogMessage("Saving config file: %s", path);
+    wxMemoryOutputStream output;
+    if (!conf->Save(output, wxConvUTF8)) {
+        wxLogError("Could not save config file: %s", path);
+        return false;
+    }
+    std::string bytes(output.GetLength(), '\0');
+    output.CopyTo(bytes.data(), bytes.size());
+    return WriteFileAtomically(path, bytes);
+}
+
+void LauncherConfig::CreateFirstRunMarker() const
+{
+    if (wxFileName::FileExists(FIRST_RUN_MARKER))
+        return;
+    const wxString path = wxFileName(FIRST_RUN_MARKER).GetAbsolutePath();
+    wxFile marker;
+    if (marker.Create(FIRST_RUN_MARKER, true, 0666))
+        wxLogMessage("Successfully created first-time-executed file at '%s'", path);
+    else
+        wxLogError("Could not create first-time-executed file, will ignore and continue running. "
+                   "Tried to create a file on '%s'",
+                   path);
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <wx/string.h>
+
+// Toolkit language identifiers the launcher knows (wxLANGUAGE_* values of the
+// toolkit the catalogs were made for).
+enum LanguageId : int {
+    LANGUAGE_NONE = 0,
+    LANGUAGE_ENGLISH = 56,
+    LANGUAGE_PORTUGUESE_BRAZILIAN = 151,
+};
+
+// Short code of a language: "draft" (no translation), "en", "pt"; empty for others.
+wxString LanguageCode(int languageId);
+
+// The settings of one run: built-in defaults, launcher.conf, user.conf and what
+// start-up found out. Copied by value into the main window.
+class LauncherConfig {
+public:
+    int languageId;
+    wxString languageCode;
+    wxString baseDir;
+    wxString logDir;
+    wxString logFile;
+    wxString baseUrl;
+    wxString newsUrl;
+    wxString uploadUrl;
+    wxString gameExecutable;
+    wxString resolution;
+    wxString quality;
+    bool fullscreen;
+    bool miniBrowserOnly;
+    bool gameRunning;
+    int minSysMemoryMB;
+    wxString problemsUrl;
+    bool configMissing;
+    bool firstRun;
+
+    LauncherConfig();
+
+    void SetDefaults();
+    // Reads launcher.conf, then user.conf, from baseDir as it stands when called.
+    void LoadConfig();
+    // Writes the player's choices to baseDir/user.conf, keeping entries it does not know.
+    bool SaveUserConfig() const;
+    // Creates the marker file "firstRun" in the current directory if it is missing.
+    void CreateFirstRunMarker() const;
+
+private:
+    void ReadLauncherConf(class wxFileConfig& conf);
+    void ReadUserConf(class wxFileConfig& conf);
+};
+
+// Directory of the running executable, without a trailing separator.
+wxString GetExecutableDir();

@@ -1,0 +1,9 @@
+#include "download/HTTPWrapper.h"
+
+#include <wx/uri.h>
+
+bool HTTPWrapper::IsHttpUrl(const wxString& url)
+{
+    wxURI uri(url);
+    return uri.HasServer() && uri.GetScheme() == "http";
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <wx/log.h>
+
+#include <string>
+#include <vector>
+
+// Collects the toolkit's log lines while it lives, so tests can check the exact
+// texts the launcher logs. Restores the previous target and level afterwards.
+class LogCapture : public wxLog {
+public:
+    struct Line {
+        wxLogLevel level;
+        std::string text;
+    };
+
+    LogCapture();
+    ~LogCapture() override;
+
+    const std::vector<Line>& Lines() const { return lines; }
+    // True when some line of that level has exactly that text.
+    bool Has(wxLogLevel level, const std::string& text) const;
+    bool HasText(const std::string& text) const;
+
+protected:
+    void DoLogRecord(wxLogLevel level, const wxString& msg, const wxLogRecordInfo& info) override;
+
+private:
+    std::vector<Line> lines;
+    wxLog* previous;
+    wxLogLevel previousLevel;
+    bool previousVerbose;
+};

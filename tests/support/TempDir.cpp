@@ -1,0 +1,47 @@
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+#include <wx/dir.h>
+#include <wx/filename.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+TempDir::TempDir()
+{
+    std::string pattern = (wxFileName::GetTempDir() + "/launcher-test-XXXXXX").ToStdString();
+    char* made = mkdtemp(pattern.data());
+    if (made == nullptr)
+        ADD_FAILURE() << "mkdtemp failed for " << pattern;
+    path = wxString::FromUTF8(pattern);
+}
+
+TempDir::~TempDir()
+{
+    if (!path.empty())
+        wxFileName::Rmdir(path, wxPATH_RMDIR_RECURSIVE);
+}
+
+wxString TempDir::File(const wxString& name) const
+{
+    return path + "/" + name;
+}
+
+void TempDir::Write(const wxString& name, const std::string& bytes) const
+{
+    wxFileName file(File(name));
+    wxFileName::Mkdir(file.GetPath(), wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL);
+    std::ofstream out(file.GetFullPath().fn_str(), std::ios::binary | std::ios::trunc);
+    out << bytes;
+    if (!out)
+        ADD_FAILURE() << "could not write " << file.GetFullPath();
+}
+
+std::string TempDir::Read(const wxString& name) const
+{
+    std::ifstream in(File(name).fn_str(), std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}

@@ -1,0 +1,30 @@
+#include <gtest/gtest.h>
+#include <wx/init.h>
+#include <wx/log.h>
+
+#include <string>
+
+namespace {
+
+// A toolkit assertion must fail the test, never open a dialog or abort the run.
+void FailOnAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
+                  const wxString& msg)
+{
+    ADD_FAILURE_AT(file.utf8_str().data(), line)
+        << "wxWidgets assertion in " << func.utf8_str().data() << ": "
+        << cond.utf8_str().data() << " " << msg.utf8_str().data();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    wxInitializer toolkit;
+    if (!toolkit.IsOk()) {
+        fprintf(stderr, "could not initialise the toolkit\n");
+        return 1;
+    }
+    wxSetAssertHandler(FailOnAssert);
+    return RUN_ALL_TESTS();
+}
