@@ -10,7 +10,6 @@
 #include <wx/log.h>
 #include <wx/mstream.h>
 #include <wx/stdpaths.h>
-#include <wx/wfstream.h>
 
 #include <climits>
 #include <memory>
@@ -19,16 +18,26 @@ namespace {
 
 const char FIRST_RUN_MARKER[] = "firstRun";
 
-// Reads a settings file with its text encoding detected; null when unreadable.
+// Reads a settings file with its text encoding detected (UTF-8 or UTF-16 with a
+// byte-order mark, else the system's). The file is read whole: the toolkit's
+// stream reader cuts UTF-16 text at its first zero byte.
 std::unique_ptr<wxFileConfig> OpenConfigFile(const wxString& path)
 {
-    wxFileInputStream input(path);
-    if (!input.IsOk())
-        return nullptr;
-    auto conf = std::make_unique<wxFileConfig>(input, wxConvAuto());
+    auto conf = std::make_unique<wxFileConfig>(wxEmptyString, wxEmptyString, path, wxEmptyString,
+                                               wxCONFIG_USE_LOCAL_FILE, wxConvAuto());
+    // Saving goes through WriteFileAtomically, never through the toolkit.
+    conf->DisableAutoSave();
     // Values such as the news page template hold "${...}" placeholders of our own.
     conf->SetExpandEnvVars(false);
     return conf;
+}
+
+// Full path of a settings file; the toolkit would put a relative one in the home directory.
+wxString SettingsPath(const wxString& dir, const wxString& name)
+{
+    wxFileName path(dir, name);
+    path.MakeAbsolute();
+    return path.GetFullPath();
 }
 
 // An integer entry; a missing entry or one that is not a whole number counts as absent.
@@ -104,30 +113,23 @@ void LauncherConfig::SetDefaults()
 
 void LauncherConfig::LoadConfig()
 {
-    const wxString launcherConfPath = wxFileName(baseDir, "launcher.conf").GetFullPath();
-    const wxString userConfPath = wxFileName(baseDir, "user.conf").GetFullPath();
+    const wxString launcherConfPath = SettingsPath(baseDir, "launcher.conf");
+    const wxString userConfPath = SettingsPath(baseDir, "user.conf");
 
-    std::unique_ptr<wxFileConfig> launcherConf;
-    if (IsReadableFile(launcherConfPath)) {
-        wxLogMessage("Loading config file: %s", launcherConfPath);
-        launcherConf = OpenConfigFile(launcherConfPath);
-    }
-    if (!launcherConf) {
+    if (!IsReadableFile(launcherConfPath)) {
         configMissing = true;
         wxLogError("Config File %s not found, please contact support.", launcherConfPath);
         return;
     }
-    ReadLauncherConf(*launcherConf);
+    wxLogMessage("Loading config file: %s", launcherConfPath);
+    ReadLauncherConf(*OpenConfigFile(launcherConfPath));
 
-    std::unique_ptr<wxFileConfig> userConf;
     if (IsReadableFile(userConfPath)) {
         wxLogMessage("Loading user config file: %s", userConfPath);
-        userConf = OpenConfigFile(userConfPath);
-    }
-    if (userConf)
-        ReadUserConf(*userConf);
-    else
+        ReadUserConf(*OpenConfigFile(userConfPath));
+    } else {
         wxLogMessage("No user config file found.");
+    }
 }
 
 void LauncherConfig::ReadLauncherConf(wxFileConfig& conf)
@@ -181,7 +183,9 @@ void LauncherConfig::ReadLauncherConf(wxFileConfig& conf)
     }
 
     if (conf.Read("gameExecutable", &text)) {
-        if (wxFileName::FileExists(wxFileName(baseDir, text).GetFullPath())) {
+        wxFileName executable(text);
+        executable.MakeAbsolute(baseDir);
+        if (executable.FileExists()) {
             wxLogMessage("Config: Found game executable: %s", text);
             gameExecutable = text;
         } else {
@@ -227,16 +231,9 @@ void LauncherConfig::ReadUserConf(wxFileConfig& conf)
 
 bool LauncherConfig::SaveUserConfig() const
 {
-    const wxString path = wxFileName(baseDir, "user.conf").GetFullPath();
-
-    std::unique_ptr<wxFileConfig> conf;
-    if (IsReadableFile(path))
-        conf = OpenConfigFile(path);
-    if (!conf) {
-        wxMemoryInputStream empty("", 0);
-        conf = std::make_unique<wxFileConfig>(empty);
-        conf->SetExpandEnvVars(false);
-    }
+    // Entries the launcher does not know are kept; a missing file starts empty.
+    const wxString path = SettingsPath(baseDir, "user.conf");
+    std::unique_ptr<wxFileConfig> conf = OpenConfigFile(path);
 
     conf->Write("resolution", resolution);
     conf->Write("fullscreen", fullscreen ? 1L : 0L);

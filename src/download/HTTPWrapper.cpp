@@ -5,5 +5,5 @@
 bool HTTPWrapper::IsHttpUrl(const wxString& url)
 {
     wxURI uri(url);
-    return uri.HasServer() && uri.GetScheme() == "http";
+    return uri.HasServer() && !uri.GetServer().empty() && uri.GetScheme() == "http";
 }
