@@ -1,0 +1,54 @@
+#include "app/LauncherLog.h"
+
+#include <wx/filename.h>
+#include <wx/log.h>
+
+namespace {
+
+const char TIMESTAMP_FORMAT[] = "[%d/%m/%y %H:%M:%S]";
+
+}  // namespace
+
+LauncherLog::~LauncherLog()
+{
+    Close();
+}
+
+wxString LauncherLog::FileNameFor(const wxDateTime& start)
+{
+    return "launcher_log" + start.Format("-%Y%m%d-%H%M%S.txt");
+}
+
+void LauncherLog::Open(const wxString& logDir)
+{
+    wxLog::SetTimestamp(TIMESTAMP_FORMAT);
+    wxLog::SetLogLevel(wxLOG_Message);
+
+    logFilePath = wxFileName(logDir, FileNameFor(wxDateTime::Now())).GetFullPath();
+    if (!wxFileName::Mkdir(logDir, 0777, wxPATH_MKDIR_FULL)) {
+        wxLogError("Could not create logging directory %s", logDir);
+        return;
+    }
+
+    // Two starts within one second share the name; the later run truncates.
+    // A file that cannot be opened leaves a null stream, and the target then
+    // writes to the standard error stream instead.
+    logStream = fopen(logFilePath.fn_str(), "w+");
+    wxLog::SetVerbose(true);
+    fileTarget = new wxLogStderr(logStream, wxConvUTF8);
+    delete wxLog::SetActiveTarget(fileTarget);
+}
+
+void LauncherLog::Close()
+{
+    if (fileTarget != nullptr) {
+        if (wxLog::GetActiveTarget() == fileTarget)
+            wxLog::SetActiveTarget(nullptr);
+        delete fileTarget;
+        fileTarget = nullptr;
+    }
+    if (logStream != nullptr) {
+        fclose(logStream);
+        logStream = nullptr;
+    }
+}
