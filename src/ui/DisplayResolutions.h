@@ -1,0 +1,6 @@
+#pragma once
+
+#include <wx/arrstr.h>
+
+// Resolution texts the primary display offers, widest first (see ResolutionChoices).
+wxArrayString GetResolutionChoices();
