@@ -1,16 +1,57 @@
 #include "app/LauncherApp.h"
 
-#include <wx/frame.h>
+#include "app/InstanceLock.h"
+#include "platform/TerminationSignals.h"
+#include "ui/LauncherFrame.h"
+
+#include <curl/curl.h>
+#include <wx/cmdline.h>
+#include <wx/evtloop.h>
+#include <wx/evtloopsrc.h>
+#include <wx/log.h>
+#include <wx/utils.h>
+
 
 wxIMPLEMENT_APP(LauncherApp);
+
+namespace {
+
+const wxCmdLineEntryDesc COMMAND_LINE[] = {
+    {wxCMD_LINE_SWITCH, nullptr, "updated", "secret update switch", wxCMD_LINE_VAL_NONE, 0},
+    {wxCMD_LINE_SWITCH, nullptr, "relaunch", "Wait a few seconds for client to die before starting",
+     wxCMD_LINE_VAL_NONE, 0},
+    {wxCMD_LINE_PARAM, nullptr, nullptr, "don't use it!!", wxCMD_LINE_VAL_STRING,
+     wxCMD_LINE_PARAM_OPTIONAL},
+    wxCMD_LINE_DESC_END,
+};
+
+// The restarting launcher passes --relaunch; give the old process time to end.
+const int RELAUNCH_PAUSE_MS = 3000;
+
+}  // namespace
 
 LauncherApp::LauncherApp() = default;
 LauncherApp::~LauncherApp() = default;
 
 bool LauncherApp::OnInit()
 {
-    auto* frame = new wxFrame(nullptr, 1, "Launcher", wxDefaultPosition, wxDefaultSize,
-                              wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX);
+    // The toolkit's own command-line handling is skipped on purpose: the
+    // command line is parsed later, during the hand-over step.
+    config.SetDefaults();
+    InitLogging();
+    wxLogMessage("Logging ready.");
+    curl_global_init(CURL_GLOBAL_ALL);
+    config.LoadConfig();
+    config.logFile = log.FilePath();
+    CheckInstances();
+    if (HandleLocalLauncherUpdate()) {
+        wxLogVerbose("Self update done, will restart launcher.");
+        return false;
+    }
+
+    wxLogMessage("Initial check done. Will load launcher GUI.");
+    auto* frame = new LauncherFrame(&config, nullptr, 1, "Launcher", wxDefaultPosition, wxDefaultSize,
+                                    wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX);
     SetTopWindow(frame);
     frame->Show();
     return true;
@@ -18,5 +59,58 @@ bool LauncherApp::OnInit()
 
 int LauncherApp::OnExit()
 {
+    CloseLogging();
+    instanceLock.reset();
     return 0;
+}
+
+void LauncherApp::InitLogging()
+{
+    log.Open(config.logDir);
+}
+
+void LauncherApp::CloseLogging()
+{
+    log.Close();
+}
+
+void LauncherApp::CheckInstances()
+{
+    const wxString dir = GetExecutableDir();
+    bool running = IsLocked(LAUNCHER_LOCK_PREFIX, dir) || IsLocked(GAME_LOCK_PREFIX, dir);
+    if (running) {
+        wxLogWarning("The game is already running.");
+        config.gameRunning = true;
+    }
+    instanceLock = CreateRandomLock(LAUNCHER_LOCK_PREFIX, dir);
+}
+
+bool LauncherApp::HandleLocalLauncherUpdate()
+{
+    wxCmdLineParser parser(COMMAND_LINE, argc, argv);
+    // Errors show the usage text and start-up carries on regardless.
+    parser.Parse(true);
+    if (parser.GetParamCount() > 0)
+        return false;
+    if (parser.Found("relaunch")) {
+        wxMilliSleep(RELAUNCH_PAUSE_MS);
+        return false;
+    }
+    // A launcher downloaded by an earlier run is looked for here once self-update exists.
+    return false;
+}
+
+void LauncherApp::OnEventLoopEnter(wxEventLoopBase* loop)
+{
+    if (loop == nullptr || !loop->IsMain() || signalSource)
+        return;
+    // A desktop session that ends, or a terminal's Ctrl-C, closes the window
+    // the way its close box does, so the normal shutdown runs.
+    signalSource.reset(platform::WatchTerminationSignals(*loop, [this] {
+        if (wxWindow* top = GetTopWindow())
+            top->Close();
+        // The window is destroyed at idle time; an event from a descriptor
+        // does not start idle processing by itself.
+        wxWakeUpIdle();
+    }));
 }

@@ -1,14 +1,14 @@
 #pragma once
 
 #include "app/LauncherConfig.h"
+#include "app/LauncherLog.h"
 
 #include <wx/app.h>
 
-#include <cstdio>
 #include <memory>
 
 class InstanceLock;
-class LauncherLog;
+class wxEventLoopSource;
 
 // The application object: runs the start-up steps in order, owns the settings,
 // the log file and the instance lock, and opens the main window.
@@ -19,14 +19,18 @@ public:
 
     bool OnInit() override;
     int OnExit() override;
+    void OnEventLoopEnter(wxEventLoopBase* loop) override;
 
 private:
     void InitLogging();
     void CloseLogging();
     void CheckInstances();
+    // Parses the command line and starts a downloaded launcher when one is
+    // waiting; true when it did, and this process is to end.
     bool HandleLocalLauncherUpdate();
-    bool ParseCommandLine(bool& relaunch, bool& positional);
 
     LauncherConfig config;
-    // log and lock come next
+    LauncherLog log;
+    std::unique_ptr<InstanceLock> instanceLock;
+    std::unique_ptr<wxEventLoopSource> signalSource;
 };

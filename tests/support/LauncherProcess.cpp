@@ -1,0 +1,136 @@
+#include "support/LauncherProcess.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <wx/dir.h>
+#include <wx/filefn.h>
+#include <wx/filename.h>
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+wxArrayString LogFiles(const wxString& installDir)
+{
+    wxArrayString logs;
+    if (wxDirExists(installDir + "/logs"))
+        wxDir::GetAllFiles(installDir + "/logs", &logs, "launcher_log-*.txt", wxDIR_FILES);
+    logs.Sort();
+    return logs;
+}
+
+std::string ReadWhole(const wxString& path)
+{
+    std::ifstream in(path.fn_str(), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+}  // namespace
+
+wxString LauncherProcess::Install(const wxString& installDir)
+{
+    const wxString target = installDir + "/launcher";
+    if (!wxFileName::FileExists(target)) {
+        EXPECT_TRUE(wxCopyFile(LAUNCHER_EXE, target));
+        chmod(target.fn_str(), 0755);
+    }
+    return target;
+}
+
+LauncherProcess::LauncherProcess(const wxString& dir, const std::vector<std::string>& args)
+    : installDir(dir), earlierLogs(LogFiles(dir))
+{
+    const std::string exe = Install(installDir).ToStdString();
+    const std::string dirPath = installDir.ToStdString();
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(exe.c_str()));
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+
+    pid = fork();
+    if (pid == 0) {
+        if (chdir(dirPath.c_str()) != 0)
+            _exit(126);
+        int err = open((dirPath + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        dup2(err, STDERR_FILENO);
+        dup2(err, STDOUT_FILENO);
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+    EXPECT_GT(pid, 0);
+}
+
+LauncherProcess::~LauncherProcess()
+{
+    if (pid > 0)
+        Stop(SIGKILL);
+}
+
+int LauncherProcess::Stop(int signal)
+{
+    if (pid > 0) {
+        kill(pid, signal);
+        waitpid(pid, &exitStatus, 0);
+        pid = -1;
+    }
+    return exitStatus;
+}
+
+std::string LauncherProcess::LogText() const
+{
+    const wxArrayString logs = LogFiles(installDir);
+    if (logs.empty() || earlierLogs.Index(logs.Last()) != wxNOT_FOUND)
+        return std::string();
+    return ReadWhole(logs.Last());
+}
+
+std::string LauncherProcess::StandardError() const
+{
+    return ReadWhole(installDir + "/stderr.txt");
+}
+
+bool LauncherProcess::WaitForLog(const std::string& text, std::chrono::seconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (LogText().find(text + "\n") != std::string::npos)
+            return true;
+        if (pid > 0 && waitpid(pid, &exitStatus, WNOHANG) == pid) {
+            pid = -1;
+            return LogText().find(text + "\n") != std::string::npos;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+bool WaitForWindow(const std::string& title, std::chrono::seconds timeout)
+{
+    // Mapped only once the toolkit's event loop runs, so the program is then
+    // past its start-up and handles signals.
+    const std::string command = "xwininfo -name '" + title + "' 2>/dev/null";
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        FILE* info = popen(command.c_str(), "r");
+        std::string text;
+        char buffer[4096];
+        size_t read = 0;
+        while (info != nullptr && (read = fread(buffer, 1, sizeof buffer, info)) > 0)
+            text.append(buffer, read);
+        if (info != nullptr)
+            pclose(info);
+        if (text.find("Map State: IsViewable") != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <wx/arrstr.h>
+#include <wx/string.h>
+
+#include <chrono>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// A real launcher process started from a copy of the built executable inside a
+// test installation directory, with that directory as its current directory.
+class LauncherProcess {
+public:
+    // Copies the launcher executable into installDir (once) and returns its path.
+    static wxString Install(const wxString& installDir);
+
+    LauncherProcess(const wxString& installDir, const std::vector<std::string>& args = {});
+    ~LauncherProcess();
+    LauncherProcess(const LauncherProcess&) = delete;
+    LauncherProcess& operator=(const LauncherProcess&) = delete;
+
+    // Waits until the newest log file of the installation holds a line ending in text.
+    // Gives up early when the process ends.
+    bool WaitForLog(const std::string& text, std::chrono::seconds timeout = std::chrono::seconds(30));
+    // Text of this process's log: the newest file in installDir/logs that did
+    // not exist when it started (runs one second apart get files of their own).
+    std::string LogText() const;
+    std::string StandardError() const;
+
+    // Sends a signal unless the process has ended, and returns its wait status.
+    int Stop(int signal);
+    pid_t Pid() const { return pid; }
+
+private:
+    wxString installDir;
+    wxArrayString earlierLogs;
+    pid_t pid = -1;
+    int exitStatus = 0;
+};
+
+// Waits until a window with exactly this title is shown on the X display.
+bool WaitForWindow(const std::string& title, std::chrono::seconds timeout = std::chrono::seconds(30));
