@@ -1,0 +1,10 @@
+#!/bin/sh
+# Installs what the launcher, its tests and its tools need on Debian 12 (run as root).
+set -eu
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq \
+    g++ cmake ninja-build pkg-config gettext \
+    libwxgtk3.2-dev libwxgtk-webview3.2-dev libcurl4-openssl-dev zlib1g-dev uuid-dev \
+    libgtest-dev libgmock-dev libbenchmark-dev \
+    xvfb xauth x11-utils util-linux >/dev/null
