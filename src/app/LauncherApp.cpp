@@ -11,7 +11,6 @@
 #include <wx/log.h>
 #include <wx/utils.h>
 
-
 wxIMPLEMENT_APP(LauncherApp);
 
 namespace {
