@@ -53,7 +53,7 @@ TEST_F(LauncherRun, NormalStartLogsInOrderOpensTheWindowAndClosesCleanly)
 {
     LauncherProcess launcher(install.Path());
     ASSERT_TRUE(launcher.WaitForLog(READY)) << launcher.LogText() << launcher.StandardError();
-    ASSERT_TRUE(WaitForWindow("Launcher"));
+    ASSERT_TRUE(launcher.WaitForWindow("Launcher"));
     EXPECT_TRUE(wxFileExists(install.File("pt/launcher.mo"))) << "the catalog is written at every start";
 
     const std::string log = launcher.LogText();

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -113,23 +114,52 @@ bool LauncherProcess::WaitForLog(const std::string& text, std::chrono::seconds t
     return false;
 }
 
-bool WaitForWindow(const std::string& title, std::chrono::seconds timeout)
+namespace {
+
+std::string CommandOutput(const std::string& command)
 {
-    // Mapped only once the toolkit's event loop runs, so the program is then
-    // past its start-up and handles signals.
-    const std::string command = "xwininfo -name '" + title + "' 2>/dev/null";
+    std::string text;
+    FILE* output = popen(command.c_str(), "r");
+    if (output == nullptr)
+        return text;
+    char buffer[4096];
+    size_t read = 0;
+    while ((read = fread(buffer, 1, sizeof buffer, output)) > 0)
+        text.append(buffer, read);
+    pclose(output);
+    return text;
+}
+
+// Identifiers of the windows with exactly this title, from the whole window tree.
+std::vector<std::string> WindowsTitled(const std::string& title)
+{
+    std::vector<std::string> ids;
+    std::istringstream tree(CommandOutput("xwininfo -root -tree 2>/dev/null"));
+    for (std::string line; std::getline(tree, line);) {
+        std::istringstream fields(line);
+        std::string id;
+        if (line.find(" \"" + title + "\"") != std::string::npos && fields >> id)
+            ids.push_back(id);
+    }
+    return ids;
+}
+
+bool IsShownWindowOf(const std::string& id, pid_t pid)
+{
+    const std::string owner = CommandOutput("xprop -id " + id + " _NET_WM_PID 2>/dev/null");
+    return owner.find("= " + std::to_string(pid) + "\n") != std::string::npos &&
+           CommandOutput("xwininfo -id " + id + " 2>/dev/null").find("Map State: IsViewable") != std::string::npos;
+}
+
+}  // namespace
+
+bool LauncherProcess::WaitForWindow(const std::string& title, std::chrono::seconds timeout) const
+{
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
-        FILE* info = popen(command.c_str(), "r");
-        std::string text;
-        char buffer[4096];
-        size_t read = 0;
-        while (info != nullptr && (read = fread(buffer, 1, sizeof buffer, info)) > 0)
-            text.append(buffer, read);
-        if (info != nullptr)
-            pclose(info);
-        if (text.find("Map State: IsViewable") != std::string::npos)
-            return true;
+        for (const std::string& id : WindowsTitled(title))
+            if (IsShownWindowOf(id, pid))
+                return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return false;

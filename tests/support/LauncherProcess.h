@@ -27,6 +27,10 @@ public:
     // not exist when it started (runs one second apart get files of their own).
     std::string LogText() const;
     std::string StandardError() const;
+    // Waits until this process shows a window with exactly this title. It is
+    // mapped only once the toolkit's event loop runs, so the program is then
+    // past its start-up and handles signals.
+    bool WaitForWindow(const std::string& title, std::chrono::seconds timeout = std::chrono::seconds(30)) const;
 
     // Sends a signal unless the process has ended, and returns its wait status.
     int Stop(int signal);
@@ -39,5 +43,3 @@ private:
     int exitStatus = 0;
 };
 
-// Waits until a window with exactly this title is shown on the X display.
-bool WaitForWindow(const std::string& title, std::chrono::seconds timeout = std::chrono::seconds(30));
