@@ -1,0 +1,83 @@
+#include "ui/ProgressCounter.h"
+
+#include <wx/datetime.h>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+// Sizes and times are 32-bit; intermediate results are computed wider and
+// clamped so that extreme inputs saturate instead of wrapping.
+int Clamp(std::int64_t value, int low, int high)
+{
+    return static_cast<int>(std::clamp<std::int64_t>(value, low, high));
+}
+
+}  // namespace
+
+std::int64_t WallClockMilliseconds()
+{
+    return wxDateTime::Now().GetValue().GetValue();
+}
+
+ProgressCounter::ProgressCounter(MillisecondClock clock) : clock(std::move(clock))
+{
+    Reset();
+}
+
+void ProgressCounter::Reset()
+{
+    position = 0;
+    lastTime = 0;
+    samples.clear();
+    resetTime = clock();
+}
+
+int ProgressCounter::Elapsed() const
+{
+    return Clamp(clock() - resetTime, 0, std::numeric_limits<int>::max());
+}
+
+void ProgressCounter::Update(int newPosition, int time)
+{
+    time = std::max(time, lastTime);
+    if (time - lastTime > MIN_SPACING) {
+        samples.push_back({time, newPosition});
+        Measure();
+    }
+    lastTime = time;
+    position = newPosition;
+}
+
+// Runs before lastTime and position move on, so the rate describes the
+// window up to the previous update.
+void ProgressCounter::Measure()
+{
+    const int cutoff = lastTime - WINDOW;
+    while (!samples.empty() && samples.front().time <= cutoff)
+        samples.pop_front();
+    rate = MeasureRate();
+    timeLeft = MeasureTimeLeft();
+}
+
+int ProgressCounter::MeasureRate() const
+{
+    // Never empty here: the sample just taken is newer than the cutoff.
+    const Sample& oldest = samples.front();
+    const int span = lastTime - oldest.time;
+    if (span < 10)
+        return UNKNOWN;
+    // Dividing first keeps the rate in whole bytes per millisecond: steps of 1000 B/s.
+    const std::int64_t perMillisecond = (std::int64_t{position} - oldest.position) / span;
+    // Saturates below UNKNOWN so an absurdly fast transfer still reads as measured.
+    return Clamp(perMillisecond * 1000, std::numeric_limits<int>::min(), UNKNOWN - 1);
+}
+
+int ProgressCounter::MeasureTimeLeft() const
+{
+    if (rate == UNKNOWN || rate == 0)
+        return UNKNOWN;
+    // A known non-zero rate is at least 1000 in size, so the quotient fits.
+    return static_cast<int>((std::int64_t{range} - position) / rate);
+}

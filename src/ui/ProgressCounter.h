@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <limits>
+
+// Milliseconds since some fixed moment; only differences matter.
+using MillisecondClock = std::function<std::int64_t()>;
+
+// The wall clock at whole-second resolution, in milliseconds since the epoch.
+std::int64_t WallClockMilliseconds();
+
+// Counts the units of one operation and measures its rate and time left over
+// a sliding window of samples. Not synchronised: its owner guards it.
+class ProgressCounter {
+public:
+    // Rate and time left when they cannot be measured.
+    static constexpr int UNKNOWN = std::numeric_limits<int>::max();
+
+    explicit ProgressCounter(MillisecondClock clock = WallClockMilliseconds);
+
+    // Starts a new operation at position 0. Rate and time left keep their
+    // values until the next measurement.
+    void Reset();
+    void SetRange(int units) { range = units; }
+    // Milliseconds since the last reset.
+    int Elapsed() const;
+    // Moves to position at time (elapsed milliseconds), measuring the rate
+    // when the last sample is old enough.
+    void Update(int newPosition, int time);
+
+    int Range() const { return range; }
+    int Position() const { return position; }
+    int Rate() const { return rate; }
+    int TimeLeft() const { return timeLeft; }
+    bool HasSamples() const { return !samples.empty(); }
+
+private:
+    struct Sample {
+        int time;
+        int position;
+    };
+
+    static constexpr int WINDOW = 10000;
+    static constexpr int MIN_SPACING = 200;
+
+    void Measure();
+    int MeasureRate() const;
+    int MeasureTimeLeft() const;
+
+    MillisecondClock clock;
+    int range = 0;
+    int lastTime = 0;
+    int position = 0;
+    std::int64_t resetTime = 0;
+    int timeLeft = 0;
+    int rate = 0;
+    std::deque<Sample> samples;
+};

@@ -1,0 +1,194 @@
+#include "ui/ProgressNotifier.h"
+
+#include "ui/LauncherEvents.h"
+
+#include <wx/intl.h>
+#include <wx/log.h>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+// _() returns a reference into the shared catalog, and formatting caches a
+// narrow conversion inside the string it reads: format from a private copy.
+wxString FormatTranslated(const wxString& translated, auto... values)
+{
+    const wxString format(translated);
+    return wxString::Format(format, values...);
+}
+
+int Saturate(std::int64_t value)
+{
+    return static_cast<int>(
+        std::clamp<std::int64_t>(value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+}
+
+wxString RateText(int rate)
+{
+    if (rate == ProgressCounter::UNKNOWN)
+        return wxString(_("undefined rate"));
+    return SizeText(rate) + wxString(_("/s"));
+}
+
+wxString TimeLeftText(int seconds)
+{
+    if (seconds == ProgressCounter::UNKNOWN)
+        return wxString(_("unknown time"));
+    return TimeText(seconds);
+}
+
+}  // namespace
+
+wxString SizeText(int bytes)
+{
+    // Decimal thresholds with binary units: 1000 bytes already reads as 0.98 kB.
+    if (bytes < 1000)
+        return FormatTranslated(_("%d bytes"), bytes);
+    if (bytes < 1000000)
+        return FormatTranslated(_("%.2f kB"), bytes / 1024.0);
+    return FormatTranslated(_("%.2f MB"), bytes / 1048576.0);
+}
+
+wxString TimeText(int seconds)
+{
+    const int hours = seconds / 3600;
+    const int minutes = (seconds - 3600 * hours) / 60;
+    if (hours >= 10)
+        return FormatTranslated(_("%02d hours"), hours);
+    if (hours >= 2)
+        return FormatTranslated(_("%d hours %02d minutes"), hours, minutes);
+    if (hours == 1)
+        return FormatTranslated(_("%d hour %02d minutes"), hours, minutes);
+    if (minutes >= 10)
+        return FormatTranslated(_("%02d minutes"), minutes);
+    if (minutes >= 2)
+        return FormatTranslated(_("%d minutes"), minutes);
+    return wxString(_("less than one minute"));
+}
+
+ProgressNotifier::ProgressNotifier(wxEvtHandler* target, MillisecondClock clock)
+    : target(target), counter(std::move(clock))
+{
+}
+
+ProgressNotifier::~ProgressNotifier() = default;
+
+void ProgressNotifier::SetRange(int range)
+{
+    wxLogVerbose("Progress range set to %d", range);
+    std::lock_guard lock(mutex);
+    counter.Reset();
+    counter.SetRange(range);
+    granularity = range / 1000;
+    lastPosted = 0;
+    Post(wxEVT_PROGRESS_UPDATED, counter.Position());
+    Post(wxEVT_PROGRESS_RANGE_UPDATED, range);
+    wxLogVerbose("Progress range changed: range = %d, granularity = %d", range, granularity);
+}
+
+void ProgressNotifier::AddProgress(int units)
+{
+    std::lock_guard lock(mutex);
+    counter.Update(Saturate(std::int64_t{counter.Position()} + units), counter.Elapsed());
+    if (counter.Position() <= std::int64_t{lastPosted} + granularity)
+        return;
+    lastPosted = counter.Position();
+    Post(wxEVT_PROGRESS_UPDATED, counter.Position());
+    PostStatus();
+}
+
+void ProgressNotifier::Complete()
+{
+    std::lock_guard lock(mutex);
+    if (!counter.HasSamples()) {
+        counter.Reset();
+        counter.SetRange(100);
+        Post(wxEVT_PROGRESS_RANGE_UPDATED, 100);
+    }
+    counter.Update(counter.Range(), counter.Elapsed());
+    Post(wxEVT_PROGRESS_UPDATED, counter.Position());
+}
+
+void ProgressNotifier::SetStatus(const wxString& newTemplate, int kind)
+{
+    std::lock_guard lock(mutex);
+    if (newTemplate == statusTemplate)
+        return;
+    statusTemplate = newTemplate;
+    messageKind = kind;
+    PostStatus();
+}
+
+void ProgressNotifier::SetErrorStatus(const wxString& newTemplate)
+{
+    SetStatus(newTemplate, MESSAGE_ERROR);
+}
+
+void ProgressNotifier::Pulse()
+{
+    Post(wxEVT_PROGRESS_PULSE);
+}
+
+void ProgressNotifier::PostStartUpdate()
+{
+    Post(wxEVT_START_UPDATE);
+}
+
+void ProgressNotifier::PostUpdateStarted()
+{
+    Post(wxEVT_UPDATE_STARTED);
+}
+
+void ProgressNotifier::PostUpdateStopped()
+{
+    Post(wxEVT_UPDATE_STOPPED);
+}
+
+void ProgressNotifier::PostUpdateFinished()
+{
+    Post(wxEVT_UPDATE_FINISHED);
+}
+
+void ProgressNotifier::PostNoChangesFound()
+{
+    Post(wxEVT_NO_CHANGES_FOUND);
+}
+
+void ProgressNotifier::PostDisablePlay()
+{
+    Post(wxEVT_DISABLE_PLAY);
+}
+
+void ProgressNotifier::PostSelfUpdateDone(int code)
+{
+    Post(wxEVT_SELF_UPDATE_DONE, code);
+}
+
+void ProgressNotifier::SetStopRequested(bool requested)
+{
+    stopRequested = requested;
+}
+
+bool ProgressNotifier::IsStopRequested() const
+{
+    return stopRequested;
+}
+
+void ProgressNotifier::PostStatus() const
+{
+    wxString text = statusTemplate;
+    text.Replace("${bytesDone}", SizeText(counter.Position()));
+    text.Replace("${bytesLeft}", SizeText(Saturate(std::int64_t{counter.Range()} - counter.Position())));
+    text.Replace("${byteRate}", "\n" + RateText(counter.Rate()));
+    text.Replace("${timeLeft}", TimeLeftText(counter.TimeLeft()));
+    Post(wxEVT_STATUS_MESSAGE, messageKind, text);
+}
+
+void ProgressNotifier::Post(wxEventType type, int value, const wxString& text) const
+{
+    wxThreadEvent event(type, wxID_ANY);
+    event.SetInt(value);
+    event.SetString(text);
+    target->AddPendingEvent(event);
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "ui/ProgressCounter.h"
+
+#include <wx/event.h>
+#include <wx/string.h>
+
+#include <atomic>
+#include <mutex>
+
+// Kinds of status text: information, or an error that asks for attention.
+enum MessageKind : int {
+    MESSAGE_INFO = 1,
+    MESSAGE_ERROR = 2,
+};
+
+// A byte count as the player reads it: bytes, kB or MB, translated.
+wxString SizeText(int bytes);
+// A time left in seconds as the player reads it, to the minute, translated.
+wxString TimeText(int seconds);
+
+// The one channel from the worker threads to the main window: gauge, status
+// text and the launcher's events, posted to a target. Safe to call from any thread.
+//
+// The status template comes already translated and may hold ${bytesDone},
+// ${bytesLeft}, ${byteRate} (which starts a new line) and ${timeLeft}; they are
+// filled in from the counter, in the catalog's words, each time the text is posted.
+class ProgressNotifier {
+public:
+    // target receives the events and must outlive the notifier; clock is read
+    // to measure rates, and only tests pass another one.
+    explicit ProgressNotifier(wxEvtHandler* target, MillisecondClock clock = WallClockMilliseconds);
+    ~ProgressNotifier();
+    ProgressNotifier(const ProgressNotifier&) = delete;
+    ProgressNotifier& operator=(const ProgressNotifier&) = delete;
+
+    // Starts a new operation of range units with an empty gauge.
+    void SetRange(int range);
+    // Moves the gauge and the status text once the advance is worth showing.
+    void AddProgress(int units);
+    // Fills the gauge; an operation too short to be measured shows as 100 of 100.
+    void Complete();
+    // Posts the text unless it is the current template; an unchanged template
+    // keeps its kind.
+    void SetStatus(const wxString& statusTemplate, int kind = MESSAGE_INFO);
+    void SetErrorStatus(const wxString& statusTemplate);
+    void Pulse();
+
+    void PostStartUpdate();
+    void PostUpdateStarted();
+    void PostUpdateStopped();
+    void PostUpdateFinished();
+    void PostNoChangesFound();
+    void PostDisablePlay();
+    void PostSelfUpdateDone(int code);
+
+    void SetStopRequested(bool requested);
+    bool IsStopRequested() const;
+
+private:
+    // Expands the current template and posts it; called with the lock held.
+    void PostStatus() const;
+    void Post(wxEventType type, int value = 0, const wxString& text = wxString()) const;
+
+    wxEvtHandler* target;
+    // Guards every member below but the stop flag. Events are posted with it
+    // held, so the window gets them in the order the state changed: a worker's
+    // progress never lands after the GUI thread's Complete. Posting and
+    // logging never call back into the notifier.
+    mutable std::mutex mutex;
+    int lastPosted = 0;
+    int granularity = 0;
+    wxString statusTemplate;
+    int messageKind = MESSAGE_INFO;
+    ProgressCounter counter;
+    std::atomic<bool> stopRequested{false};
+};

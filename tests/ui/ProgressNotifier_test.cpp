@@ -1,0 +1,239 @@
+#include "ui/ProgressNotifier.h"
+
+#include "app/Translations.h"
+#include "support/LogCapture.h"
+#include "support/TempDir.h"
+#include "ui/LauncherEvents.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// Records what the notifier posts instead of queueing it for an event loop,
+// under its own lock since several threads may post at once.
+class EventRecorder : public wxEvtHandler {
+public:
+    struct Event {
+        wxEventType type;
+        int value;
+        std::string text;
+    };
+
+    void QueueEvent(wxEvent* event) override
+    {
+        std::unique_ptr<wxEvent> owned(event);
+        const auto& posted = dynamic_cast<const wxThreadEvent&>(*event);
+        EXPECT_EQ(posted.GetId(), -1);
+        std::lock_guard lock(mutex);
+        events.push_back({posted.GetEventType(), posted.GetInt(), posted.GetString().utf8_string()});
+    }
+
+    std::vector<Event> Take()
+    {
+        std::lock_guard lock(mutex);
+        return std::exchange(events, {});
+    }
+
+    std::vector<int> Values(wxEventType type) const { return Filter(type, &Event::value); }
+    std::vector<std::string> Texts() const { return Filter(wxEVT_STATUS_MESSAGE, &Event::text); }
+
+private:
+    template <typename Field> std::vector<Field> Filter(wxEventType type, Field Event::*field) const
+    {
+        std::lock_guard lock(mutex);
+        std::vector<Field> found;
+        for (const Event& event : events) {
+            if (event.type == type)
+                found.push_back(event.*field);
+        }
+        return found;
+    }
+
+    mutable std::mutex mutex;
+    std::vector<Event> events;
+};
+
+class ProgressNotifierTest : public testing::Test {
+protected:
+    void AddAfterOneSecond(int units)
+    {
+        now += 1000;
+        notifier.AddProgress(units);
+    }
+    std::string LastText() const { return recorder.Texts().empty() ? "" : recorder.Texts().back(); }
+
+    std::int64_t now = 0;
+    EventRecorder recorder;
+    ProgressNotifier notifier{&recorder, [this] { return now; }};
+};
+
+TEST_F(ProgressNotifierTest, SetRangeEmptiesTheGaugeAndSmallRangesPostEveryIncrease)
+{
+    LogCapture log;
+    notifier.SetRange(10);
+    EXPECT_TRUE(log.Has(wxLOG_Info, "Progress range set to 10"));
+    EXPECT_TRUE(log.Has(wxLOG_Info, "Progress range changed: range = 10, granularity = 0"));
+    const auto events = recorder.Take();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].type, wxEVT_PROGRESS_UPDATED);
+    EXPECT_EQ(events[1].type, wxEVT_PROGRESS_RANGE_UPDATED);
+    EXPECT_EQ(events[1].value, 10);
+
+    notifier.AddProgress(0);
+    for (int i = 0; i < 3; ++i)
+        notifier.AddProgress(1);
+    EXPECT_EQ(recorder.Values(wxEVT_PROGRESS_UPDATED), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(recorder.Texts().size(), 3u);
+}
+
+TEST_F(ProgressNotifierTest, LargeRangeMovesTheGaugeAboutAThousandTimes)
+{
+    notifier.SetRange(1000000);
+    recorder.Take();
+    for (int i = 0; i < 1000000; ++i)
+        notifier.AddProgress(1);
+
+    const auto positions = recorder.Values(wxEVT_PROGRESS_UPDATED);
+    ASSERT_EQ(positions.size(), 999u);
+    EXPECT_EQ(positions.back(), 999999);
+}
+
+TEST_F(ProgressNotifierTest, CompleteFillsTheGaugeOfTheRangeItCanMeasure)
+{
+    notifier.SetRange(5000);
+    notifier.AddProgress(2000);
+    recorder.Take();
+    notifier.Complete();
+    EXPECT_EQ(recorder.Values(wxEVT_PROGRESS_RANGE_UPDATED), std::vector<int>{100}) << "no sample yet";
+    EXPECT_EQ(recorder.Values(wxEVT_PROGRESS_UPDATED), std::vector<int>{100});
+
+    notifier.SetRange(5000);
+    AddAfterOneSecond(1000);
+    recorder.Take();
+    notifier.Complete();
+    EXPECT_TRUE(recorder.Values(wxEVT_PROGRESS_RANGE_UPDATED).empty());
+    EXPECT_EQ(recorder.Values(wxEVT_PROGRESS_UPDATED), std::vector<int>{5000});
+}
+
+TEST_F(ProgressNotifierTest, SameTemplatePostsOnceAndKeepsItsKind)
+{
+    notifier.SetErrorStatus("Failed at ${bytesDone}");
+    notifier.SetStatus("Failed at ${bytesDone}", MESSAGE_INFO);
+    notifier.SetRange(100);
+    notifier.AddProgress(5);
+
+    const auto events = recorder.Take();
+    ASSERT_EQ(events.size(), 5u);
+    EXPECT_EQ(events[0].value, MESSAGE_ERROR);
+    EXPECT_EQ(events[4].type, wxEVT_STATUS_MESSAGE);
+    EXPECT_EQ(events[4].text, "Failed at 5 bytes");
+    EXPECT_EQ(events[4].value, MESSAGE_ERROR);
+}
+
+TEST_F(ProgressNotifierTest, StatusShowsRateAndTimeLeftOnItsOwnLine)
+{
+    notifier.SetRange(1000000);
+    notifier.SetStatus("${bytesDone}, ${bytesLeft}${byteRate}, ${timeLeft} ${bytesDone}");
+    EXPECT_EQ(LastText(), "0 bytes, 0.95 MB\n0 bytes/s, less than one minute 0 bytes");
+
+    AddAfterOneSecond(2000);
+    EXPECT_EQ(LastText(), "1.95 kB, 974.61 kB\nundefined rate, unknown time 1.95 kB");
+    AddAfterOneSecond(2000);
+    AddAfterOneSecond(2000);
+    EXPECT_EQ(LastText(), "5.86 kB, 970.70 kB\n1.95 kB/s, 8 minutes 5.86 kB");
+
+    // A new operation shows the last measurement until it has one of its own.
+    notifier.SetRange(500);
+    notifier.AddProgress(100);
+    EXPECT_EQ(LastText(), "100 bytes, 400 bytes\n1.95 kB/s, 8 minutes 100 bytes");
+
+    for (int second = 0; second < 3; ++second)
+        AddAfterOneSecond(100);
+    EXPECT_EQ(LastText(), "400 bytes, 100 bytes\n0 bytes/s, unknown time 400 bytes") << "under 1000 B/s";
+}
+
+struct TextCase {
+    int value;
+    const char* english;
+    const char* portuguese;
+};
+
+const TextCase TIMES[] = {
+    {59, "less than one minute", "menos de um minuto"},
+    {119, "less than one minute", "menos de um minuto"},
+    {120, "2 minutes", "2 minutos"},
+    {600, "10 minutes", "10 minutos"},
+    {3660, "1 hour 01 minutes", "1 hora 01 minutos"},
+    {35999, "9 hours 59 minutes", "9 horas 59 minutos"},
+    {36000, "10 hours", "10 horas"},
+};
+// Thresholds are decimal and units binary; both catalogs keep the C number format.
+const TextCase SIZES[] = {
+    {999, "999 bytes", "999 bytes"}, {1000, "0.98 kB", "0.98 kB"}, {1000000, "0.95 MB", "0.95 MB"}};
+
+TEST(ProgressTexts, TranslatedSizesTimesAndUnknowns)
+{
+    TempDir dir;
+    LogCapture log;
+    for (int language : {LANGUAGE_ENGLISH, LANGUAGE_PORTUGUESE_BRAZILIAN}) {
+        const auto installed = SetupTranslations(language, dir.Path());
+        ASSERT_TRUE(installed && installed->IsLoaded());
+        const bool english = language == LANGUAGE_ENGLISH;
+        for (const TextCase& c : TIMES)
+            EXPECT_EQ(TimeText(c.value).utf8_string(), english ? c.english : c.portuguese) << c.value;
+        for (const TextCase& c : SIZES)
+            EXPECT_EQ(SizeText(c.value).utf8_string(), english ? c.english : c.portuguese) << c.value;
+
+        // The first sample after a reset cannot give a rate yet.
+        std::int64_t now = 0;
+        EventRecorder recorder;
+        ProgressNotifier notifier(&recorder, [&now] { return now += 1000; });
+        notifier.SetRange(900);
+        notifier.AddProgress(100);
+        notifier.SetStatus("${byteRate} ${timeLeft}");
+        EXPECT_EQ(recorder.Texts().back(),
+                  english ? "\nundefined rate unknown time" : "\ntaxa indefinida tempo desconhecido");
+    }
+}
+
+// A worker reports while the window sets the status and completes, as during
+// the exit; this must also run clean under ThreadSanitizer.
+TEST(ProgressNotifierThreads, WorkerAndWindowShareTheNotifier)
+{
+    EventRecorder recorder;
+    std::atomic<std::int64_t> now{0};
+    ProgressNotifier notifier(&recorder, [&now] { return now.fetch_add(50); });
+    notifier.SetStatus("A starting");
+
+    std::thread worker([&] {
+        for (int round = 0; round < 200; ++round) {
+            notifier.SetRange(10000);
+            for (int step = 0; step < 100 && !notifier.IsStopRequested(); ++step)
+                notifier.AddProgress(100);
+        }
+    });
+    for (int round = 0; round < 200; ++round) {
+        notifier.SetStatus(round % 2 ? "A ${bytesDone}${byteRate} ${timeLeft}" : "B ${bytesLeft}",
+                           round % 3 ? MESSAGE_INFO : MESSAGE_ERROR);
+        notifier.Complete();
+        notifier.SetStopRequested(round % 7 == 0);
+    }
+    notifier.SetStopRequested(false);
+    worker.join();
+
+    for (int position : recorder.Values(wxEVT_PROGRESS_UPDATED))
+        EXPECT_TRUE(position >= 0 && position <= 10000) << position;
+    for (const std::string& text : recorder.Texts())
+        EXPECT_TRUE((text[0] == 'A' || text[0] == 'B') && text.find("${") == std::string::npos) << text;
+}
+
+}  // namespace
