@@ -2,17 +2,14 @@
 
 #include "app/AtomicFile.h"
 
+#include "support/DiskFull.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <wx/filename.h>
 #include <wx/utils.h>
 
-#include <csignal>
 
 namespace {
 
@@ -258,18 +255,9 @@ TEST(AtomicFile, DiskFullMidWriteKeepsTheOldFileAndNoTemporary)
     const std::string original = "resolution=1280x1024\nvolume=3\n";
     dir.Write("user.conf", original);
 
-    pid_t child = fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{8, 8};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        wxLog::EnableLogging(false);
-        _exit(WriteFileAtomically(dir.File("user.conf"), std::string(4096, 'x')) ? 1 : 0);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the cut-off write was reported as success";
+    const int cutOffWriteReportedSuccess = RunWithDiskFullAfter(
+        8, [&] { return WriteFileAtomically(dir.File("user.conf"), std::string(4096, 'x')) ? 1 : 0; });
+    EXPECT_EQ(cutOffWriteReportedSuccess, 0);
     EXPECT_EQ(dir.Read("user.conf"), original);
     EXPECT_FALSE(wxFileName::Exists(dir.File("user.conf.tmp")));
 }

@@ -1,0 +1,221 @@
+#include "update/LocalManifest.h"
+
+#include "app/AtomicFile.h"
+#include "platform/FileStatus.h"
+#include "ui/ProgressNotifier.h"
+#include "update/MD5.h"
+#include "update/ManifestTraverser.h"
+
+#include <wx/dir.h>
+#include <wx/filename.h>
+#include <wx/log.h>
+#include <wx/xml/xml.h>
+
+#include <algorithm>
+#include <cstdint>
+
+namespace {
+
+const char FILE_ELEMENT[] = "file";
+const wxString WHITE_SPACE = " \t\n\v\f\r";
+
+// Like strtol into 32 bits: leading white space, an optional sign, then digits
+// up to the first other character; no digits give 0, values beyond the range
+// its nearest bound.
+std::int32_t ParseInt32(const wxString& text)
+{
+    auto it = text.begin();
+    while (it != text.end() && WHITE_SPACE.Find(*it) != wxNOT_FOUND)
+        ++it;
+    bool negative = false;
+    if (it != text.end() && (*it == '+' || *it == '-')) {
+        negative = *it == '-';
+        ++it;
+    }
+    const std::int64_t limit = negative ? -static_cast<std::int64_t>(INT32_MIN) : INT32_MAX;
+    std::int64_t magnitude = 0;
+    for (; it != text.end() && *it >= '0' && *it <= '9'; ++it) {
+        const int digit = static_cast<int>((*it).GetValue()) - '0';
+        magnitude = std::min(magnitude * 10 + digit, limit);
+    }
+    return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+}
+
+// True when a name is not plainly relative to the base directory: it has a "."
+// or ".." part, or starts with a separator.
+bool NeedsResolving(const wxString& name)
+{
+    const wxString framed = "\\" + name + "\\";
+    return name.StartsWith("\\") || framed.Contains("\\.\\") || framed.Contains("\\..\\");
+}
+
+// The characters that may not appear raw in a double-quoted attribute value.
+wxString EscapeAttribute(const wxString& value)
+{
+    wxString escaped(value);
+    escaped.Replace("&", "&amp;");
+    escaped.Replace("<", "&lt;");
+    escaped.Replace("\"", "&quot;");
+    return escaped;
+}
+
+// The file holds both numbers as signed 32-bit decimals: the timestamp's low
+// 32 bits and the size's 32 bits.
+std::string FormatRecord(const ManifestFileInfo& record)
+{
+    const wxString line =
+        wxString::Format("\t<file name=\"%s\" checksum=\"%s\" timestamp=\"%d\" size=\"%d\" />\r\n",
+                         EscapeAttribute(record.name), EscapeAttribute(record.checksum),
+                         static_cast<std::int32_t>(record.timestamp), static_cast<std::int32_t>(record.size));
+    return line.utf8_string();
+}
+
+} // namespace
+
+LocalManifest::LocalManifest(const wxString& directory, const wxString& fileName)
+    : directory(directory), fileName(fileName)
+{
+    if (!this->directory.EndsWith(wxFILE_SEP_PATH))
+        this->directory += wxFILE_SEP_PATH;
+}
+
+bool LocalManifest::Load(const wxString& path)
+{
+    if (!wxFileName::FileExists(path)) {
+        wxLogWarning("Manifest not found: %s", path);
+        return false;
+    }
+    wxLogVerbose("Reading manifest from: %s", path);
+    wxXmlDocument document;
+    bool parsed = false;
+    {
+        // A damaged manifest is expected now and then; the warning below says it all.
+        wxLogNull quiet;
+        parsed = document.Load(path);
+    }
+    if (!parsed) {
+        wxLogWarning("Could not read manifest.");
+        return false;
+    }
+    const wxXmlNode* element = document.GetRoot()->GetChildren();
+    if (element == nullptr) {
+        wxLogWarning("Empty manifest.");
+        return false;
+    }
+    for (; element != nullptr; element = element->GetNext()) {
+        if (!AppendRecord(*element))
+            return false;
+    }
+    return true;
+}
+
+bool LocalManifest::AppendRecord(const wxXmlNode& element)
+{
+    if (element.GetName() != FILE_ELEMENT) {
+        wxLogError("XML error: unknown element <%s>. The only element supported is <%s>.", element.GetName(),
+                   FILE_ELEMENT);
+        result = MANIFEST_UNKNOWN_ELEMENT;
+        return false;
+    }
+    wxString name, checksum, timestamp, size;
+    if (!element.GetAttribute("name", &name) || !element.GetAttribute("checksum", &checksum) ||
+        !element.GetAttribute("timestamp", &timestamp) || !element.GetAttribute("size", &size)) {
+        result = MANIFEST_MISSING_ATTRIBUTE;
+        return false;
+    }
+    const std::int32_t time = ParseInt32(timestamp);
+    push_back(ManifestFileInfo(name, time, checksum, static_cast<std::uint32_t>(ParseInt32(size))));
+    wxLogVerbose("Read from manifest: %s, ts: %d", name, time);
+    return true;
+}
+
+bool LocalManifest::Save(const wxString& path)
+{
+    // A failed write is logged by WriteFileAtomically and leaves the old file;
+    // the next run rebuilds from the disk whatever the old file lacks.
+    WriteFileAtomically(path, Format());
+    return true;
+}
+
+std::string LocalManifest::Format() const
+{
+    std::string bytes = "<manifest>\r\n";
+    for (const ManifestFileInfo& record : *this)
+        bytes += FormatRecord(record);
+    bytes += "</manifest>\r\n";
+    return bytes;
+}
+
+bool LocalManifest::LoadDefault()
+{
+    return Load(DefaultPath());
+}
+
+bool LocalManifest::SaveDefault()
+{
+    return Save(DefaultPath());
+}
+
+wxString LocalManifest::DefaultPath() const
+{
+    return wxFileName(directory, fileName).GetFullPath();
+}
+
+bool LocalManifest::Scan()
+{
+    wxDir dir(directory);
+    if (dir.IsOpened()) {
+        ManifestTraverser traverser(this);
+        dir.Traverse(traverser, wxEmptyString, wxDIR_FILES | wxDIR_DIRS | wxDIR_HIDDEN);
+    }
+    return true;
+}
+
+bool LocalManifest::CheckLocalChanges(ProgressNotifier* notifier)
+{
+    wxLogVerbose("Manifest size: %d", static_cast<int>(size()));
+    bool changed = false;
+    for (ManifestFileInfo& record : *this) {
+        if (notifier != nullptr) {
+            if (notifier->IsStopRequested())
+                return false;
+            notifier->AddProgress(1);
+        }
+        wxLogVerbose("Checking: %s", record.name);
+        changed = Refresh(record) || changed;
+    }
+    wxLogVerbose("Manifest size: %d", static_cast<int>(size()));
+    return changed;
+}
+
+// Hashes the record's file unless its size, time and checksum are already on
+// record; true when it did. One metadata query per file: the pass runs over
+// every installed file at each start.
+bool LocalManifest::Refresh(ManifestFileInfo& record) const
+{
+    const wxString path = FullPath(record.name);
+    platform::FileStatus status;
+    if (!platform::GetFileStatus(path, status) || !status.regularFile) {
+        wxLogMessage("Missing file detected: %s", record.name);
+        return false;
+    }
+    // 64-bit compare: a file of 4 GiB or more never matches its 32-bit size.
+    if (status.size == record.size && status.modified == record.timestamp && !record.checksum.empty())
+        return false;
+    wxLogMessage("File possibly changed, checking MD5: %s", path);
+    record.size = static_cast<std::uint32_t>(status.size);
+    record.timestamp = status.modified;
+    record.checksum = FileMD5(path);
+    return true;
+}
+
+// The toolkit's normalisation costs as much as the metadata query itself, and
+// names rarely need it.
+wxString LocalManifest::FullPath(const wxString& name) const
+{
+    if (!NeedsResolving(name))
+        return directory + ManifestNameToPath(name);
+    wxFileName file(ManifestNameToPath(name));
+    file.Normalize(wxPATH_NORM_DOTS | wxPATH_NORM_ABSOLUTE, directory);
+    return file.GetFullPath();
+}

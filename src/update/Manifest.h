@@ -1,0 +1,34 @@
+#pragma once
+
+#include "update/ManifestFileInfo.h"
+
+#include <wx/string.h>
+
+#include <list>
+
+// Outcome of a manifest's last load or save (Manifest::result).
+enum ManifestResult : int {
+    MANIFEST_OK = 0,
+    MANIFEST_UNKNOWN_ELEMENT = 2,
+    MANIFEST_MISSING_ATTRIBUTE = 3,
+    MANIFEST_BAD_COMPRESSED = 4,
+    MANIFEST_BAD_URL = 5,
+    MANIFEST_DOWNLOAD_FAILED = 6,
+    MANIFEST_OUT_OF_RANGE = 8,
+    MANIFEST_NOT_SAVED = 9,
+};
+
+// The records of one installation or release, in order. A list, so that a
+// record keeps its address while it is in it: the name maps and the mismatch
+// list hold plain pointers to records.
+class Manifest : public std::list<ManifestFileInfo> {
+public:
+    int result = MANIFEST_OK;
+
+    virtual ~Manifest();
+
+    // Appends the records read from path; true on success.
+    virtual bool Load(const wxString& path) = 0;
+    // Writes the records to path; true on success.
+    virtual bool Save(const wxString& path) = 0;
+};

@@ -1,0 +1,39 @@
+#include "update/ManifestFileInfo.h"
+
+#include <wx/filefn.h>
+
+namespace {
+
+const wxString MANIFEST_SEPARATOR = "\\";
+const wxString PATH_SEPARATOR = wxString(wxFILE_SEP_PATH);
+
+} // namespace
+
+ManifestFileInfo::ManifestFileInfo(const wxString& name, std::int64_t timestamp, const wxString& checksum,
+                                   std::uint32_t size)
+    : name(name), permission(0), timestamp(timestamp), checksum(checksum), offset(0), size(size),
+      compressed(false), compressed_size(0)
+{
+}
+
+ManifestFileInfo::ManifestFileInfo(const wxString& name, const wxString& source_zip, std::int32_t permission,
+                                   const wxString& checksum, std::uint32_t offset, bool compressed,
+                                   std::uint32_t compressed_size)
+    : name(name), source_zip(source_zip), permission(permission), timestamp(0), checksum(checksum),
+      offset(offset), size(0), compressed(compressed), compressed_size(compressed_size)
+{
+}
+
+wxString ManifestNameToPath(const wxString& name)
+{
+    wxString path(name);
+    path.Replace(MANIFEST_SEPARATOR, PATH_SEPARATOR);
+    return path;
+}
+
+wxString PathToManifestName(const wxString& path)
+{
+    wxString name(path);
+    name.Replace(PATH_SEPARATOR, MANIFEST_SEPARATOR);
+    return name;
+}

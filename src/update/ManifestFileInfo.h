@@ -1,0 +1,33 @@
+#pragma once
+
+#include <wx/string.h>
+
+#include <cstdint>
+
+// One file of an installation, as the local manifest or a release's manifest
+// describes it. Fields that a manifest does not carry stay empty, 0 or false.
+class ManifestFileInfo {
+public:
+    wxString name;       // relative to the base directory, a backslash between components
+    wxString source_zip; // archive on the update server that holds the file's data
+    std::int32_t permission;
+    std::int64_t timestamp; // last modification, whole seconds since 1970-01-01 UTC
+    wxString checksum;      // MD5 as 32 lowercase hexadecimal digits; empty until computed
+    std::uint32_t offset;   // of the file's data inside source_zip
+    std::uint32_t size;     // of the installed file
+    bool compressed;
+    std::uint32_t compressed_size;
+
+    // The local manifest's form.
+    ManifestFileInfo(const wxString& name, std::int64_t timestamp, const wxString& checksum,
+                     std::uint32_t size);
+    // A release manifest's form.
+    ManifestFileInfo(const wxString& name, const wxString& source_zip, std::int32_t permission,
+                     const wxString& checksum, std::uint32_t offset, bool compressed,
+                     std::uint32_t compressed_size);
+};
+
+// Manifest names separate components with a backslash on every platform; these
+// convert between that form and a path of the file system.
+wxString ManifestNameToPath(const wxString& name);
+wxString PathToManifestName(const wxString& path);

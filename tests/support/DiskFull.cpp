@@ -1,0 +1,26 @@
+#include "support/DiskFull.h"
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <wx/log.h>
+
+#include <csignal>
+
+int RunWithDiskFullAfter(long limitBytes, const std::function<int()>& body)
+{
+    pid_t child = fork();
+    if (child == -1)
+        return -1;
+    if (child == 0) {
+        // Writes past the limit then fail with EFBIG instead of killing the process.
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{static_cast<rlim_t>(limitBytes), static_cast<rlim_t>(limitBytes)};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        wxLog::EnableLogging(false);
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
