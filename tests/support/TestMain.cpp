@@ -1,3 +1,4 @@
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <wx/init.h>
 #include <wx/log.h>
@@ -26,5 +27,9 @@ int main(int argc, char** argv)
         return 1;
     }
     wxSetAssertHandler(FailOnAssert);
-    return RUN_ALL_TESTS();
+    // As the application does at start-up, before any thread makes a request.
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    const int result = RUN_ALL_TESTS();
+    curl_global_cleanup();
+    return result;
 }

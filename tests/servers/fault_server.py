@@ -1,0 +1,180 @@
+#!/usr/bin/env python3
+"""A scripted HTTP/1.1 server for tests: answers that a well-behaved server never gives.
+
+Started by the test fixture: binds 127.0.0.1 on a free port, prints the port on
+stdout and serves until its stdin reaches end of file (the test process ended
+or closed the pipe). Every answer closes the connection.
+
+Bodies of a given size are the pattern byte(i) = i % 251, so that a body read
+from the wrong offset is visible. Sized answers honour "Range: bytes=S-" with
+206 unless the path says otherwise.
+
+  /stall?after=N&size=M[&hold=S]   N bytes of M, then silence until the client
+                                   leaves or S seconds (default 60) pass
+  /close?after=N&size=M            N bytes of M, then the connection closes
+  /trickle?size=M&bytes=K&interval=S   K bytes every S seconds
+  /ignore-range?size=M             200 and the whole body, whatever the Range
+  /chunked?body=TEXT[&chunk=K]     TEXT (percent-decoded) in chunks of K bytes
+  /lines?text=TEXT                 TEXT (percent-decoded) as the exact body
+  /status/NNN                      that status; 3xx carry a Location header
+  /echo                            the request line and headers as received
+"""
+
+import os
+import select
+import socket
+import socketserver
+import sys
+import threading
+import time
+import urllib.parse
+
+REASONS = {200: "OK", 206: "Partial Content", 301: "Moved Permanently", 302: "Found",
+           404: "Not Found", 416: "Range Not Satisfiable", 500: "Internal Server Error",
+           503: "Service Unavailable"}
+
+
+def pattern(start, count):
+    return bytes((start + i) % 251 for i in range(count))
+
+
+class Request:
+    def __init__(self, raw):
+        self.raw = raw
+        lines = raw.decode("latin-1").split("\r\n")
+        parts = lines[0].split(" ")
+        target = parts[1] if len(parts) > 1 else "/"
+        self.path, _, query = target.partition("?")
+        self.query = {}
+        for pair in query.split("&"):
+            name, _, value = pair.partition("=")
+            if name:
+                self.query[name] = urllib.parse.unquote_to_bytes(value)
+        self.headers = {}
+        for line in lines[1:]:
+            name, sep, value = line.partition(":")
+            if sep:
+                self.headers[name.strip().lower()] = value.strip()
+
+    def number(self, name, default=0):
+        return float(self.query[name]) if name in self.query else default
+
+    def range_start(self):
+        value = self.headers.get("range", "")
+        if value.startswith("bytes=") and value.endswith("-") and value[6:-1].isdigit():
+            return int(value[6:-1])
+        return None
+
+
+class Handler(socketserver.BaseRequestHandler):
+    def handle(self):
+        raw = self.read_head()
+        if raw is None:
+            return
+        request = Request(raw)
+        route = request.path.strip("/").split("/")
+        action = getattr(self, "do_" + route[0].replace("-", "_"), None)
+        if route[0] == "status" and len(route) == 2 and route[1].isdigit():
+            self.status(int(route[1]))
+        elif action is not None:
+            action(request)
+        else:
+            self.status(404)
+
+    def read_head(self):
+        raw = b""
+        while b"\r\n\r\n" not in raw:
+            data = self.request.recv(4096)
+            if not data:
+                return None
+            raw += data
+        return raw[:raw.index(b"\r\n\r\n") + 4]
+
+    def send_head(self, status, headers):
+        lines = ["HTTP/1.1 %d %s" % (status, REASONS.get(status, "Status"))]
+        lines += ["%s: %s" % item for item in headers] + ["Connection: close", "", ""]
+        self.request.sendall("\r\n".join(lines).encode("latin-1"))
+
+    def send_sized(self, request, size):
+        """Sends the head of a sized pattern body; returns the body's first offset and length."""
+        start = request.range_start()
+        if start is None:
+            self.send_head(200, [("Content-Length", size)])
+            return 0, size
+        if start >= size:
+            self.send_head(416, [("Content-Range", "bytes */%d" % size), ("Content-Length", 0)])
+            return start, 0
+        self.send_head(206, [("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size)),
+                             ("Content-Length", size - start)])
+        return start, size - start
+
+    def status(self, code):
+        body = b"status %d\n" % code
+        headers = [("Content-Type", "text/plain"), ("Content-Length", len(body))]
+        if 300 <= code < 400:
+            headers.append(("Location", "/lines?text=redirected"))
+        self.send_head(code, headers)
+        self.request.sendall(body)
+
+    def do_stall(self, request):
+        start, length = self.send_sized(request, int(request.number("size")))
+        self.request.sendall(pattern(start, min(int(request.number("after")), length)))
+        # Readable means the client closed (or sent more, which we ignore): stop then.
+        select.select([self.request], [], [], request.number("hold", 60))
+
+    def do_close(self, request):
+        start, length = self.send_sized(request, int(request.number("size")))
+        self.request.sendall(pattern(start, min(int(request.number("after")), length)))
+
+    def do_trickle(self, request):
+        start, length = self.send_sized(request, int(request.number("size")))
+        step = max(1, int(request.number("bytes", 1)))
+        for offset in range(start, start + length, step):
+            if offset != start:
+                time.sleep(request.number("interval", 1))
+            self.request.sendall(pattern(offset, min(step, start + length - offset)))
+
+    def do_ignore_range(self, request):
+        size = int(request.number("size"))
+        self.send_head(200, [("Content-Length", size)])
+        self.request.sendall(pattern(0, size))
+
+    def do_chunked(self, request):
+        body = request.query.get("body", b"")
+        step = max(1, int(request.number("chunk", 3)))
+        self.send_head(200, [("Content-Type", "text/plain"), ("Transfer-Encoding", "chunked")])
+        for offset in range(0, len(body), step):
+            piece = body[offset:offset + step]
+            self.request.sendall(b"%x\r\n%s\r\n" % (len(piece), piece))
+        self.request.sendall(b"0\r\n\r\n")
+
+    def do_lines(self, request):
+        body = request.query.get("text", b"")
+        self.send_head(200, [("Content-Type", "text/plain"), ("Content-Length", len(body))])
+        self.request.sendall(body)
+
+    def do_echo(self, request):
+        self.send_head(200, [("Content-Type", "text/plain"), ("Content-Length", len(request.raw))])
+        self.request.sendall(request.raw)
+
+
+class Server(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        # A client that hangs up early is what many tests do on purpose.
+        if not isinstance(sys.exc_info()[1], OSError):
+            super().handle_error(request, client_address)
+
+
+def main():
+    server = Server(("127.0.0.1", 0), Handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    print(server.server_address[1], flush=True)
+    while sys.stdin.buffer.read(4096):
+        pass
+    os._exit(0)
+
+
+if __name__ == "__main__":
+    main()

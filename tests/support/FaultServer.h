@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+
+// The scripted HTTP server of tests/servers/fault_server.py, for answers that a
+// well-behaved server never gives: stalls, early closes, chunked bodies, ranges
+// ignored, error statuses, slow trickles and an echo of the request. See the
+// script for the paths it understands. It runs while the object lives, on a
+// loopback port of its own, and ends with it (or with the test process).
+class FaultServer {
+public:
+    FaultServer();
+    ~FaultServer();
+    FaultServer(const FaultServer&) = delete;
+    FaultServer& operator=(const FaultServer&) = delete;
+
+    // 0 when the server could not start (the test has then failed already).
+    int Port() const { return port; }
+    // "http://127.0.0.1:PORT" followed by pathAndQuery ("/echo?a=b"; a missing "/" is added).
+    std::string Url(const std::string& pathAndQuery) const;
+
+    // The bytes of the server's sized bodies: byte i of a body is i % 251.
+    static std::string Pattern(std::uint64_t start, std::size_t count);
+
+private:
+    pid_t pid = -1;
+    int input = -1;  // the server's stdin: closing it ends the server
+    int port = 0;
+};

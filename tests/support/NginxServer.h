@@ -1,0 +1,45 @@
+#pragma once
+
+#include "support/TempDir.h"
+
+#include <wx/string.h>
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+
+// Debian's nginx serving static files (with byte ranges) from a fresh directory
+// that the test fills, on a loopback port of its own, while the object lives.
+// Its configuration is tests/servers/nginx.conf.in; its logs, pid file and
+// temporary files stay in a directory that goes away with the object.
+class NginxServer {
+public:
+    NginxServer();
+    ~NginxServer();
+    NginxServer(const NginxServer&) = delete;
+    NginxServer& operator=(const NginxServer&) = delete;
+
+    // 0 when nginx could not start (the test has then failed already).
+    int Port() const { return port; }
+    // The directory served as "/".
+    const wxString& Root() const { return root; }
+    // "http://127.0.0.1:PORT" followed by path ("/a/b.bin"; a missing "/" is added).
+    std::string Url(const std::string& path) const;
+
+    // Writes a file under Root(), creating parent directories.
+    void Write(const wxString& name, const std::string& bytes) const;
+    // A sparse file of size bytes, all zero except that it ends with tail;
+    // takes no disk space however large.
+    void WriteSparse(const wxString& name, std::uint64_t size, const std::string& tail) const;
+    // nginx's error log, for failure messages.
+    std::string ErrorLog() const;
+
+private:
+    bool StartOn(int candidate);
+    void Stop();
+
+    TempDir state;
+    wxString root;
+    pid_t pid = -1;
+    int port = 0;
+};

@@ -1,0 +1,71 @@
+#include "support/ServerProcess.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// Child side: only async-signal-safe calls between fork and exec.
+[[noreturn]] void ExecChild(char* const* argv, int in, int out, int err, pid_t parent)
+{
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent)
+        _exit(126);  // the test ended before the signal was armed
+    int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+    dup2(in >= 0 ? in : null, STDIN_FILENO);
+    dup2(out >= 0 ? out : null, STDOUT_FILENO);
+    if (err >= 0)
+        dup2(err, STDERR_FILENO);
+    execv(argv[0], argv);
+    _exit(127);
+}
+
+}  // namespace
+
+pid_t StartServerProcess(const std::vector<std::string>& args, int in, int out,
+                         const std::string& stderrPath)
+{
+    std::vector<char*> argv;
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    int err = -1;
+    if (!stderrPath.empty())
+        err = open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0)
+        ExecChild(argv.data(), in, out, err, parent);
+    if (err >= 0)
+        close(err);
+    return pid;
+}
+
+bool ServerProcessEnded(pid_t pid)
+{
+    // ECHILD: someone else reaped it already; its id may now belong to another process.
+    const pid_t result = waitpid(pid, nullptr, WNOHANG);
+    return result == pid || (result < 0 && errno == ECHILD);
+}
+
+void StopServerProcess(pid_t pid, int signal, std::chrono::milliseconds grace)
+{
+    if (pid <= 0)
+        return;
+    if (signal != 0)
+        kill(pid, signal);
+    const auto deadline = std::chrono::steady_clock::now() + grace;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (ServerProcessEnded(pid))
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// Starts a server program for a test. argv[0] is the program's full path. The
+// child's stdin and stdout become the given descriptors (-1: /dev/null) and its
+// stderr is appended to stderrPath (empty: the test's own stderr). The child is
+// killed when the thread that started it ends, so a test process that crashes
+// leaves no server behind. Returns the child's id, or -1.
+pid_t StartServerProcess(const std::vector<std::string>& argv, int in, int out,
+                         const std::string& stderrPath);
+
+// True when the process has ended; it is then reaped and its id must not be used again.
+bool ServerProcessEnded(pid_t pid);
+
+// Sends signal, waits up to grace for the process to end, then kills it; always reaps it.
+void StopServerProcess(pid_t pid, int signal, std::chrono::milliseconds grace);
