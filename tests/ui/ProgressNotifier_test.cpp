@@ -1,6 +1,7 @@
 #include "ui/ProgressNotifier.h"
 
 #include "app/Translations.h"
+#include "support/EventRecorder.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
 #include "ui/LauncherEvents.h"
@@ -9,58 +10,11 @@
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 namespace {
-
-// Records what the notifier posts instead of queueing it for an event loop,
-// under its own lock since several threads may post at once.
-class EventRecorder : public wxEvtHandler {
-public:
-    struct Event {
-        wxEventType type;
-        int value;
-        std::string text;
-    };
-
-    void QueueEvent(wxEvent* event) override
-    {
-        std::unique_ptr<wxEvent> owned(event);
-        const auto& posted = dynamic_cast<const wxThreadEvent&>(*event);
-        EXPECT_EQ(posted.GetId(), -1);
-        std::lock_guard lock(mutex);
-        events.push_back({posted.GetEventType(), posted.GetInt(), posted.GetString().utf8_string()});
-    }
-
-    std::vector<Event> Take()
-    {
-        std::lock_guard lock(mutex);
-        return std::exchange(events, {});
-    }
-
-    std::vector<int> Values(wxEventType type) const { return Filter(type, &Event::value); }
-    std::vector<std::string> Texts() const { return Filter(wxEVT_STATUS_MESSAGE, &Event::text); }
-
-private:
-    template <typename Field> std::vector<Field> Filter(wxEventType type, Field Event::*field) const
-    {
-        std::lock_guard lock(mutex);
-        std::vector<Field> found;
-        for (const Event& event : events) {
-            if (event.type == type)
-                found.push_back(event.*field);
-        }
-        return found;
-    }
-
-    mutable std::mutex mutex;
-    std::vector<Event> events;
-};
 
 class ProgressNotifierTest : public testing::Test {
 protected:

@@ -1,0 +1,265 @@
+#include "download/LimitedInputStream.h"
+#include "download/ProgressInputStream.h"
+#include "download/WasteOutputStream.h"
+
+#include "support/EventRecorder.h"
+#include "ui/LauncherEvents.h"
+#include "ui/ProgressNotifier.h"
+
+#include <wx/mstream.h>
+#include <wx/zstream.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr size_t NEVER = std::numeric_limits<size_t>::max();
+
+std::string Pattern(size_t size, int seed = 0)
+{
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 7 + seed) % 251);
+    return bytes;
+}
+
+std::string RawDeflate(const std::string& bytes)
+{
+    wxMemoryOutputStream out;
+    {
+        wxZlibOutputStream deflater(out, wxZ_DEFAULT_COMPRESSION, wxZLIB_NO_HEADER);
+        deflater.Write(bytes.data(), bytes.size());
+    }
+    std::string packed(out.GetSize(), '\0');
+    out.CopyTo(packed.data(), packed.size());
+    return packed;
+}
+
+// Without a range the notifier posts every increase, so its last position is
+// the total counted.
+int CountedBytes(const EventRecorder& recorder)
+{
+    const std::vector<int> positions = recorder.Values(wxEVT_PROGRESS_UPDATED);
+    return positions.empty() ? 0 : positions.back();
+}
+
+// Reads the way the installer does: pages until a read returns nothing.
+std::string ReadToEnd(wxInputStream& input, size_t page = 4096)
+{
+    std::string bytes;
+    std::vector<char> buffer(page);
+    while (input.Read(buffer.data(), page).LastRead() > 0)
+        bytes.append(buffer.data(), input.LastRead());
+    return bytes;
+}
+
+// A source that records every size it is asked for and can fail with a read
+// error after a given number of bytes, as a dropped connection does.
+class ScriptedSource : public wxInputStream {
+public:
+    explicit ScriptedSource(std::string data, size_t failAfter = NEVER)
+        : data(std::move(data)), failAfter(failAfter)
+    {
+    }
+
+    const std::vector<size_t>& Requests() const { return requests; }
+    size_t Position() const { return position; }
+
+protected:
+    size_t OnSysRead(void* buffer, size_t size) override
+    {
+        requests.push_back(size);
+        const size_t available = std::min(data.size(), failAfter) - position;
+        if (available == 0) {
+            m_lasterror = position == failAfter ? wxSTREAM_READ_ERROR : wxSTREAM_EOF;
+            return 0;
+        }
+        const size_t count = std::min(size, available);
+        std::memcpy(buffer, data.data() + position, count);
+        position += count;
+        return count;
+    }
+
+private:
+    std::string data;
+    size_t failAfter;
+    size_t position = 0;
+    std::vector<size_t> requests;
+};
+
+TEST(LimitedInputStream, ReadsInPagesStopExactlyAtTheLimit)
+{
+    const std::string body = Pattern(12000);
+    ScriptedSource source(body);
+    LimitedInputStream limited(&source, 10000);
+
+    std::vector<size_t> counts;
+    std::string got;
+    char page[4096];
+    do {
+        counts.push_back(limited.Read(page, sizeof page).LastRead());
+        got.append(page, limited.LastRead());
+        EXPECT_EQ(limited.GetLastError(), wxSTREAM_NO_ERROR);
+    } while (limited.LastRead() > 0);
+
+    EXPECT_EQ(counts, (std::vector<size_t>{4096, 4096, 1808, 0}));
+    EXPECT_EQ(source.Requests(), (std::vector<size_t>{4096, 4096, 1808})) << "never past the limit";
+    EXPECT_EQ(got, body.substr(0, 10000));
+    EXPECT_TRUE(limited.Eof());
+    EXPECT_EQ(limited.BytesRead(), 10000u);
+
+    // The next member is read from the same source, from byte 10000 on.
+    EXPECT_EQ(source.Position(), 10000u);
+    LimitedInputStream next(&source, 2000);
+    EXPECT_EQ(ReadToEnd(next, 333), body.substr(10000));
+}
+
+TEST(LimitedInputStream, LimitZeroEndsAtOnceWithoutTouchingTheSource)
+{
+    ScriptedSource source(Pattern(100));
+    LimitedInputStream limited(&source, 0);
+    EXPECT_TRUE(limited.Eof());
+
+    char page[64];
+    EXPECT_EQ(limited.Read(page, sizeof page).LastRead(), 0u);
+    WasteOutputStream waste;
+    EXPECT_EQ(limited.Read(waste).LastRead(), 0u);
+
+    EXPECT_TRUE(source.Requests().empty());
+    EXPECT_EQ(source.Position(), 0u);
+    EXPECT_EQ(limited.GetLastError(), wxSTREAM_NO_ERROR);
+}
+
+// A source that ends or fails early makes a short stream, never an error of the
+// filter's own: the digest check of the written file is what notices.
+TEST(LimitedInputStream, ShortOrFailingSourceGivesAShortStreamWithoutError)
+{
+    wxMemoryInputStream shortSource("abcd", 4);
+    LimitedInputStream limited(&shortSource, 10);
+    char page[16];
+    EXPECT_EQ(limited.Read(page, sizeof page).LastRead(), 4u);
+    EXPECT_EQ(std::string(page, 4), "abcd");
+    EXPECT_EQ(limited.Read(page, sizeof page).LastRead(), 0u);
+    EXPECT_EQ(limited.BytesRead(), 4u);
+    EXPECT_FALSE(limited.Eof());
+    EXPECT_EQ(limited.GetLastError(), wxSTREAM_NO_ERROR);
+
+    ScriptedSource failing(Pattern(100), 60);
+    LimitedInputStream cut(&failing, 80);
+    EXPECT_EQ(ReadToEnd(cut, 25), Pattern(60));
+    EXPECT_EQ(failing.GetLastError(), wxSTREAM_READ_ERROR);
+    EXPECT_EQ(cut.GetLastError(), wxSTREAM_NO_ERROR);
+    EXPECT_FALSE(cut.Eof());
+}
+
+// Run under AddressSanitizer, a filter deleting its source would show here as
+// the deletion of a stack object.
+TEST(StreamFilters, DeletingAFilterLeavesItsSourceAlone)
+{
+    wxMemoryInputStream source("0123456789", 10);
+    EventRecorder recorder;
+    ProgressNotifier notifier(&recorder);
+    delete new LimitedInputStream(&source, 3);
+    delete new ProgressInputStream(&source, &notifier);
+    EXPECT_EQ(source.GetC(), '0');
+}
+
+TEST(ProgressInputStream, NotifierTotalEqualsTheBytesDelivered)
+{
+    EventRecorder recorder;
+    ProgressNotifier notifier(&recorder);
+
+    const std::string body = Pattern(12000);
+    wxMemoryInputStream source(body.data(), body.size());
+    LimitedInputStream limited(&source, 10000);
+    ProgressInputStream counted(&limited, &notifier);
+    EXPECT_EQ(ReadToEnd(counted, 3000), body.substr(0, 10000));
+    EXPECT_EQ(CountedBytes(recorder), 10000);
+
+    // A source that fails early counts only what arrived.
+    notifier.SetRange(0);
+    ScriptedSource failing(Pattern(500), 123);
+    ProgressInputStream countedShort(&failing, &notifier);
+    WasteOutputStream waste;
+    EXPECT_EQ(countedShort.Read(waste).LastRead(), 123u);
+    EXPECT_EQ(CountedBytes(recorder), 123);
+}
+
+TEST(WasteOutputStream, SwallowsEverythingAndCountsEveryWrite)
+{
+    WasteOutputStream waste;
+    EXPECT_EQ(waste.Write("abc", 3).LastWrite(), 3u);
+    EXPECT_TRUE(waste.IsOk());
+
+    const std::string body = Pattern(100000);
+    wxMemoryInputStream source(body.data(), body.size());
+    EXPECT_EQ(source.Read(waste).LastRead(), body.size());
+    EXPECT_TRUE(source.Eof());
+    EXPECT_EQ(waste.GetLastError(), wxSTREAM_NO_ERROR);
+}
+
+// One body holds member A (stored), a gap, member B (raw deflate) and, right
+// behind it, member C: the way a ranged response carries a run of files.
+TEST(StreamFilters, ReadsSeveralMembersOutOfOneBodySkippingGaps)
+{
+    const std::string a = Pattern(5000, 1);
+    const std::string b = Pattern(30000, 2);
+    const std::string c = Pattern(700, 3);
+    const std::string packedB = RawDeflate(b);
+    const std::string gap = Pattern(1234, 4);
+    const std::string body = a + gap + packedB + c + "trailing bytes";
+    wxMemoryInputStream source(body.data(), body.size());
+
+    EventRecorder recorder;
+    ProgressNotifier notifier(&recorder);
+    WasteOutputStream waste;
+
+    LimitedInputStream limitedA(&source, a.size());
+    ProgressInputStream countedA(&limitedA, &notifier);
+    EXPECT_EQ(ReadToEnd(countedA), a);
+
+    LimitedInputStream limitedGap(&source, gap.size());
+    EXPECT_EQ(limitedGap.Read(waste).LastRead(), gap.size());
+
+    LimitedInputStream limitedB(&source, packedB.size());
+    ProgressInputStream countedB(&limitedB, &notifier);
+    wxZlibInputStream inflater(countedB, wxZLIB_NO_HEADER);
+    EXPECT_EQ(ReadToEnd(inflater), b);
+    EXPECT_EQ(inflater.GetLastError(), wxSTREAM_EOF);
+    EXPECT_TRUE(limitedB.Eof()) << "the inflater consumed the whole member";
+
+    LimitedInputStream limitedC(&source, c.size());
+    ProgressInputStream countedC(&limitedC, &notifier);
+    EXPECT_EQ(ReadToEnd(countedC), c);
+
+    // Progress counts archive bytes of the members, not the gap, not inflated bytes.
+    EXPECT_EQ(CountedBytes(recorder), static_cast<int>(a.size() + packedB.size() + c.size()));
+}
+
+// A cut-off compressed member must surface as the inflater's read error, the
+// one failure the installer can see before the digest.
+TEST(StreamFilters, TruncatedCompressedMemberIsAReadErrorOfTheInflater)
+{
+    const std::string packed = RawDeflate(Pattern(30000));
+    const std::string body = packed + "next member";
+    wxMemoryInputStream source(body.data(), body.size());
+    EventRecorder recorder;
+    ProgressNotifier notifier(&recorder);
+
+    LimitedInputStream limited(&source, packed.size() - 10);
+    ProgressInputStream counted(&limited, &notifier);
+    wxZlibInputStream inflater(counted, wxZLIB_NO_HEADER);
+    EXPECT_LT(ReadToEnd(inflater).size(), 30000u);
+    EXPECT_EQ(inflater.GetLastError(), wxSTREAM_READ_ERROR);
+    EXPECT_EQ(source.TellI(), static_cast<wxFileOffset>(packed.size() - 10))
+        << "nothing read past the member";
+}
+
+}  // namespace
