@@ -1,9 +1,161 @@
 #include "download/HTTPWrapper.h"
 
-#include <wx/uri.h>
+#include "download/CurlInputStream.h"
+
+#include <wx/log.h>
+#include <wx/txtstrm.h>
+
+#include <memory>
+
+namespace {
+
+// Only what cannot stand raw in a request line is escaped; everything else
+// goes out as given, because the services read names and values verbatim.
+std::string EscapeForRequestLine(const wxString& text)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : std::string(text.utf8_str())) {
+        if (c <= 0x20 || c >= 0x7F) {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 0x0F];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+HTTPWrapper::HTTPWrapper(const wxString& url, const ParameterMap* params) : uri(url), params(params)
+{
+    if (!IsValid()) {
+        error = wxPROTO_INVVAL;
+    }
+}
+
+bool HTTPWrapper::IsValid() const
+{
+    return uri.HasServer() && !uri.GetServer().empty() && uri.GetScheme() == "http";
+}
 
 bool HTTPWrapper::IsHttpUrl(const wxString& url)
 {
-    wxURI uri(url);
-    return uri.HasServer() && !uri.GetServer().empty() && uri.GetScheme() == "http";
+    return HTTPWrapper(url).IsValid();
+}
+
+void HTTPWrapper::SetRange(std::uint64_t start)
+{
+    rangeStart = start;
+}
+
+bool HTTPWrapper::Connect()
+{
+    if (!IsValid()) {
+        error = wxPROTO_INVVAL;
+        return false;
+    }
+    if (rangeStart != 0) {
+        wxLogVerbose("Range: bytes=%llu-", static_cast<unsigned long long>(rangeStart));
+    }
+    connected = true;
+    return true;
+}
+
+wxString HTTPWrapper::BuildQuery() const
+{
+    if (params == nullptr || params->empty()) {
+        return wxString();
+    }
+    wxString query = "?";
+    for (const auto& [name, value] : *params) {
+        if (query.length() > 1) {
+            query += "&";
+        }
+        query += name + "=" + value;
+    }
+    return query;
+}
+
+wxInputStream* HTTPWrapper::OpenStream()
+{
+    if (!connected && !Connect()) {
+        return nullptr;
+    }
+    const std::string target = RequestTarget();
+    wxLogVerbose("Query: %s", wxString::FromUTF8(target));
+    auto stream = std::make_unique<CurlInputStream>(Origin(), target, rangeStart, cancelled);
+    error = stream->Open();
+    if (error == wxPROTO_NOERR) {
+        error = CheckAnswer(stream->GetStatus(), stream->GetContentRangeStart());
+    }
+    return error == wxPROTO_NOERR ? stream.release() : nullptr;
+}
+
+std::string HTTPWrapper::Origin() const
+{
+    std::string origin = "http://" + std::string(uri.GetServer().utf8_str());
+    if (uri.HasPort()) {
+        origin += ":" + std::string(uri.GetPort().utf8_str());
+    }
+    return origin;
+}
+
+std::string HTTPWrapper::RequestTarget() const
+{
+    wxString target = uri.GetPath().empty() ? wxString("/") : uri.GetPath();
+    wxString query = BuildQuery();
+    // A query written into the URL itself is kept, ahead of the parameters.
+    if (uri.HasQuery()) {
+        target += "?" + uri.GetQuery();
+        if (!query.empty()) {
+            query[0] = '&';
+        }
+    }
+    return EscapeForRequestLine(target + query);
+}
+
+wxProtocolError HTTPWrapper::CheckAnswer(long status, wxFileOffset contentRangeStart) const
+{
+    if (status >= 400) {
+        return wxPROTO_NOFILE;
+    }
+    // A server that ignores the range would feed the wrong bytes to the reader.
+    if (rangeStart != 0 &&
+        (status != 206 || contentRangeStart != static_cast<wxFileOffset>(rangeStart))) {
+        return wxPROTO_NOFILE;
+    }
+    return wxPROTO_NOERR;
+}
+
+bool FetchFirstLine(wxString& out, const wxString& url, const ParameterMap* params)
+{
+    HTTPWrapper http(url, params);
+    if (!http.IsValid() || !http.Connect()) {
+        return false;
+    }
+    std::unique_ptr<wxInputStream> stream(http.OpenStream());
+    if (http.GetError() != wxPROTO_NOERR) {
+        return false;
+    }
+    wxTextInputStream text(*stream, " \t", wxConvAuto());
+    out = text.ReadLine();
+    // A line cut off by a stall or a dropped connection is not an answer.
+    return stream->GetLastError() != wxSTREAM_READ_ERROR;
+}
+
+wxInt64 GetRemoteFileSize(const wxString& url)
+{
+    HTTPWrapper http(url);
+    if (!http.IsValid() || !http.Connect()) {
+        return -1;
+    }
+    std::unique_ptr<wxInputStream> stream(http.OpenStream());
+    if (http.GetError() != wxPROTO_NOERR || !stream->IsOk()) {
+        return -1;
+    }
+    const wxFileOffset size = stream->GetLength();
+    return size == wxInvalidOffset ? -1 : size;
 }

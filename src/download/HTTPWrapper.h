@@ -1,10 +1,64 @@
 #pragma once
 
-#include <wx/string.h>
+#include "download/ParameterMap.h"
 
-// Plain HTTP access to the update server and the telemetry service.
+#include <wx/protocol/protocol.h>
+#include <wx/stream.h>
+#include <wx/string.h>
+#include <wx/uri.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+// One plain HTTP GET to the update server or the telemetry service.
+// Calling order: construct, IsValid, optionally SetRange, Connect, OpenStream,
+// GetError, read and delete the stream, then delete the wrapper (which must
+// outlive its stream). Each wrapper is used by one thread; only Cancel may be
+// called from another.
 class HTTPWrapper {
 public:
-    // True when url parses with a host part and its scheme is exactly "http".
+    // params may be null; the caller keeps the map alive as long as the wrapper.
+    explicit HTTPWrapper(const wxString& url, const ParameterMap* params = nullptr);
+
+    // True when the URL has a server part and its scheme is exactly "http".
+    bool IsValid() const;
     static bool IsHttpUrl(const wxString& url);
+
+    // Asks for the resource from byte start to its end; 0 asks for all of it.
+    void SetRange(std::uint64_t start);
+    // Checks the URL and prepares the request; no network traffic yet, so a
+    // host that cannot be resolved or reached fails OpenStream (wxPROTO_CONNERR).
+    bool Connect();
+    // "?name=value&..." in map order, or empty. Sent after the URL's path (and
+    // its own query, if it has one), escaping only spaces, controls and non-ASCII.
+    wxString BuildQuery() const;
+    // Sends the request and returns the body, owned by the caller, or null
+    // with GetError() telling why. A 4xx or 5xx status fails, and so does a
+    // range request answered with anything but a 206 starting at the asked
+    // byte. Redirections are not followed: a 3xx returns its own body.
+    wxInputStream* OpenStream();
+    wxProtocolError GetError() const { return error; }
+
+    // Makes the running request fail soon (OpenStream with wxPROTO_ABRT,
+    // reads with wxSTREAM_READ_ERROR). Safe from any thread.
+    void Cancel() { cancelled.store(true); }
+
+private:
+    std::string Origin() const;
+    std::string RequestTarget() const;
+    wxProtocolError CheckAnswer(long status, wxFileOffset contentRangeStart) const;
+
+    wxURI uri;
+    const ParameterMap* params;
+    std::uint64_t rangeStart = 0;
+    bool connected = false;
+    wxProtocolError error = wxPROTO_NOERR;
+    std::atomic<bool> cancelled{false};
 };
+
+// Requests url with params and stores the first line of the answer in out.
+bool FetchFirstLine(wxString& out, const wxString& url, const ParameterMap* params = nullptr);
+
+// The Content-Length announced for url, or -1; the body is not read.
+wxInt64 GetRemoteFileSize(const wxString& url);

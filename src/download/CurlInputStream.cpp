@@ -1,0 +1,263 @@
+#include "download/CurlInputStream.h"
+
+#include "download/RingBuffer.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The buffer holds several of libcurl's receive blocks, so that a paused
+// block always fits once the reader has emptied the buffer.
+constexpr long kReceiveBlock = 128 * 1024;
+constexpr std::size_t kBufferCapacity = 8 * kReceiveBlock;
+constexpr auto kNoDataLimit = std::chrono::seconds(10);
+// Bounds how long a cancel request waits to be seen while nothing arrives.
+constexpr auto kPollSlice = std::chrono::milliseconds(100);
+
+bool StartsWithNoCase(const char* line, std::size_t len, const char* prefix)
+{
+    const std::size_t n = std::strlen(prefix);
+    return len >= n && strncasecmp(line, prefix, n) == 0;
+}
+
+// " bytes 1000-1999/5000" -> 1000; -1 for anything else (" bytes */5000").
+wxFileOffset ParseContentRangeStart(const std::string& value)
+{
+    const std::size_t unit = value.find("bytes ");
+    if (unit == std::string::npos) {
+        return -1;
+    }
+    const char* first = value.c_str() + unit + 6;
+    char* end = nullptr;
+    const long long start = std::strtoll(first, &end, 10);
+    return end != first && *end == '-' ? start : -1;
+}
+
+}  // namespace
+
+struct CurlInputStream::Transfer {
+    enum class Step { Ready, Finished, TimedOut, Cancelled };
+
+    explicit Transfer(const std::atomic<bool>& cancelled) : cancelled(cancelled) {}
+    ~Transfer();
+
+    void Configure(const std::string& origin, const std::string& target, std::uint64_t rangeStart);
+    template <typename Predicate> Step RunUntil(Predicate ready);
+    void ResumeIfRoom();
+    void CollectResult();
+    void TakeHeader(const char* line, std::size_t len);
+
+    static size_t OnHeader(char* data, size_t size, size_t count, void* self);
+    static size_t OnBody(char* data, size_t size, size_t count, void* self);
+
+    CURL* easy = curl_easy_init();
+    CURLM* multi = curl_multi_init();
+    RingBuffer buffer{kBufferCapacity};
+    const std::atomic<bool>& cancelled;
+    Clock::time_point lastByte = Clock::now();
+    bool paused = false;
+    bool headersDone = false;
+    bool done = false;
+    bool failed = false;  // timed out or cancelled: every later read fails at once
+    CURLcode result = CURLE_OK;
+    long status = 0;
+    wxFileOffset contentRangeStart = -1;
+};
+
+CurlInputStream::Transfer::~Transfer()
+{
+    curl_multi_remove_handle(multi, easy);
+    curl_easy_cleanup(easy);
+    curl_multi_cleanup(multi);
+}
+
+void CurlInputStream::Transfer::Configure(const std::string& origin, const std::string& target,
+                                          std::uint64_t rangeStart)
+{
+    curl_easy_setopt(easy, CURLOPT_URL, origin.c_str());
+    // Sent exactly as built: libcurl's URL parser would cut at '#' or re-encode.
+    curl_easy_setopt(easy, CURLOPT_REQUEST_TARGET, target.c_str());
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    // Proxies from the environment were never used by the launcher.
+    curl_easy_setopt(easy, CURLOPT_PROXY, "");
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(std::chrono::milliseconds(kNoDataLimit).count()));
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBlock);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+    if (rangeStart != 0) {
+        curl_easy_setopt(easy, CURLOPT_RANGE, (std::to_string(rangeStart) + "-").c_str());
+    }
+    curl_multi_add_handle(multi, easy);
+}
+
+// Drives the transfer until ready() holds, it ends, it is cancelled, or no
+// byte has arrived for the no-data limit. Time the reader spent elsewhere
+// does not count: the limit starts with this wait.
+template <typename Predicate>
+CurlInputStream::Transfer::Step CurlInputStream::Transfer::RunUntil(Predicate ready)
+{
+    lastByte = Clock::now();
+    while (!ready()) {
+        if (done) {
+            return Step::Finished;
+        }
+        if (cancelled.load()) {
+            return Step::Cancelled;
+        }
+        ResumeIfRoom();
+        int running = 0;
+        curl_multi_perform(multi, &running);
+        CollectResult();
+        if (ready() || done) {
+            continue;
+        }
+        const auto left = kNoDataLimit - (Clock::now() - lastByte);
+        if (left <= Clock::duration::zero()) {
+            return Step::TimedOut;
+        }
+        const auto wait = std::min(std::chrono::duration_cast<std::chrono::milliseconds>(left) +
+                                       std::chrono::milliseconds(1),
+                                   kPollSlice);
+        curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
+    }
+    return Step::Ready;
+}
+
+void CurlInputStream::Transfer::ResumeIfRoom()
+{
+    if (paused && buffer.Free() >= static_cast<std::size_t>(kReceiveBlock)) {
+        paused = false;
+        // May hand over the held-back block at once, through OnBody.
+        curl_easy_pause(easy, CURLPAUSE_CONT);
+    }
+}
+
+void CurlInputStream::Transfer::CollectResult()
+{
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+        if (msg->msg == CURLMSG_DONE) {
+            done = true;
+            result = msg->data.result;
+        }
+    }
+}
+
+void CurlInputStream::Transfer::TakeHeader(const char* line, std::size_t len)
+{
+    if (StartsWithNoCase(line, len, "HTTP/")) {
+        // A new answer begins (after a 1xx): forget the previous one.
+        const char* code = static_cast<const char*>(std::memchr(line, ' ', len));
+        status = code ? std::strtol(code + 1, nullptr, 10) : 0;
+        headersDone = false;
+        contentRangeStart = -1;
+    } else if (StartsWithNoCase(line, len, "Content-Range:")) {
+        contentRangeStart = ParseContentRangeStart(std::string(line + 14, len - 14));
+    } else if ((len == 2 && line[0] == '\r') || (len == 1 && line[0] == '\n')) {
+        headersDone = status >= 200;
+    }
+}
+
+size_t CurlInputStream::Transfer::OnHeader(char* data, size_t size, size_t count, void* self)
+{
+    auto* transfer = static_cast<Transfer*>(self);
+    // Headers that arrive slowly but steadily are a live answer.
+    transfer->lastByte = Clock::now();
+    transfer->TakeHeader(data, size * count);
+    return size * count;
+}
+
+size_t CurlInputStream::Transfer::OnBody(char* data, size_t size, size_t count, void* self)
+{
+    auto* transfer = static_cast<Transfer*>(self);
+    const std::size_t len = size * count;
+    if (len > transfer->buffer.Free()) {
+        // libcurl keeps the block and offers it again after CURLPAUSE_CONT.
+        transfer->paused = true;
+        return CURL_WRITEFUNC_PAUSE;
+    }
+    // No need to restart the no-data timer: a filled buffer ends the wait.
+    transfer->buffer.Write(data, len);
+    return len;
+}
+
+CurlInputStream::CurlInputStream(const std::string& origin, const std::string& target,
+                                 std::uint64_t rangeStart, const std::atomic<bool>& cancelled)
+    : transfer(std::make_unique<Transfer>(cancelled))
+{
+    transfer->Configure(origin, target, rangeStart);
+}
+
+CurlInputStream::~CurlInputStream() = default;
+
+wxProtocolError CurlInputStream::Open()
+{
+    switch (transfer->RunUntil([this] { return transfer->headersDone; })) {
+    case Transfer::Step::Ready:
+        return wxPROTO_NOERR;
+    case Transfer::Step::Cancelled:
+        transfer->failed = true;
+        return wxPROTO_ABRT;
+    case Transfer::Step::TimedOut:
+        transfer->failed = true;
+        return wxPROTO_NETERR;
+    case Transfer::Step::Finished:
+        break;
+    }
+    const CURLcode r = transfer->result;
+    const bool unreachable = r == CURLE_COULDNT_RESOLVE_HOST || r == CURLE_COULDNT_CONNECT ||
+                             r == CURLE_OPERATION_TIMEDOUT;
+    return unreachable ? wxPROTO_CONNERR : wxPROTO_NETERR;
+}
+
+long CurlInputStream::GetStatus() const
+{
+    return transfer->status;
+}
+
+wxFileOffset CurlInputStream::GetContentRangeStart() const
+{
+    return transfer->contentRangeStart;
+}
+
+wxFileOffset CurlInputStream::GetLength() const
+{
+    curl_off_t length = -1;
+    curl_easy_getinfo(transfer->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    return length >= 0 ? static_cast<wxFileOffset>(length) : wxInvalidOffset;
+}
+
+size_t CurlInputStream::OnSysRead(void* buffer, size_t size)
+{
+    if (transfer->failed) {
+        m_lasterror = wxSTREAM_READ_ERROR;
+        return 0;
+    }
+    switch (transfer->RunUntil([this] { return transfer->buffer.Size() > 0; })) {
+    case Transfer::Step::Ready:
+        return transfer->buffer.Read(static_cast<char*>(buffer), size);
+    case Transfer::Step::Finished:
+        // A body cut short of its Content-Length ends with an error result.
+        m_lasterror = transfer->result == CURLE_OK ? wxSTREAM_EOF : wxSTREAM_READ_ERROR;
+        return 0;
+    case Transfer::Step::TimedOut:
+    case Transfer::Step::Cancelled:
+        break;
+    }
+    transfer->failed = true;
+    m_lasterror = wxSTREAM_READ_ERROR;
+    return 0;
+}

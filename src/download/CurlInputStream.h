@@ -1,0 +1,40 @@
+#pragma once
+
+#include <wx/protocol/protocol.h>
+#include <wx/stream.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// The body of one HTTP GET as a pull stream: each read drives the transfer
+// just far enough to return data, so memory stays bounded by a small buffer
+// whatever the size of the body. Reads fail with wxSTREAM_READ_ERROR after
+// 10 s without a byte, when the body ends short, or when cancelled.
+class CurlInputStream : public wxInputStream {
+public:
+    // origin is "http://host[:port]"; target is sent verbatim in the request
+    // line. rangeStart 0 sends no Range header. cancelled must outlive the stream.
+    CurlInputStream(const std::string& origin, const std::string& target,
+                    std::uint64_t rangeStart, const std::atomic<bool>& cancelled);
+    ~CurlInputStream() override;
+
+    // Sends the request and waits for the final answer's headers;
+    // wxPROTO_NOERR when they arrived.
+    wxProtocolError Open();
+
+    long GetStatus() const;
+    // First byte named by the answer's Content-Range, or -1 without one.
+    wxFileOffset GetContentRangeStart() const;
+    // The announced Content-Length, or wxInvalidOffset.
+    wxFileOffset GetLength() const override;
+    bool IsSeekable() const override { return false; }
+
+protected:
+    size_t OnSysRead(void* buffer, size_t size) override;
+
+private:
+    struct Transfer;
+    std::unique_ptr<Transfer> transfer;
+};

@@ -1,0 +1,382 @@
+#include "download/HTTPWrapper.h"
+
+#include "download/LimitedInputStream.h"
+#include "download/WasteOutputStream.h"
+
+#include "support/FaultServer.h"
+#include "support/LogCapture.h"
+#include "support/NginxServer.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A loopback port that accepts connections but never answers: shows whether
+// anything tried to connect.
+class SilentListener {
+public:
+    SilentListener()
+    {
+        fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        bind(fd, reinterpret_cast<sockaddr*>(&address), length);
+        listen(fd, 4);
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+        port = ntohs(address.sin_port);
+    }
+    ~SilentListener() { close(fd); }
+
+    bool WasContacted() const
+    {
+        pollfd pending = {fd, POLLIN, 0};
+        return poll(&pending, 1, 100) == 1;
+    }
+
+    int port = 0;
+
+private:
+    int fd = -1;
+};
+
+struct Body {
+    std::string bytes;
+    wxStreamError end = wxSTREAM_NO_ERROR;
+};
+
+Body ReadAll(wxInputStream& stream, std::size_t chunk = 65536)
+{
+    Body body;
+    std::string buffer(chunk, '\0');
+    while (true) {
+        stream.Read(buffer.data(), chunk);
+        body.bytes.append(buffer.data(), stream.LastRead());
+        if (stream.LastRead() == 0) {
+            body.end = stream.GetLastError();
+            return body;
+        }
+    }
+}
+
+double SecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+class HTTPWrapperTest : public testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        nginx = new NginxServer;
+        faults = new FaultServer;
+    }
+    static void TearDownTestSuite()
+    {
+        delete nginx;
+        delete faults;
+    }
+
+    // Opens url and expects success; the wrapper must outlive the stream.
+    static std::unique_ptr<wxInputStream> Open(HTTPWrapper& http)
+    {
+        EXPECT_TRUE(http.Connect());
+        std::unique_ptr<wxInputStream> stream(http.OpenStream());
+        EXPECT_EQ(http.GetError(), wxPROTO_NOERR);
+        EXPECT_NE(stream, nullptr);
+        return stream;
+    }
+
+    static std::string Echo(const std::string& path, const ParameterMap* params = nullptr)
+    {
+        HTTPWrapper http(faults->Url(path), params);
+        auto stream = Open(http);
+        return stream ? ReadAll(*stream).bytes : std::string();
+    }
+
+    static wxProtocolError OpenError(const std::string& url, std::uint64_t range = 0)
+    {
+        HTTPWrapper http(url);
+        http.SetRange(range);
+        http.Connect();
+        std::unique_ptr<wxInputStream> stream(http.OpenStream());
+        EXPECT_EQ(stream == nullptr, http.GetError() != wxPROTO_NOERR);
+        return http.GetError();
+    }
+
+    static NginxServer* nginx;
+    static FaultServer* faults;
+};
+
+NginxServer* HTTPWrapperTest::nginx = nullptr;
+FaultServer* HTTPWrapperTest::faults = nullptr;
+
+TEST_F(HTTPWrapperTest, RefusesAnythingButHttpWithAServerBeforeConnecting)
+{
+    SilentListener listener;
+    const std::string hostPort = "127.0.0.1:" + std::to_string(listener.port);
+    const std::vector<std::string> refused = {"https://" + hostPort + "/a", "HTTP://" + hostPort + "/a",
+                                              "ftp://" + hostPort + "/a", "http:///a", "http:a", "/a"};
+    for (const std::string& url : refused) {
+        SCOPED_TRACE(url);
+        HTTPWrapper http(url);
+        EXPECT_FALSE(http.IsValid());
+        EXPECT_FALSE(HTTPWrapper::IsHttpUrl(url));
+        EXPECT_EQ(http.GetError(), wxPROTO_INVVAL);
+        EXPECT_FALSE(http.Connect());
+        EXPECT_EQ(http.OpenStream(), nullptr);
+        EXPECT_EQ(http.GetError(), wxPROTO_INVVAL);
+        wxString line;
+        EXPECT_FALSE(FetchFirstLine(line, url));
+        EXPECT_EQ(GetRemoteFileSize(url), -1);
+    }
+    EXPECT_FALSE(listener.WasContacted());
+    EXPECT_TRUE(HTTPWrapper::IsHttpUrl("http://" + hostPort + "/a"));
+    EXPECT_TRUE(HTTPWrapper::IsHttpUrl("http://example.org"));
+}
+
+TEST_F(HTTPWrapperTest, QueryFollowsMapOrderAndEscapesOnlyWhatARequestLineCannotHold)
+{
+    EXPECT_EQ(HTTPWrapper("http://h/p").BuildQuery(), "");
+    ParameterMap params;
+    EXPECT_EQ(HTTPWrapper("http://h/p", &params).BuildQuery(), "");
+    params["action"] = "get_token";
+    params["GUID"] = "42";
+    params["updater_result"] = wxString::FromUTF8("a b&c#d/é");
+    params["SESSID"] = "x";
+    params["GUID"] = "43";
+    EXPECT_EQ(HTTPWrapper("http://h/p", &params).BuildQuery(),
+              wxString::FromUTF8("?GUID=43&SESSID=x&action=get_token&updater_result=a b&c#d/é"));
+
+    const std::string echo = Echo("/echo", &params);
+    EXPECT_EQ(echo.substr(0, echo.find("\r\n")),
+              "GET /echo?GUID=43&SESSID=x&action=get_token&updater_result=a%20b&c#d/%C3%A9 HTTP/1.1");
+    const std::string withOwnQuery = Echo("/echo?v=1", &params);
+    EXPECT_EQ(withOwnQuery.substr(0, withOwnQuery.find("&S")), "GET /echo?v=1&GUID=43");
+    // The port of the URL is the one connected to and named in Host.
+    EXPECT_NE(echo.find("\r\nHost: 127.0.0.1:" + std::to_string(faults->Port()) + "\r\n"),
+              std::string::npos)
+        << echo;
+}
+
+TEST_F(HTTPWrapperTest, RangeHeaderOnlyForANonZeroStart)
+{
+    EXPECT_EQ(Echo("/echo").find("Range:"), std::string::npos);
+
+    // The fault server answers 206 only to exactly "bytes=1000-".
+    LogCapture log;
+    HTTPWrapper http(faults->Url("/close?after=500&size=1500"));
+    http.SetRange(1000);
+    auto stream = Open(http);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(stream->GetLength(), 500);
+    const Body body = ReadAll(*stream);
+    EXPECT_EQ(body.bytes, FaultServer::Pattern(1000, 500));
+    EXPECT_EQ(body.end, wxSTREAM_EOF);
+    EXPECT_TRUE(log.HasText("Range: bytes=1000-"));
+}
+
+TEST_F(HTTPWrapperTest, RangeAnsweredWithTheWholeResourceIsRefused)
+{
+    EXPECT_EQ(OpenError(faults->Url("/ignore-range?size=5000"), 1000), wxPROTO_NOFILE);
+    EXPECT_EQ(OpenError(faults->Url("/ignore-range?size=5000")), wxPROTO_NOERR);
+    // Past the end: 416.
+    EXPECT_EQ(OpenError(faults->Url("/close?after=0&size=100"), 100), wxPROTO_NOFILE);
+}
+
+TEST_F(HTTPWrapperTest, ErrorStatusesFailAndRedirectionsAreNotFollowed)
+{
+    EXPECT_EQ(OpenError(faults->Url("/status/404")), wxPROTO_NOFILE);
+    EXPECT_EQ(OpenError(faults->Url("/status/500")), wxPROTO_NOFILE);
+    EXPECT_EQ(OpenError(nginx->Url("/missing.bin")), wxPROTO_NOFILE);
+
+    HTTPWrapper http(faults->Url("/status/302"));
+    auto stream = Open(http);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(ReadAll(*stream).bytes, "status 302\n");
+
+    const int port = SilentListener().port;  // closed again: nothing listens there now
+    EXPECT_EQ(OpenError("http://127.0.0.1:" + std::to_string(port) + "/a"), wxPROTO_CONNERR);
+    EXPECT_EQ(GetRemoteFileSize("http://127.0.0.1:" + std::to_string(port) + "/a"), -1);
+}
+
+TEST_F(HTTPWrapperTest, FetchFirstLineReadsOnlyTheFirstLine)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"/lines?text=first%0Asecond%0A", "first"},
+        {"/lines?text=first%20word%0D%0Asecond", "first word"},
+        {"/lines?text=", ""},
+        {"/lines?text=only", "only"},
+        {"/chunked?body=3.3.17%0Arest&chunk=2", "3.3.17"},
+    };
+    for (const auto& [path, expected] : cases) {
+        SCOPED_TRACE(path);
+        wxString line = "stale";
+        EXPECT_TRUE(FetchFirstLine(line, faults->Url(path)));
+        EXPECT_EQ(line, expected);
+    }
+    wxString line;
+    EXPECT_FALSE(FetchFirstLine(line, faults->Url("/status/404")));
+    // A first line cut off by a closed connection is no answer.
+    EXPECT_FALSE(FetchFirstLine(line, faults->Url("/close?after=0&size=100")));
+}
+
+TEST_F(HTTPWrapperTest, RemoteFileSizeIsAnnouncedLengthWithoutReadingTheBody)
+{
+    // The body never comes: only the headers can have been waited for.
+    const auto start = Clock::now();
+    EXPECT_EQ(GetRemoteFileSize(faults->Url("/stall?after=0&size=123456789")), 123456789);
+    EXPECT_LT(SecondsSince(start), 2.0);
+    EXPECT_EQ(GetRemoteFileSize(faults->Url("/status/404")), -1);
+    EXPECT_EQ(GetRemoteFileSize(faults->Url("/chunked?body=abc")), -1);
+}
+
+TEST_F(HTTPWrapperTest, BodiesBeyondFourGibibytesKeepTheirSize)
+{
+    const std::uint64_t size = (5ULL << 30) + 3;
+    nginx->WriteSparse("big.bin", size, "tail");
+    EXPECT_EQ(GetRemoteFileSize(nginx->Url("/big.bin")), static_cast<wxInt64>(size));
+
+    HTTPWrapper http(nginx->Url("/big.bin"));
+    http.SetRange(size - 6);
+    auto stream = Open(http);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(ReadAll(*stream).bytes, std::string("\0\0tail", 6));
+}
+
+TEST_F(HTTPWrapperTest, LargeBodyArrivesIntactThroughTheBoundedBuffer)
+{
+    const std::string content = FaultServer::Pattern(0, 9 << 20);
+    nginx->Write("data/large.bin", content);
+    HTTPWrapper http(nginx->Url("/data/large.bin"));
+    auto stream = Open(http);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(stream->GetLength(), static_cast<wxFileOffset>(content.size()));
+    // Odd-sized reads and a slow start make the transfer pause and resume.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const Body body = ReadAll(*stream, 40000);
+    EXPECT_EQ(body.end, wxSTREAM_EOF);
+    EXPECT_TRUE(body.bytes == content) << "got " << body.bytes.size() << " bytes";
+
+    HTTPWrapper ranged(nginx->Url("/data/large.bin"));
+    ranged.SetRange(5000000);
+    stream = Open(ranged);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_TRUE(ReadAll(*stream).bytes == content.substr(5000000));
+}
+
+// The download reads runs of nearby archive members through one ranged
+// request: each member through a limited stream, the gaps into the waste stream.
+TEST_F(HTTPWrapperTest, SeveralMembersComeOutOfOneRangedBody)
+{
+    const std::string archive = FaultServer::Pattern(0, 300000);
+    nginx->Write("data/archive.zip", archive);
+    HTTPWrapper http(nginx->Url("/data/archive.zip"));
+    http.SetRange(1000);
+    auto body = Open(http);
+    ASSERT_NE(body, nullptr);
+
+    LimitedInputStream first(body.get(), 70000);
+    EXPECT_TRUE(ReadAll(first).bytes == archive.substr(1000, 70000));
+
+    LimitedInputStream gap(body.get(), 150000);
+    WasteOutputStream waste;
+    gap.Read(waste);
+    EXPECT_EQ(gap.BytesRead(), 150000u);
+
+    LimitedInputStream second(body.get(), 50000);
+    EXPECT_TRUE(ReadAll(second).bytes == archive.substr(221000, 50000));
+}
+
+TEST_F(HTTPWrapperTest, BodyEndingBeforeItsLengthIsAReadError)
+{
+    HTTPWrapper http(faults->Url("/close?after=5000&size=10000"));
+    auto stream = Open(http);
+    ASSERT_NE(stream, nullptr);
+    const Body body = ReadAll(*stream);
+    EXPECT_EQ(body.bytes, FaultServer::Pattern(0, 5000));
+    EXPECT_EQ(body.end, wxSTREAM_READ_ERROR);
+}
+
+TEST_F(HTTPWrapperTest, CancelEndsAStalledReadFromAnotherThread)
+{
+    HTTPWrapper http(faults->Url("/stall?after=100&size=1000"));
+    auto stream = Open(http);
+    ASSERT_NE(stream, nullptr);
+    std::thread canceller([&http] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        http.Cancel();
+    });
+    const auto start = Clock::now();
+    const Body body = ReadAll(*stream);
+    canceller.join();
+    EXPECT_EQ(body.bytes.size(), 100u);
+    EXPECT_EQ(body.end, wxSTREAM_READ_ERROR);
+    EXPECT_LT(SecondsSince(start), 2.0);
+}
+
+// Takes about 11 s: the no-data limit is 10 s and a slow but live body must outlast it.
+TEST_F(HTTPWrapperTest, StallFailsAfterTenSecondsButASlowTrickleSurvives)
+{
+    HTTPWrapper http(faults->Url("/stall?after=1000&size=100000"));
+    auto stream = Open(http);
+    ASSERT_NE(stream, nullptr);
+
+    // The toolkit sets up its bookkeeping of logging threads lazily and not
+    // thread-safely: the second worker starts once the first has logged.
+    Body trickled;
+    std::promise<void> trickleOpened;
+    std::thread trickle([&trickled, &trickleOpened] {
+        HTTPWrapper http(faults->Url("/trickle?size=12&bytes=1&interval=1"));
+        auto stream = Open(http);
+        trickleOpened.set_value();
+        if (stream) {
+            trickled = ReadAll(*stream);
+        }
+    });
+    trickleOpened.get_future().wait();
+    SilentListener mute;  // accepts the connection, never answers
+    wxProtocolError unanswered = wxPROTO_NOERR;
+    double unansweredAfter = 0;
+    std::thread headers([&] {
+        const auto start = Clock::now();
+        unanswered = OpenError("http://127.0.0.1:" + std::to_string(mute.port) + "/");
+        unansweredAfter = SecondsSince(start);
+    });
+
+    const auto start = Clock::now();
+    const Body stalled = ReadAll(*stream);
+    const double waited = SecondsSince(start);
+    EXPECT_EQ(stalled.bytes, FaultServer::Pattern(0, 1000));
+    EXPECT_EQ(stalled.end, wxSTREAM_READ_ERROR);
+    EXPECT_GE(waited, 9.5);
+    EXPECT_LE(waited, 12.0);
+    // A failed stream stays failed without waiting again.
+    char byte;
+    const auto again = Clock::now();
+    EXPECT_EQ(stream->Read(&byte, 1).LastRead(), 0u);
+    EXPECT_LT(SecondsSince(again), 0.5);
+
+    headers.join();
+    EXPECT_EQ(unanswered, wxPROTO_NETERR);
+    EXPECT_GE(unansweredAfter, 9.5);
+    EXPECT_LE(unansweredAfter, 12.0);
+    trickle.join();
+    EXPECT_EQ(trickled.bytes, FaultServer::Pattern(0, 12));
+    EXPECT_EQ(trickled.end, wxSTREAM_EOF);
+}
+
+}  // namespace
