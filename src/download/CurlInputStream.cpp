@@ -16,11 +16,11 @@ using Clock = std::chrono::steady_clock;
 
 // The buffer holds several of libcurl's receive blocks, so that a paused
 // block always fits once the reader has emptied the buffer.
-constexpr long kReceiveBlock = 128 * 1024;
-constexpr std::size_t kBufferCapacity = 8 * kReceiveBlock;
-constexpr auto kNoDataLimit = std::chrono::seconds(10);
+constexpr long RECEIVE_BLOCK = 128 * 1024;
+constexpr std::size_t BUFFER_CAPACITY = 8 * RECEIVE_BLOCK;
+constexpr auto NO_DATA_LIMIT = std::chrono::seconds(10);
 // Bounds how long a cancel request waits to be seen while nothing arrives.
-constexpr auto kPollSlice = std::chrono::milliseconds(100);
+constexpr auto POLL_SLICE = std::chrono::milliseconds(100);
 
 bool StartsWithNoCase(const char* line, std::size_t len, const char* prefix)
 {
@@ -60,7 +60,7 @@ struct CurlInputStream::Transfer {
 
     CURL* easy = curl_easy_init();
     CURLM* multi = curl_multi_init();
-    RingBuffer buffer{kBufferCapacity};
+    RingBuffer buffer{BUFFER_CAPACITY};
     const std::atomic<bool>& cancelled;
     Clock::time_point lastByte = Clock::now();
     bool paused = false;
@@ -91,8 +91,8 @@ void CurlInputStream::Transfer::Configure(const std::string& origin, const std::
     curl_easy_setopt(easy, CURLOPT_PROXY, "");
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
-                     static_cast<long>(std::chrono::milliseconds(kNoDataLimit).count()));
-    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBlock);
+                     static_cast<long>(std::chrono::milliseconds(NO_DATA_LIMIT).count()));
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, RECEIVE_BLOCK);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
@@ -124,13 +124,13 @@ CurlInputStream::Transfer::Step CurlInputStream::Transfer::RunUntil(Predicate re
         if (ready() || done) {
             continue;
         }
-        const auto left = kNoDataLimit - (Clock::now() - lastByte);
+        const auto left = NO_DATA_LIMIT - (Clock::now() - lastByte);
         if (left <= Clock::duration::zero()) {
             return Step::TimedOut;
         }
         const auto wait = std::min(std::chrono::duration_cast<std::chrono::milliseconds>(left) +
                                        std::chrono::milliseconds(1),
-                                   kPollSlice);
+                                   POLL_SLICE);
         curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
     }
     return Step::Ready;
@@ -138,7 +138,7 @@ CurlInputStream::Transfer::Step CurlInputStream::Transfer::RunUntil(Predicate re
 
 void CurlInputStream::Transfer::ResumeIfRoom()
 {
-    if (paused && buffer.Free() >= static_cast<std::size_t>(kReceiveBlock)) {
+    if (paused && buffer.Free() >= static_cast<std::size_t>(RECEIVE_BLOCK)) {
         paused = false;
         // May hand over the held-back block at once, through OnBody.
         curl_easy_pause(easy, CURLPAUSE_CONT);
