@@ -10,8 +10,6 @@
 #include <wx/intl.h>
 
 #include <string>
-#include <thread>
-#include <vector>
 
 namespace {
 
@@ -130,37 +128,6 @@ TEST_F(TranslationsTest, DamagedCatalogIsIgnored)
 
     EXPECT_FALSE(installed.IsLoaded());
     EXPECT_EQ(Translated("Play"), "Play");
-}
-
-TEST_F(TranslationsTest, UnknownLanguageWarnsAndWritesNothing)
-{
-    auto installed = SetupTranslations(42, dir.Path());
-
-    ASSERT_NE(installed, nullptr);
-    EXPECT_TRUE(log.Has(wxLOG_Warning, "The language 42 is not supported by the system."));
-    EXPECT_FALSE(wxDir(dir.Path()).HasFiles());
-    EXPECT_FALSE(wxDir(dir.Path()).HasSubDirs());
-    EXPECT_EQ(Translated("Play"), "Play");
-}
-
-// Worker threads look texts up while the window owns the catalog.
-TEST_F(TranslationsTest, LookupsFromSeveralThreadsAgree)
-{
-    auto installed = SetupTranslations(LANGUAGE_PORTUGUESE_BRAZILIAN, dir.Path());
-    std::vector<int> wrong(4, 0);
-    std::vector<std::thread> threads;
-    for (int& count : wrong) {
-        threads.emplace_back([&count] {
-            for (int i = 0; i < 2000; ++i) {
-                count += Translated("Play") != "Jogar";
-                count += Translated("Not in any catalog") != "Not in any catalog";
-            }
-        });
-    }
-    for (std::thread& thread : threads)
-        thread.join();
-
-    EXPECT_EQ(wrong, std::vector<int>(4, 0));
 }
 
 } // namespace

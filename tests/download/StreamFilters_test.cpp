@@ -192,19 +192,6 @@ TEST(ProgressInputStream, NotifierTotalEqualsTheBytesDelivered)
     EXPECT_EQ(CountedBytes(recorder), 123);
 }
 
-TEST(WasteOutputStream, SwallowsEverythingAndCountsEveryWrite)
-{
-    WasteOutputStream waste;
-    EXPECT_EQ(waste.Write("abc", 3).LastWrite(), 3u);
-    EXPECT_TRUE(waste.IsOk());
-
-    const std::string body = Pattern(100000);
-    wxMemoryInputStream source(body.data(), body.size());
-    EXPECT_EQ(source.Read(waste).LastRead(), body.size());
-    EXPECT_TRUE(source.Eof());
-    EXPECT_EQ(waste.GetLastError(), wxSTREAM_NO_ERROR);
-}
-
 // One body holds member A (stored), a gap, member B (raw deflate) and, right
 // behind it, member C: the way a ranged response carries a run of files.
 TEST(StreamFilters, ReadsSeveralMembersOutOfOneBodySkippingGaps)

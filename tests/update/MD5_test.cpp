@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <future>
 #include <random>
 #include <string>
 #include <utility>
@@ -85,21 +84,6 @@ TEST(MD5, PiecesOfAnySizeGiveTheDigestOfTheWhole)
     }
 }
 
-TEST(MD5, ConcurrentFileDigestsDoNotInterfere)
-{
-    TempDir dir;
-    std::vector<std::string> expected;
-    for (unsigned i = 0; i < 4; ++i) {
-        dir.Write(wxString::Format("file%u", i), RandomBytes(300000 + i, i));
-        expected.push_back(Md5sum(dir.File(wxString::Format("file%u", i))));
-    }
-    std::vector<std::future<wxString>> digests;
-    for (unsigned i = 0; i < 4; ++i)
-        digests.push_back(std::async(std::launch::async, FileMD5, dir.File(wxString::Format("file%u", i))));
-    for (unsigned i = 0; i < 4; ++i)
-        EXPECT_EQ(digests[i].get(), expected[i]) << "file" << i;
-}
-
 // A directory opens but every read of it fails: the digest must stop and be
 // empty rather than wait for an end of file or pass for an empty file's digest.
 TEST(MD5, UnreadableOrMissingFileGivesEmptyDigestAndAnError)
@@ -119,13 +103,6 @@ TEST(MD5, StringCharactersAbove127BecomeUnderscores)
     EXPECT_EQ(StringMD5(wxString::FromUTF8("Jo\u00e3o \u20ac")), StringMD5("Jo_o _"));
     EXPECT_EQ(StringMD5(wxString(wxUniChar(128))), StringMD5("_"));
     EXPECT_NE(StringMD5(wxString(wxUniChar(127))), StringMD5("_"));
-}
-
-TEST(MD5, HexStringIsLowercaseWithLeadingZeros)
-{
-    const unsigned char bytes[] = {0x00, 0x0f, 0xa0, 0xff};
-    EXPECT_EQ(ToHexString(bytes, 4), "000fa0ff");
-    EXPECT_EQ(ToHexString(bytes, 0), "");
 }
 
 }  // namespace
