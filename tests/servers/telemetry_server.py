@@ -1,0 +1,166 @@
+#!/usr/bin/env python3
+"""A scripted telemetry service for tests.
+
+Started by the test fixture: binds 127.0.0.1 on a free port, prints the port on
+stdout and serves until its stdin reaches end of file. Every answer closes the
+connection.
+
+  GET  ...?...&action=get_token   the challenge CHALLENGE, padded with blanks, and a
+                                  second line
+  GET  (any other action)         the one line "ok"
+  POST (multipart form)           the one line "uploaded"
+
+Commands, one per line on stdin, each answered on stdout:
+
+  answer ok|error|stall   how to answer from now on: normally, with a 500 error
+                          page, or (uploads only) never, holding the connection
+                          until the client leaves or STALL_LIMIT seconds pass;
+                          answered with "ok"
+  requests                every request so far, in arrival order (see dump_requests)
+  peak                    the most requests that were ever in progress at once
+"""
+
+import http.server
+import os
+import re
+import select
+import sys
+import threading
+import time
+
+CHALLENGE = "c9f2a1d0e8b7"
+STALL_LIMIT = 30
+
+lock = threading.Lock()
+state = {"answer": "ok", "requests": [], "in_progress": 0, "peak": 0}
+
+
+def parse_query(target):
+    """(name, value) pairs of the raw query, in wire order, undecoded."""
+    _, _, query = target.partition("?")
+    return [tuple(pair.partition("=")[::2]) for pair in query.split("&") if pair]
+
+
+def parse_multipart(content_type, body):
+    """(name, filename, bytes) of each part of a multipart/form-data body."""
+    match = re.search(r'boundary="?([^";]+)"?', content_type)
+    if not match:
+        return []
+    delimiter = b"\r\n--" + match.group(1).encode("latin-1")
+    parts = []
+    for section in (b"\r\n" + body).split(delimiter)[1:]:
+        if section.startswith(b"--"):
+            break
+        head, _, data = section[2:].partition(b"\r\n\r\n")
+        disposition = head.decode("latin-1")
+        name = re.search(r'\bname="([^"]*)"', disposition)
+        filename = re.search(r'\bfilename="([^"]*)"', disposition)
+        parts.append((name.group(1) if name else "", filename.group(1) if filename else "", data))
+    return parts
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        self.serve(lambda: [])
+
+    def do_POST(self):
+        if answer_mode() == "stall":
+            self.serve_stalled()
+            return
+        length = int(self.headers.get("Content-Length", 0))
+        self.serve(lambda: parse_multipart(self.headers.get("Content-Type", ""), self.rfile.read(length)))
+
+    def serve(self, read_parts):
+        with lock:
+            state["in_progress"] += 1
+            state["peak"] = max(state["peak"], state["in_progress"])
+        query = parse_query(self.path)
+        try:
+            parts = read_parts()
+            # A pause widens the window in which overlapping requests would show.
+            time.sleep(0.02)
+            with lock:
+                state["requests"].append((self.command, self.path.partition("?")[0], query, parts))
+        finally:
+            # Before the answer: a client cannot start its next request earlier.
+            with lock:
+                state["in_progress"] -= 1
+        if answer_mode() == "error":
+            self.reply(500, b"<html><body>Internal Server Error</body></html>\n")
+        elif ("action", "get_token") in query:
+            self.reply(200, ("  %s \r\nsecond line\r\n" % CHALLENGE).encode())
+        else:
+            self.reply(200, b"uploaded\n" if self.command == "POST" else b"ok\n")
+
+    def serve_stalled(self):
+        with lock:
+            state["requests"].append((self.command, self.path.partition("?")[0], parse_query(self.path), []))
+        # Reads and drops what comes until the client hangs up.
+        deadline = time.monotonic() + STALL_LIMIT
+        while time.monotonic() < deadline:
+            ready, _, _ = select.select([self.connection], [], [], 0.1)
+            if ready and not self.connection.recv(65536):
+                break
+        self.close_connection = True
+
+    def reply(self, status, body):
+        self.send_response(status)
+        self.send_header("Content-Type", "text/plain" if status == 200 else "text/html")
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.wfile.write(body)
+        self.close_connection = True
+
+
+def answer_mode():
+    with lock:
+        return state["answer"]
+
+
+def dump_requests(out):
+    """A count line, then per request: "METHOD PATH QUERYCOUNT PARTCOUNT", a
+    "name value" line per query parameter, and per part a line "name|filename|size"
+    followed by exactly size bytes and a line end."""
+    with lock:
+        requests = list(state["requests"])
+    out.write(b"%d\n" % len(requests))
+    for method, path, query, parts in requests:
+        out.write(("%s %s %d %d\n" % (method, path, len(query), len(parts))).encode("latin-1"))
+        for name, value in query:
+            out.write(("%s %s\n" % (name, value)).encode("latin-1"))
+        for name, filename, data in parts:
+            out.write(("%s|%s|%d\n" % (name, filename, len(data))).encode("latin-1") + data + b"\n")
+
+
+def main():
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server.daemon_threads = True
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    out = sys.stdout.buffer
+    out.write(b"%d\n" % server.server_address[1])
+    out.flush()
+    for line in sys.stdin:
+        command = line.split()
+        if command[:1] == ["answer"] and len(command) == 2:
+            with lock:
+                state["answer"] = command[1]
+            out.write(b"ok\n")
+        elif command == ["requests"]:
+            dump_requests(out)
+        elif command == ["peak"]:
+            with lock:
+                out.write(b"%d\n" % state["peak"])
+        else:
+            out.write(b"unknown command\n")
+        out.flush()
+    os._exit(0)
+
+
+if __name__ == "__main__":
+    main()
