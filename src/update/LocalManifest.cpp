@@ -11,35 +11,11 @@
 #include <wx/log.h>
 #include <wx/xml/xml.h>
 
-#include <algorithm>
 #include <cstdint>
 
 namespace {
 
 const char FILE_ELEMENT[] = "file";
-const wxString WHITE_SPACE = " \t\n\v\f\r";
-
-// Like strtol into 32 bits: leading white space, an optional sign, then digits
-// up to the first other character; no digits give 0, values beyond the range
-// its nearest bound.
-std::int32_t ParseInt32(const wxString& text)
-{
-    auto it = text.begin();
-    while (it != text.end() && WHITE_SPACE.Find(*it) != wxNOT_FOUND)
-        ++it;
-    bool negative = false;
-    if (it != text.end() && (*it == '+' || *it == '-')) {
-        negative = *it == '-';
-        ++it;
-    }
-    const std::int64_t limit = negative ? -static_cast<std::int64_t>(INT32_MIN) : INT32_MAX;
-    std::int64_t magnitude = 0;
-    for (; it != text.end() && *it >= '0' && *it <= '9'; ++it) {
-        const int digit = static_cast<int>((*it).GetValue()) - '0';
-        magnitude = std::min(magnitude * 10 + digit, limit);
-    }
-    return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
-}
 
 // True when a name is not plainly relative to the base directory: it has a "."
 // or ".." part, or starts with a separator.

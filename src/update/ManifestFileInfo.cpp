@@ -2,10 +2,13 @@
 
 #include <wx/filefn.h>
 
+#include <algorithm>
+
 namespace {
 
 const wxString MANIFEST_SEPARATOR = "\\";
 const wxString PATH_SEPARATOR = wxString(wxFILE_SEP_PATH);
+const wxString WHITE_SPACE = " \t\n\v\f\r";
 
 } // namespace
 
@@ -36,4 +39,25 @@ wxString PathToManifestName(const wxString& path)
     wxString name(path);
     name.Replace(PATH_SEPARATOR, MANIFEST_SEPARATOR);
     return name;
+}
+
+std::int32_t ParseInt32(const wxString& text, int base)
+{
+    auto it = text.begin();
+    while (it != text.end() && WHITE_SPACE.Find(*it) != wxNOT_FOUND)
+        ++it;
+    bool negative = false;
+    if (it != text.end() && (*it == '+' || *it == '-')) {
+        negative = *it == '-';
+        ++it;
+    }
+    const std::int64_t limit = negative ? -static_cast<std::int64_t>(INT32_MIN) : INT32_MAX;
+    std::int64_t magnitude = 0;
+    for (; it != text.end(); ++it) {
+        const std::int64_t digit = static_cast<std::int64_t>((*it).GetValue()) - '0';
+        if (digit < 0 || digit >= base)
+            break;
+        magnitude = std::min(magnitude * base + digit, limit);
+    }
+    return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
 }

@@ -31,3 +31,8 @@ public:
 // convert between that form and a path of the file system.
 wxString ManifestNameToPath(const wxString& name);
 wxString PathToManifestName(const wxString& path);
+
+// Reads a manifest number as C's strtol reads it into 32 bits: leading white
+// space, an optional sign, then digits of the base (2 to 10) up to the first
+// other character; no digits give 0, values beyond the range its nearest bound.
+std::int32_t ParseInt32(const wxString& text, int base = 10);

@@ -1,3 +1,4 @@
+#include "download/BoundedInputStream.h"
 #include "download/LimitedInputStream.h"
 #include "download/ProgressInputStream.h"
 #include "download/WasteOutputStream.h"
@@ -157,6 +158,23 @@ TEST(LimitedInputStream, ShortOrFailingSourceGivesAShortStreamWithoutError)
     EXPECT_EQ(failing.GetLastError(), wxSTREAM_READ_ERROR);
     EXPECT_EQ(cut.GetLastError(), wxSTREAM_NO_ERROR);
     EXPECT_FALSE(cut.Eof());
+}
+
+// Exactly the limit is a whole stream; one byte more fails after the limit,
+// and the source's own failure comes through.
+TEST(BoundedInputStream, MoreThanTheLimitIsAReadError)
+{
+    const std::string body = Pattern(10000);
+    for (const size_t limit : {10000, 9999}) {
+        ScriptedSource source(body);
+        BoundedInputStream bounded(&source, limit);
+        EXPECT_EQ(ReadToEnd(bounded, 3000), body.substr(0, limit));
+        EXPECT_EQ(bounded.GetLastError(), limit == body.size() ? wxSTREAM_EOF : wxSTREAM_READ_ERROR);
+    }
+    ScriptedSource failing(body, 50);
+    BoundedInputStream passedOn(&failing, 100);
+    EXPECT_EQ(ReadToEnd(passedOn), body.substr(0, 50));
+    EXPECT_EQ(passedOn.GetLastError(), wxSTREAM_READ_ERROR);
 }
 
 // Run under AddressSanitizer, a filter deleting its source would show here as
