@@ -90,7 +90,12 @@ void ProgressNotifier::SetRange(int range)
 void ProgressNotifier::AddProgress(int units)
 {
     std::lock_guard lock(mutex);
-    counter.Update(Saturate(std::int64_t{counter.Position()} + units), counter.Elapsed());
+    std::int64_t position = std::int64_t{counter.Position()} + units;
+    // The gauge must not pass its end: a report may follow Complete from the
+    // other thread, and a source may run longer than announced.
+    if (counter.Range() > 0)
+        position = std::min<std::int64_t>(position, counter.Range());
+    counter.Update(Saturate(position), counter.Elapsed());
     if (counter.Position() <= std::int64_t{lastPosted} + granularity)
         return;
     lastPosted = counter.Position();

@@ -76,6 +76,10 @@ TEST_F(ProgressNotifierTest, CompleteFillsTheGaugeOfTheRangeItCanMeasure)
     notifier.Complete();
     EXPECT_TRUE(recorder.Values(wxEVT_PROGRESS_RANGE_UPDATED).empty());
     EXPECT_EQ(recorder.Values(wxEVT_PROGRESS_UPDATED), std::vector<int>{5000});
+
+    // A worker's report that comes after the end leaves the gauge full, never beyond.
+    AddAfterOneSecond(1000);
+    EXPECT_EQ(recorder.Values(wxEVT_PROGRESS_UPDATED).back(), 5000);
 }
 
 TEST_F(ProgressNotifierTest, SameTemplatePostsOnceAndKeepsItsKind)
