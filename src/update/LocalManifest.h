@@ -30,12 +30,14 @@ public:
     // size or time differ or that have no checksum. True when one was hashed
     // and the pass was not stopped through the notifier (which may be null).
     bool CheckLocalChanges(ProgressNotifier* notifier);
+    // Where the file of a record name lies: inside the directory unless the
+    // name climbs out of it with "..".
+    wxString FullPath(const wxString& name) const;
 
 private:
     wxString DefaultPath() const;
     bool AppendRecord(const wxXmlNode& element);
     std::string Format() const;
-    wxString FullPath(const wxString& name) const;
     bool Refresh(ManifestFileInfo& record) const;
 
     wxString directory; // native form, ends with the path separator

@@ -18,8 +18,15 @@ from the wrong offset is visible. Sized answers honour "Range: bytes=S-" with
   /lines?text=TEXT                 TEXT (percent-decoded) as the exact body
   /status/NNN                      that status; 3xx carry a Location header
   /echo                            the request line and headers as received
+  /flaky/FAULT/N/NAME              the file NAME under --root DIR, ranges
+                                   honoured; the first N requests for a NAME
+                                   ending in ".zip" suffer FAULT: "drop" (half
+                                   the body, then the connection closes),
+                                   "stall" (half, then silence) or "corrupt"
+                                   (a byte of the body changed)
 """
 
+import argparse
 import os
 import select
 import socket
@@ -64,6 +71,18 @@ class Request:
         if value.startswith("bytes=") and value.endswith("-") and value[6:-1].isdigit():
             return int(value[6:-1])
         return None
+
+
+FILE_ROOT = None
+flaky_counts = {}
+flaky_lock = threading.Lock()
+
+
+def take_fault(key, limit):
+    """True for the first limit requests of key."""
+    with flaky_lock:
+        flaky_counts[key] = flaky_counts.get(key, 0) + 1
+        return flaky_counts[key] <= limit
 
 
 class Handler(socketserver.BaseRequestHandler):
@@ -153,6 +172,27 @@ class Handler(socketserver.BaseRequestHandler):
         self.send_head(200, [("Content-Type", "text/plain"), ("Content-Length", len(body))])
         self.request.sendall(body)
 
+    def do_flaky(self, request):
+        _, fault, limit, name = request.path.strip("/").split("/", 3)
+        path = os.path.join(FILE_ROOT, name)
+        if FILE_ROOT is None or ".." in name.split("/") or not os.path.isfile(path):
+            self.status(404)
+            return
+        with open(path, "rb") as data:
+            body = data.read()
+        start, length = self.send_sized(request, len(body))
+        body = body[start:start + length]
+        if name.endswith(".zip") and take_fault(request.path, int(limit)):
+            if fault == "corrupt":
+                middle = len(body) // 2
+                body = body[:middle] + bytes([body[middle] ^ 0xFF]) + body[middle + 1:]
+            elif fault in ("drop", "stall"):
+                self.request.sendall(body[:len(body) // 2])
+                if fault == "stall":
+                    select.select([self.request], [], [], 60)
+                return
+        self.request.sendall(body)
+
     def do_echo(self, request):
         self.send_head(200, [("Content-Type", "text/plain"), ("Content-Length", len(request.raw))])
         self.request.sendall(request.raw)
@@ -168,6 +208,10 @@ class Server(socketserver.ThreadingTCPServer):
 
 
 def main():
+    global FILE_ROOT
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--root", help="directory that /flaky/ serves files from")
+    FILE_ROOT = parser.parse_args().root
     server = Server(("127.0.0.1", 0), Handler)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     print(server.server_address[1], flush=True)

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -29,7 +30,7 @@ int ReadPort(int fd)
 
 }  // namespace
 
-FaultServer::FaultServer()
+FaultServer::FaultServer(const std::string& fileRoot)
 {
     int toServer[2];
     int fromServer[2];
@@ -37,8 +38,10 @@ FaultServer::FaultServer()
         ADD_FAILURE() << "pipe failed";
         return;
     }
-    pid = StartServerProcess({"/usr/bin/python3", TEST_SERVERS_DIR "/fault_server.py"},
-                             toServer[0], fromServer[1], "");
+    std::vector<std::string> command = {"/usr/bin/python3", TEST_SERVERS_DIR "/fault_server.py"};
+    if (!fileRoot.empty())
+        command.insert(command.end(), {"--root", fileRoot});
+    pid = StartServerProcess(command, toServer[0], fromServer[1], "");
     close(toServer[0]);
     close(fromServer[1]);
     input = toServer[1];

@@ -11,7 +11,8 @@
 // loopback port of its own, and ends with it (or with the test process).
 class FaultServer {
 public:
-    FaultServer();
+    // fileRoot: the directory that the /flaky/ paths serve files from.
+    explicit FaultServer(const std::string& fileRoot = "");
     ~FaultServer();
     FaultServer(const FaultServer&) = delete;
     FaultServer& operator=(const FaultServer&) = delete;

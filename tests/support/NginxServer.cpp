@@ -169,3 +169,8 @@ std::string NginxServer::ErrorLog() const
 {
     return state.Read("error.log");
 }
+
+std::string NginxServer::AccessLog() const
+{
+    return state.Read("access.log");
+}

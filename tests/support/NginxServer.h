@@ -10,6 +10,7 @@
 
 // Debian's nginx serving static files (with byte ranges) from a fresh directory
 // that the test fills, on a loopback port of its own, while the object lives.
+// Under "/slow/" the same files come at 16 kB/s.
 // Its configuration is tests/servers/nginx.conf.in; its logs, pid file and
 // temporary files stay in a directory that goes away with the object.
 class NginxServer {
@@ -33,6 +34,8 @@ public:
     void WriteSparse(const wxString& name, std::uint64_t size, const std::string& tail) const;
     // nginx's error log, for failure messages.
     std::string ErrorLog() const;
+    // One line per finished request ("GET /a.zip ..."), as nginx logs them.
+    std::string AccessLog() const;
 
 private:
     bool StartOn(int candidate);

@@ -1,0 +1,699 @@
+#include "update/UpdateEngine.h"
+
+#include "app/AtomicFile.h"
+#include "app/LauncherConfig.h"
+#include "download/HTTPWrapper.h"
+#include "download/LimitedInputStream.h"
+#include "download/ManifestUpdater.h"
+#include "download/ParameterMap.h"
+#include "download/ProgressInputStream.h"
+#include "download/WasteOutputStream.h"
+#include "platform/FileStatus.h"
+#include "telemetry/TelemetryClient.h"
+#include "ui/ProgressNotifier.h"
+#include "update/MD5.h"
+#include "update/ManifestChecker.h"
+
+#include <wx/ffile.h>
+#include <wx/filename.h>
+#include <wx/intl.h>
+#include <wx/log.h>
+#include <wx/thread.h>
+#include <wx/wfstream.h>
+#include <wx/zstream.h>
+
+#include <memory>
+
+namespace {
+
+const wxString INVALID_VERSION = "invalid";
+const wxString INVALID_REMOTE_VERSION = "invalid_remote";
+const wxString MANIFEST_FILE_NAME = "manifest2.xml";
+const wxString VERSION_FILE_NAME = "version.inf";
+const wxString FINISHED = "updater_finished";
+
+// Files whose data is copied at once: large enough that a file costs few
+// system calls, small enough to stay cheap per engine.
+constexpr size_t COPY_BUFFER_SIZE = 256 * 1024;
+
+// Download order: each archive read once, front to back.
+void SortForDownload(FileList& list)
+{
+    list.sort([](const ManifestFileInfo* a, const ManifestFileInfo* b) {
+        if (a->source_zip != b->source_zip)
+            return Utf16Less()(a->source_zip, b->source_zip);
+        return a->offset < b->offset;
+    });
+}
+
+void BuildMap(ManifestMap& map, Manifest& manifest)
+{
+    map.clear();
+    for (ManifestFileInfo& record : manifest)
+        map[record.name] = &record;
+}
+
+wxString FirstLine(const wxString& text)
+{
+    const size_t end = text.find_first_of("\r\n");
+    return end == wxString::npos ? text : text.substr(0, end);
+}
+
+} // namespace
+
+UpdateEngine::UpdateEngine(const LauncherConfig* settings)
+    : settings(settings),
+      baseDir(settings->baseDir),
+      localManifest(settings->baseDir, MANIFEST_FILE_NAME)
+{
+    ReadLocalVersion();
+}
+
+UpdateEngine::~UpdateEngine()
+{
+    if (worker) {
+        Stop();
+        worker->Wait();
+    }
+}
+
+void UpdateEngine::SetProgressNotifier(ProgressNotifier* progress)
+{
+    notifier = progress;
+    notifier->SetStopRequested(false);
+}
+
+void UpdateEngine::SetBaseUrl(const wxString& url)
+{
+    baseUrl = url.EndsWith("/") ? url : url + "/";
+}
+
+bool UpdateEngine::IsLocalVersionValid() const
+{
+    return localVersion != INVALID_VERSION;
+}
+
+bool UpdateEngine::IsRemoteVersionValid() const
+{
+    return remoteVersion != INVALID_REMOTE_VERSION;
+}
+
+wxString UpdateEngine::VersionFilePath() const
+{
+    return wxFileName(baseDir, VERSION_FILE_NAME).GetFullPath();
+}
+
+void UpdateEngine::ReadLocalVersion()
+{
+    wxFFile file;
+    wxString text;
+    bool read = false;
+    {
+        wxLogNull quiet; // the error below says it
+        read = wxFileName::FileExists(VersionFilePath()) && file.Open(VersionFilePath(), "rb") &&
+               file.ReadAll(&text, wxConvAuto());
+    }
+    if (!read) {
+        wxLogError("Error reading local version file.");
+        localVersion = INVALID_VERSION;
+        return;
+    }
+    localVersion = FirstLine(text);
+    wxLogMessage("Local version is: %s", localVersion);
+}
+
+// Written whole or not at all: a crash must not leave a half version behind.
+void UpdateEngine::WriteLocalVersion()
+{
+    const wxString path = VersionFilePath();
+    if (wxFileName::FileExists(path) && !wxFileName::IsFileWritable(path)) {
+        wxLogError("Error writing local version.");
+        return;
+    }
+    if (WriteFileAtomically(path, localVersion.utf8_string()))
+        wxLogMessage("Wrote local version: %s", localVersion);
+}
+
+void UpdateEngine::ReadRemoteVersion()
+{
+    const wxString url = baseUrl + wxString::Format("version-win-%s.php", languageCode);
+    wxLogMessage("Reading remote version from: %s", url);
+    for (;;) {
+        if (IsStopRequested()) {
+            wxLogVerbose("Stopped while trying to read remote version.");
+            return;
+        }
+        notifier->SetStatus(_("Reading remote version..."), MESSAGE_INFO);
+        wxString answer;
+        if (FetchFirstLine(answer, url)) {
+            remoteVersion = answer;
+            wxLogMessage("Remote version is: %s", remoteVersion);
+            return;
+        }
+        wxLogError("Error reading remote version. Code: %d", lastError);
+        notifier->SetErrorStatus(wxString::Format(_("Error reading remote version. Retrying in %d seconds."), 1));
+        Pause(1);
+    }
+}
+
+bool UpdateEngine::IsNewVersion()
+{
+    ReadRemoteVersion();
+    return localVersion != remoteVersion;
+}
+
+bool UpdateEngine::LoadRemoteManifest()
+{
+    const bool loaded = remoteManifest.Load(baseUrl + remoteVersion + ".xml.gz", notifier);
+    UpdateRemoteMap();
+    return loaded;
+}
+
+void UpdateEngine::UpdateRemoteMap()
+{
+    wxLogVerbose("Updating remote map.");
+    BuildMap(remoteMap, remoteManifest);
+}
+
+void UpdateEngine::StartChecker()
+{
+    StartWorker(new ManifestChecker(this), "Error creating thread for local checker.");
+}
+
+void UpdateEngine::StartUpdater()
+{
+    StartWorker(new ManifestUpdater(this), "Error creating thread for updater.");
+}
+
+void UpdateEngine::StartWorker(wxThread* thread, const char* failure)
+{
+    WaitForWorker();
+    notifier->SetStopRequested(false);
+    worker.reset(thread);
+    if (worker->Create() != wxTHREAD_NO_ERROR || worker->Run() != wxTHREAD_NO_ERROR) {
+        wxLogError(failure);
+        worker.reset();
+    }
+}
+
+// The previous worker has posted its last event by the time the next one is
+// asked for, so this wait is short.
+void UpdateEngine::WaitForWorker()
+{
+    if (worker) {
+        worker->Wait();
+        worker.reset();
+    }
+}
+
+void UpdateEngine::Stop()
+{
+    notifier->SetStopRequested(true);
+}
+
+bool UpdateEngine::IsWorking() const
+{
+    return worker && worker->IsRunning();
+}
+
+bool UpdateEngine::IsStopRequested() const
+{
+    return notifier->IsStopRequested();
+}
+
+void UpdateEngine::Pause(int seconds) const
+{
+    for (int slice = 0; slice < seconds * 10 && !IsStopRequested(); ++slice)
+        wxMilliSleep(100);
+}
+
+void UpdateEngine::SendFinished(const wxString& result)
+{
+    if (telemetry != nullptr)
+        telemetry->SendEvent(FINISHED, result);
+}
+
+void UpdateEngine::Check()
+{
+    // The records of an earlier list go away with the manifests reloaded below.
+    mismatches.clear();
+    wxLogMessage("Starting local checks.");
+    if (telemetry != nullptr) {
+        telemetry->SetVersion(localVersion);
+        telemetry->SendEvent("updater_started");
+    }
+    const bool newVersion = IsNewVersion();
+    if (!IsRemoteVersionValid()) {
+        wxLogError("Could not read remote version.");
+        notifier->SetErrorStatus(_("Could not find remote version."));
+        notifier->PostDisablePlay();
+        SendFinished("ABORTED_GET_REMOTE_VERSION");
+        return;
+    }
+    if (newVersion) {
+        wxLogMessage("New version found: %s", remoteVersion);
+    } else {
+        wxLogVerbose("Checking local files for missing files");
+        ReloadLocalManifest();
+        // Entries for the files put back must update their records, not add copies.
+        UpdateLocalMap();
+        LoadRemoteManifest();
+        mismatches = FindMissingFiles();
+        if (mismatches.empty()) {
+            wxLogMessage("No new version found.");
+            notifier->SetStatus(_("Click play to start the game."));
+            notifier->SetRange(100);
+            notifier->Complete();
+            notifier->PostNoChangesFound();
+            SendFinished("VELORIAN_ALREADY_UPDATED");
+            return;
+        }
+        wxLogMessage("Local missing files found: %d", static_cast<int>(mismatches.size()));
+    }
+    if (telemetry != nullptr)
+        telemetry->SetVersion(remoteVersion);
+    localVersion = INVALID_VERSION;
+    WriteLocalVersion();
+    if (newVersion)
+        UpdateLocalManifest();
+    if (EndIfStopped())
+        return;
+    notifier->SetStatus(_("New version found. Downloading update data."));
+    if (!LoadRemoteManifest() && !IsStopRequested()) {
+        wxLogError("Could not read download remote manifest.");
+        notifier->SetErrorStatus(_("Could not download update data."));
+        notifier->PostDisablePlay();
+        SendFinished("ABORTED_GET_REMOTE_VERSION");
+        return;
+    }
+    if (EndIfStopped())
+        return;
+    if (newVersion) {
+        CleanLocalManifest();
+        wxLogVerbose("Remote manifest contais %d items.", static_cast<int>(remoteManifest.size()));
+        mismatches = CompareManifests();
+    }
+    if (!mismatches.empty()) {
+        wxLogMessage("Mismatches: %d", static_cast<int>(mismatches.size()));
+        notifier->PostStartUpdate();
+        return;
+    }
+    wxLogMessage("No mismatches found.");
+    localVersion = remoteVersion;
+    WriteLocalVersion();
+    notifier->SetStatus(_("No changes found. Click play to start the game."));
+    notifier->Complete();
+    notifier->PostNoChangesFound();
+    SendFinished("VELORIAN_ALREADY_UPDATED");
+}
+
+bool UpdateEngine::EndIfStopped()
+{
+    if (!IsStopRequested())
+        return false;
+    wxLogMessage("Stopped local check.");
+    SendFinished("ABORTED");
+    return true;
+}
+
+FileList UpdateEngine::CompareManifests() const
+{
+    FileList list;
+    for (const ManifestFileInfo& remote : remoteManifest) {
+        const auto local = localMap.find(remote.name);
+        const bool found = local != localMap.end();
+        wxLogVerbose("%s in local manifest: %s", found ? "Found" : "Not found", remote.name);
+        if (found && local->second->checksum == remote.checksum) {
+            wxLogVerbose("Info matches: %s", remote.name);
+        } else {
+            wxLogVerbose("Mismatch found: %s", remote.name);
+            list.push_back(const_cast<ManifestFileInfo*>(&remote));
+        }
+    }
+    SortForDownload(list);
+    return list;
+}
+
+FileList UpdateEngine::FindMissingFiles()
+{
+    FileList list;
+    for (ManifestFileInfo& local : localManifest) {
+        const auto remote = remoteMap.find(local.name);
+        const wxString path = localManifest.FullPath(local.name);
+        if (wxFileName::FileExists(path))
+            continue;
+        if (remote == remoteMap.end()) {
+            wxLogMessage("Missing: %s (src: %s)", path, "unknown");
+            continue;
+        }
+        const ManifestFileInfo& release = *remote->second;
+        wxLogMessage("Missing: %s (src: %s)", path, release.source_zip);
+        const wxString name = local.name;
+        local = release;
+        local.name = name;
+        list.push_back(&local);
+    }
+    SortForDownload(list);
+    return list;
+}
+
+// Reads the manifest file afresh: a second check in one run must not stack a
+// second copy of every record onto the first.
+bool UpdateEngine::ReloadLocalManifest()
+{
+    localMap.clear();
+    localManifest.clear();
+    return localManifest.LoadDefault();
+}
+
+bool UpdateEngine::UpdateLocalManifest()
+{
+    if (!ReloadLocalManifest()) {
+        wxLogWarning("Local manifest not found. Creating from scratch.");
+        notifier->SetStatus(_("New version found. Searching for files..."));
+        notifier->Pulse();
+        if (!CreateLocalManifest()) {
+            wxLogError("Error creating manifest.");
+            return false;
+        }
+    }
+    wxLogInfo("Checking local changes.");
+    notifier->SetStatus(_("New version found. Checking local changes..."));
+    notifier->SetRange(static_cast<int>(localManifest.size()));
+    const bool changed = localManifest.CheckLocalChanges(notifier);
+    wxLogVerbose("Manifest updated.");
+    if (changed)
+        localManifest.SaveDefault();
+    wxLogVerbose("Updating local map.");
+    UpdateLocalMap();
+    wxLogVerbose("Local map updated.");
+    notifier->Complete();
+    return changed;
+}
+
+bool UpdateEngine::CreateLocalManifest()
+{
+    if (!localManifest.empty()) {
+        wxLogWarning("Tried to recreate manifest but it is not empty.");
+        return false;
+    }
+    localManifest.Scan();
+    wxLogVerbose("Saving manifest.");
+    if (!localManifest.SaveDefault())
+        return false;
+    UpdateLocalMap();
+    wxLogVerbose("Manifest saved.");
+    return true;
+}
+
+void UpdateEngine::CleanLocalManifest()
+{
+    wxLogVerbose("Local manifest size before clean: %d", static_cast<int>(localManifest.size()));
+    bool removed = false;
+    for (auto record = localManifest.begin(); record != localManifest.end();) {
+        if (remoteMap.count(record->name) != 0) {
+            ++record;
+            continue;
+        }
+        removed = true;
+        const wxString path = ObsoleteFilePath(record->name);
+        if (!path.empty()) {
+            wxLogMessage("Deleting local file: %s", path);
+            wxRemoveFile(path);
+        }
+        wxLogMessage("Removing from local manifest: %s", record->name);
+        record = localManifest.erase(record);
+    }
+    if (removed) {
+        UpdateLocalMap();
+        localManifest.SaveDefault();
+    }
+    wxLogVerbose("Local manifest size after clean: %d", static_cast<int>(localManifest.size()));
+}
+
+// Only the game's data files are deleted, and only inside the installation:
+// ".." and a leading separator are dropped before the name is joined to it.
+wxString UpdateEngine::ObsoleteFilePath(const wxString& name) const
+{
+    wxString relative(name);
+    relative.Replace("..", "");
+    if (relative.StartsWith("\\") || relative.StartsWith("/"))
+        relative.erase(0, 1);
+    const wxFileName file(localManifest.GetDirectory() + ManifestNameToPath(relative));
+    const wxString extension = file.GetExt();
+    if ((extension != "res" && extension != "unity3d") || !file.FileExists())
+        return wxString();
+    return file.GetFullPath();
+}
+
+void UpdateEngine::UpdateLocalMap()
+{
+    wxLogVerbose("Updating local map.");
+    BuildMap(localMap, localManifest);
+}
+
+bool UpdateEngine::DownloadFiles(FileList& list)
+{
+    WasteOutputStream waste;
+    std::unique_ptr<HTTPWrapper> wrapper;
+    std::unique_ptr<wxInputStream> body;
+    std::uint32_t position = 0;
+    const ManifestFileInfo* previous = nullptr;
+
+    wxLogVerbose("Checking total download size.");
+    std::uint32_t total = 0;
+    for (const ManifestFileInfo* record : list)
+        total += record->compressed_size;
+    wxLogMessage("Download size: %d bytes.", static_cast<int>(total));
+    notifier->SetRange(static_cast<int>(total));
+    notifier->SetStatus(_("Updating files. ${bytesLeft} left at ${byteRate}, estimated time: ${timeLeft}"),
+                        MESSAGE_INFO);
+    wxLogMessage("Updating files.");
+
+    while (!list.empty()) {
+        if (IsStopRequested())
+            return false;
+        const ManifestFileInfo& record = *list.front();
+        const wxString url = baseUrl + record.source_zip;
+        wxLogMessage("Downloading %s from %s", record.name, record.source_zip);
+        const std::uint32_t gap = record.offset - position;
+        if (previous == nullptr) {
+            wrapper = std::make_unique<HTTPWrapper>(url);
+            if (!wrapper->IsValid()) {
+                wxLogError("Malformed URL: %s", url);
+                lastError = ERROR_MALFORMED_URL;
+                return false;
+            }
+            if (!OpenBody(*wrapper, body, record.offset))
+                return false;
+            position = record.offset;
+        } else if (record.source_zip == previous->source_zip && gap <= GAP_THRESHOLD) {
+            wxLogVerbose("Waste the gap: %d", static_cast<int>(gap));
+            LimitedInputStream skipped(body.get(), gap);
+            skipped.Read(waste);
+            position += gap;
+            wxLogVerbose("Wasted: %d", static_cast<int>(skipped.BytesRead()));
+        } else {
+            wxLogVerbose("Stream gap above threashold, reconnecting. Gap: %d", static_cast<std::int32_t>(gap));
+            body.reset();
+            wrapper = std::make_unique<HTTPWrapper>(url);
+            if (!OpenBody(*wrapper, body, record.offset))
+                return false;
+            position = record.offset;
+        }
+        previous = &record;
+        const std::uint32_t start = position;
+        lastError = ERROR_NONE;
+        if (IsStopRequested())
+            return false;
+        if (!InstallFrom(*body, record))
+            return false;
+        position = start + record.compressed_size;
+        wxLogVerbose("read: %d, current offset: %d", static_cast<int>(record.compressed_size),
+                     static_cast<int>(position));
+        list.pop_front();
+    }
+    body.reset();
+    wrapper.reset();
+    notifier->Complete();
+    wxLogMessage("Done updating.");
+    return true;
+}
+
+bool UpdateEngine::OpenBody(HTTPWrapper& wrapper, std::unique_ptr<wxInputStream>& body, std::uint32_t offset)
+{
+    wrapper.SetRange(offset);
+    if (!wrapper.Connect()) {
+        lastError = ERROR_DOWNLOAD;
+        return false;
+    }
+    wxLogVerbose("Get http input stream.");
+    body.reset(wrapper.OpenStream());
+    if (wrapper.GetError() != wxPROTO_NOERR) {
+        lastError = ERROR_DOWNLOAD;
+        return false;
+    }
+    return true;
+}
+
+// Reads exactly the record's bytes of the body, whatever the inflater leaves
+// unread, so that the next record starts at its own offset.
+bool UpdateEngine::InstallFrom(wxInputStream& body, const ManifestFileInfo& record)
+{
+    LimitedInputStream limited(&body, record.compressed_size);
+    ProgressInputStream counted(&limited, notifier);
+    bool installed = false;
+    if (record.compressed) {
+        wxLogVerbose("Compressed stream.");
+        wxZlibInputStream inflated(counted, 0);
+        installed = InstallFile(record, inflated);
+    } else {
+        wxLogVerbose("Uncompressed stream.");
+        installed = InstallFile(record, counted);
+    }
+    if (installed && !limited.Eof()) {
+        WasteOutputStream rest;
+        limited.Read(rest);
+    }
+    return installed;
+}
+
+bool UpdateEngine::InstallFile(const ManifestFileInfo& record, wxInputStream& input)
+{
+    const wxString path = localManifest.FullPath(record.name);
+    const wxFileName file(path);
+    const wxString directory = file.GetPath(wxPATH_GET_VOLUME);
+    if (!wxFileName::Mkdir(directory, wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL)) {
+        wxLogError("Could not create directory %s", directory);
+        lastError = ERROR_WRITE;
+        return false;
+    }
+    wxFileOutputStream output(path);
+    wxLogVerbose("Writing %s", record.name);
+    const std::uint64_t written = output.IsOk() ? Copy(input, output) : 0;
+    if (input.GetLastError() == wxSTREAM_READ_ERROR) {
+        wxLogError("Could not read from input stream.");
+        lastError = ERROR_DOWNLOAD;
+        return false;
+    }
+    // A file that cannot even be opened (read-only, a directory in the way)
+    // is a write error as well.
+    if (!output.IsOk()) {
+        wxLogError("Could not write to file %s", record.name);
+        lastError = ERROR_WRITE;
+        return false;
+    }
+    wxLogVerbose("Wrote %d bytes.", static_cast<int>(written));
+    wxLogVerbose("input stream last error: %d", static_cast<int>(input.GetLastError()));
+    wxLogVerbose("output stream last error: %d", static_cast<int>(output.GetLastError()));
+    if (!output.Close()) {
+        wxLogError("Could not write to file %s", record.name);
+        lastError = ERROR_WRITE;
+        return false;
+    }
+    const wxString digest = FileMD5(path);
+    if (digest != record.checksum) {
+        wxLogError("Corrupted download of %s", record.name);
+        wxLogError("Corrupted download of %s", path);
+        lastError = ERROR_DOWNLOAD;
+        return false;
+    }
+    RecordInstalledFile(record, path, digest);
+    return true;
+}
+
+// Copies until the input gives no more bytes or a write falls short; the
+// streams keep their errors for the caller.
+std::uint64_t UpdateEngine::Copy(wxInputStream& input, wxOutputStream& output)
+{
+    copyBuffer.resize(COPY_BUFFER_SIZE);
+    std::uint64_t copied = 0;
+    for (;;) {
+        const size_t count = input.Read(copyBuffer.data(), copyBuffer.size()).LastRead();
+        if (count == 0)
+            return copied;
+        if (output.Write(copyBuffer.data(), count).LastWrite() != count)
+            return copied;
+        copied += count;
+    }
+}
+
+void UpdateEngine::RecordInstalledFile(const ManifestFileInfo& record, const wxString& path, const wxString& digest)
+{
+    platform::FileStatus status;
+    platform::GetFileStatus(path, status);
+    const auto local = localMap.find(record.name);
+    if (local != localMap.end()) {
+        wxLogVerbose("Updating manifest entry for %s", record.name);
+        local->second->timestamp = status.modified;
+        local->second->checksum = digest;
+        local->second->size = static_cast<std::uint32_t>(status.size);
+        return;
+    }
+    wxLogVerbose("Adding %s to manifest.", record.name);
+    localManifest.push_back(
+        ManifestFileInfo(record.name, status.modified, digest, static_cast<std::uint32_t>(status.size)));
+}
+
+void UpdateEngine::RunUpdate()
+{
+    wxLogMessage("Update started.");
+    notifier->SetStatus(_("Updating files."), MESSAGE_INFO);
+    notifier->PostUpdateStarted();
+    int errors = 0;
+    int delay = 1;
+    bool ok = DownloadFiles(mismatches);
+    while (!ok && lastError == ERROR_DOWNLOAD && !IsStopRequested()) {
+        ++errors;
+        wxLogError(wxString::Format(_("Got %d error while downloading update. Retrying."), errors));
+        if (errors >= 10) {
+            wxLogError(wxString::Format(_("Update stopped 10 times, download error. Retrying in %d seconds."), delay));
+            notifier->SetErrorStatus(
+                wxString::Format(_("Error while downloading update... retrying in %d seconds."), delay));
+            Pause(delay);
+            if (delay < 5)
+                ++delay;
+            errors = 0;
+        }
+        ok = DownloadFiles(mismatches);
+    }
+    if (ok)
+        FinishUpdate();
+    else
+        AbandonUpdate();
+}
+
+void UpdateEngine::FinishUpdate()
+{
+    wxLogVerbose("Mismatches left: %d", static_cast<int>(mismatches.size()));
+    mismatches.clear();
+    localManifest.SaveDefault();
+    localVersion = remoteVersion;
+    WriteLocalVersion();
+    wxLogMessage("Update done.");
+    notifier->PostUpdateFinished();
+    SendFinished("VELORIAN_UPDATED");
+}
+
+void UpdateEngine::AbandonUpdate()
+{
+    wxString result;
+    if (IsStopRequested() || lastError == ERROR_NONE) {
+        wxLogWarning("Update stopped.");
+        notifier->SetStatus(_("Update stopped."), MESSAGE_INFO);
+        result = "ABORTED";
+    } else if (lastError == ERROR_WRITE) {
+        wxLogError("Update stopped, write error.");
+        notifier->SetErrorStatus(_("Error writing to files. Please check file permissions and try again."));
+        result = "DOWNLOAD_WRITING_ERROR";
+    } else {
+        wxLogError("Unknown error.");
+        notifier->SetErrorStatus(_("An unknown error happened. Please contact support."));
+        result = "UNKNOWN_ERROR";
+    }
+    SendFinished(result);
+    localVersion = INVALID_VERSION;
+    WriteLocalVersion();
+    localManifest.SaveDefault();
+    notifier->PostUpdateStopped();
+}

@@ -1,0 +1,134 @@
+#pragma once
+
+#include "update/LocalManifest.h"
+#include "update/RemoteManifest.h"
+
+#include <wx/string.h>
+
+#include <cstdint>
+#include <list>
+#include <map>
+#include <memory>
+#include <vector>
+
+class HTTPWrapper;
+class LauncherConfig;
+class ProgressNotifier;
+class TelemetryClient;
+class wxInputStream;
+class wxOutputStream;
+class wxThread;
+
+// Result of the last download step (UpdateEngine::GetLastError).
+enum DownloadError : int {
+    ERROR_NONE = 0,
+    ERROR_MALFORMED_URL = 5,
+    ERROR_DOWNLOAD = 6, // network, stream or checksum: worth retrying
+    ERROR_WRITE = 7,
+};
+
+// The largest forward gap between two wanted files of one archive that is
+// skipped by reading rather than by a new request.
+inline constexpr std::uint32_t GAP_THRESHOLD = 0x3000;
+
+// Record name -> record; the name comparison is exact and case-sensitive.
+using ManifestMap = std::map<wxString, ManifestFileInfo*>;
+// Records to download, in download order; the records belong to a manifest.
+using FileList = std::list<ManifestFileInfo*>;
+
+// Brings an installation up to date with the update server's current release:
+// the version files, both manifests and their name maps, the list of files to
+// fetch, and the check and update that run on a worker thread each.
+//
+// One worker at a time touches the manifests and lists. The engine owns its
+// worker and waits for it when destroyed, so it always outlives its threads;
+// the notifier and the telemetry client must outlive the engine.
+class UpdateEngine {
+public:
+    explicit UpdateEngine(const LauncherConfig* settings);
+    ~UpdateEngine();
+    UpdateEngine(const UpdateEngine&) = delete;
+    UpdateEngine& operator=(const UpdateEngine&) = delete;
+
+    void SetProgressNotifier(ProgressNotifier* notifier);
+    void SetTelemetry(TelemetryClient* client) { telemetry = client; }
+    void SetBaseUrl(const wxString& url);
+    void SetLanguageCode(const wxString& code) { languageCode = code; }
+    wxString GetLocalVersion() const { return localVersion; }
+    bool IsLocalVersionValid() const;
+    wxString GetRemoteVersion() const { return remoteVersion; }
+    int GetLastError() const { return lastError; }
+
+    void ReadLocalVersion();
+    void WriteLocalVersion();
+    // Asks the update server for its current release until it answers or a stop is asked.
+    void ReadRemoteVersion();
+    bool IsNewVersion();
+    bool IsRemoteVersionValid() const;
+
+    bool LoadRemoteManifest();
+    void UpdateRemoteMap();
+
+    // Start the check or the update on the engine's worker thread, after the
+    // previous worker has ended.
+    void StartChecker();
+    void StartUpdater();
+    // Asks the running worker to end after its current step.
+    void Stop();
+    // True while a worker thread has not yet finished.
+    bool IsWorking() const;
+
+    void Check();
+    FileList CompareManifests() const;
+    FileList FindMissingFiles();
+    const FileList& GetMismatches() const { return mismatches; }
+
+    bool UpdateLocalManifest();
+    bool CreateLocalManifest();
+    void CleanLocalManifest();
+    void UpdateLocalMap();
+
+    // Installs the records of list in order, removing each installed one.
+    bool DownloadFiles(FileList& list);
+    bool InstallFile(const ManifestFileInfo& record, wxInputStream& input);
+    void RunUpdate();
+
+    LocalManifest& GetLocalManifest() { return localManifest; }
+    RemoteManifest& GetRemoteManifest() { return remoteManifest; }
+
+private:
+    wxString VersionFilePath() const;
+    bool EndIfStopped();
+    bool ReloadLocalManifest();
+    // The obsolete data file a dropped record may name, or empty.
+    wxString ObsoleteFilePath(const wxString& name) const;
+    bool OpenBody(HTTPWrapper& wrapper, std::unique_ptr<wxInputStream>& body, std::uint32_t offset);
+    bool InstallFrom(wxInputStream& body, const ManifestFileInfo& record);
+    std::uint64_t Copy(wxInputStream& input, wxOutputStream& output);
+    void RecordInstalledFile(const ManifestFileInfo& record, const wxString& path, const wxString& digest);
+    void FinishUpdate();
+    void AbandonUpdate();
+    void SendFinished(const wxString& result);
+    // Sleeps whole seconds, cut short by a stop request.
+    void Pause(int seconds) const;
+    bool IsStopRequested() const;
+    void StartWorker(wxThread* worker, const char* failure);
+    void WaitForWorker();
+
+    const LauncherConfig* settings;
+    wxString baseDir;
+    LocalManifest localManifest;
+    ManifestMap localMap;
+    RemoteManifest remoteManifest;
+    ManifestMap remoteMap;
+    FileList mismatches;
+    int lastError = ERROR_NONE;
+    wxString languageCode = "draft";
+    wxString baseUrl = "http://127.0.0.1/download/test/";
+    wxString localVersion;
+    wxString remoteVersion;
+    ProgressNotifier* notifier = nullptr;
+    TelemetryClient* telemetry = nullptr;
+    std::unique_ptr<wxThread> worker;
+    std::vector<char> copyBuffer;
+};

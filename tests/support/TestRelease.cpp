@@ -1,0 +1,92 @@
+#include "support/TestRelease.h"
+
+#include "update/MD5.h"
+
+#include <wx/filename.h>
+
+#include <fstream>
+#include <sstream>
+#include <zlib.h>
+
+namespace {
+
+// Stands in for the zip's local header, so that no member starts at 0.
+const std::string ARCHIVE_HEADER(30, 'H');
+
+std::string Deflate(const std::string& bytes, int windowBits)
+{
+    z_stream stream{};
+    deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&stream, bytes.size()) + 32, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    stream.avail_in = static_cast<uInt>(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+std::string RawDeflate(const std::string& bytes)
+{
+    return Deflate(bytes, -15);
+}
+
+std::string HexMD5(const std::string& bytes)
+{
+    MD5 context;
+    context.Update(bytes.data(), bytes.size());
+    unsigned char digest[16];
+    context.Finalize(digest);
+    return ToHexString(digest, sizeof digest).ToStdString();
+}
+
+void WriteFileBytes(const wxString& path, const std::string& bytes)
+{
+    wxFileName::Mkdir(wxFileName(path).GetPath(), wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL);
+    std::ofstream(path.fn_str(), std::ios::binary) << bytes;
+}
+
+} // namespace
+
+std::string Gzip(const std::string& bytes)
+{
+    return Deflate(bytes, 15 + 16);
+}
+
+std::uint32_t TestRelease::Add(const std::string& name, const std::string& content, bool compressed,
+                               const std::string& archive, std::uint32_t gap)
+{
+    std::string& data = archives[archive];
+    if (data.empty())
+        data = ARCHIVE_HEADER;
+    data.append(gap, 'G');
+    const auto offset = static_cast<std::uint32_t>(data.size());
+    const std::string stored = compressed ? RawDeflate(content) : content;
+    data += stored;
+    files[name] = content;
+    std::ostringstream record;
+    record << "name=\"" << name << "\" source_zip=\"" << archive << "\" checksum=\"" << HexMD5(content)
+           << "\" offset=\"" << offset << "\" compressed_size=\"" << stored.size() << "\" compressed=\""
+           << (compressed ? "true" : "false") << "\"";
+    records.push_back(record.str());
+    return offset;
+}
+
+void TestRelease::AddRawRecord(const std::string& attributes)
+{
+    records.push_back(attributes);
+}
+
+void TestRelease::Publish(const wxString& root, const std::string& version, const std::string& language) const
+{
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<files>\n";
+    for (const std::string& record : records)
+        xml += "  <file " + record + " />\n";
+    xml += "</files>\n";
+    for (const auto& [name, bytes] : archives)
+        WriteFileBytes(root + "/" + name, bytes);
+    WriteFileBytes(root + "/" + version + ".xml.gz", Gzip(xml));
+    WriteFileBytes(root + "/version-win-" + language + ".php", version + "\n");
+}

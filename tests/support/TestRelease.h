@@ -1,0 +1,32 @@
+#pragma once
+
+#include <wx/string.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+// A release laid out by hand, for tests that need exact offsets and gaps or
+// names that no release tool would write: archives of raw members, the
+// gzip'ed manifest and the version answer, as an update server serves them.
+class TestRelease {
+public:
+    // Appends a file's data to archive after gap filler bytes; compressed
+    // stores it as raw deflate. Returns its offset.
+    std::uint32_t Add(const std::string& name, const std::string& content, bool compressed = false,
+                      const std::string& archive = "a.zip", std::uint32_t gap = 0);
+    // A record whose attributes are written as given (name first).
+    void AddRawRecord(const std::string& attributes);
+    // Writes the archives, "<version>.xml.gz" and "version-win-<language>.php" into root.
+    void Publish(const wxString& root, const std::string& version, const std::string& language = "draft") const;
+    // The installed content of every file added, by manifest name.
+    const std::map<std::string, std::string>& Files() const { return files; }
+
+private:
+    std::map<std::string, std::string> archives;
+    std::map<std::string, std::string> files;
+    std::vector<std::string> records;
+};
+
+std::string Gzip(const std::string& bytes);
