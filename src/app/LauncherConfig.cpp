@@ -87,12 +87,12 @@ LauncherConfig::LauncherConfig()
     SetDefaults();
 }
 
-void LauncherConfig::SetDefaults()
+void LauncherConfig::SetDefaults(const wxString& installDir)
 {
     firstRun = !wxFileName::FileExists(FIRST_RUN_MARKER);
     languageId = LANGUAGE_PORTUGUESE_BRAZILIAN;
     languageCode = LanguageCode(languageId);
-    baseDir = GetExecutableDir();
+    baseDir = installDir;
     logDir = wxFileName(baseDir, "logs").GetFullPath();
     logFile.clear();
     baseUrl = _("http://update.velorian.invalid/vlr2update/");

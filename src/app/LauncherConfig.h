@@ -10,6 +10,9 @@ enum LanguageId : int {
     LANGUAGE_PORTUGUESE_BRAZILIAN = 151,
 };
 
+// Directory of the running executable, without a trailing separator.
+wxString GetExecutableDir();
+
 // Short code of a language: "draft" (no translation), "en", "pt"; empty for others.
 wxString LanguageCode(int languageId);
 
@@ -38,7 +41,9 @@ public:
 
     LauncherConfig();
 
-    void SetDefaults();
+    // installDir holds the settings files and the logs: the launcher's own directory,
+    // or the installation a tool works on.
+    void SetDefaults(const wxString& installDir = GetExecutableDir());
     // Reads launcher.conf, then user.conf, from baseDir as it stands when called.
     void LoadConfig();
     // Writes the player's choices to baseDir/user.conf, keeping entries it does not know.
@@ -50,6 +55,3 @@ private:
     void ReadLauncherConf(class wxFileConfig& conf);
     void ReadUserConf(class wxFileConfig& conf);
 };
-
-// Directory of the running executable, without a trailing separator.
-wxString GetExecutableDir();

@@ -1,0 +1,304 @@
+#include "app/UpdateCommand.h"
+
+#include "app/InstanceLock.h"
+#include "app/Translations.h"
+#include "platform/TerminationSignals.h"
+#include "telemetry/TelemetryClient.h"
+#include "ui/LauncherEvents.h"
+#include "ui/ProgressNotifier.h"
+#include "update/UpdateEngine.h"
+
+#include <curl/curl.h>
+#include <wx/cmdline.h>
+#include <wx/evtloop.h>
+#include <wx/evtloopsrc.h>
+#include <wx/filename.h>
+#include <wx/intl.h>
+#include <wx/log.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// The key that the telemetry service shares with the launcher.
+const char TELEMETRY_SECRET[] = "5e0c9a7b3f1d24e6a8b0c2d4e6f81a3c";
+
+// How often the command draws a progress line held back and looks for a
+// worker that has ended.
+constexpr int WATCH_INTERVAL_MS = 200;
+
+const wxCmdLineEntryDesc COMMAND_LINE[] = {
+    {wxCMD_LINE_SWITCH, "h", "help", "show this help", wxCMD_LINE_VAL_NONE, wxCMD_LINE_OPTION_HELP},
+    {wxCMD_LINE_PARAM, nullptr, nullptr, "INSTALL_DIR", wxCMD_LINE_VAL_STRING, 0},
+    wxCMD_LINE_DESC_END,
+};
+
+const char DESCRIPTION[] =
+    "\n"
+    "Brings the game installed in INSTALL_DIR up to date from the update server\n"
+    "named in INSTALL_DIR/launcher.conf, as the launcher does when it starts.\n"
+    "Ctrl-C or SIGTERM stops it after the current step; a second one at once.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  up to date, or updated\n"
+    "  1  failure: no such directory, no launcher.conf, the game or a launcher\n"
+    "     running there, or another error\n"
+    "  2  stopped\n"
+    "  3  a file of the installation could not be written\n"
+    "  4  the update server has no release, or its manifest could not be read";
+
+// The last line of the command when it ends without success.
+wxString FailureText(int status)
+{
+    switch (status) {
+    case UpdateCommand::EXIT_STOPPED:
+        return "Stopped.";
+    case UpdateCommand::EXIT_WRITE_ERROR:
+        return "The update stopped: a file could not be written.";
+    case UpdateCommand::EXIT_NO_RELEASE:
+        return "The update server has no release to install.";
+    default:
+        return "The update failed.";
+    }
+}
+
+}  // namespace
+
+UpdateCommand::UpdateCommand() : watchTimer(this)
+{
+    Bind(wxEVT_STATUS_MESSAGE, &UpdateCommand::OnStatusMessage, this);
+    Bind(wxEVT_PROGRESS_RANGE_UPDATED, &UpdateCommand::OnProgressRange, this);
+    Bind(wxEVT_PROGRESS_UPDATED, &UpdateCommand::OnProgress, this);
+    Bind(wxEVT_NO_CHANGES_FOUND, &UpdateCommand::OnNoChangesFound, this);
+    Bind(wxEVT_START_UPDATE, &UpdateCommand::OnStartUpdate, this);
+    Bind(wxEVT_DISABLE_PLAY, &UpdateCommand::OnDisablePlay, this);
+    Bind(wxEVT_UPDATE_STARTED, &UpdateCommand::OnUpdateStarted, this);
+    Bind(wxEVT_UPDATE_FINISHED, &UpdateCommand::OnUpdateFinished, this);
+    Bind(wxEVT_UPDATE_STOPPED, &UpdateCommand::OnUpdateStopped, this);
+    Bind(wxEVT_TIMER, &UpdateCommand::OnWatchTimer, this);
+}
+
+UpdateCommand::~UpdateCommand() = default;
+
+int UpdateCommand::Run(int argc, wxChar** argv)
+{
+    const wxString installDir = ParseCommandLine(argc, argv);
+    if (installDir.empty())
+        return exitStatus;
+    SetUp(installDir);
+    if (config.configMissing) {
+        // As the window does: the player is told, the service hears that no
+        // update ran, and nothing starts.
+        report.Status(_("Config file not found, please contact support."), MESSAGE_ERROR);
+        telemetry->SendEvent("updater_finished", "ABORTED_GET_REMOTE_VERSION");
+        exitStatus = EXIT_FAILED;
+    } else if (LockInstallation(installDir)) {
+        RunEventLoop();
+    }
+    TearDown();
+    return exitStatus;
+}
+
+wxString UpdateCommand::ParseCommandLine(int argc, wxChar** argv)
+{
+    wxCmdLineParser parser(COMMAND_LINE, argc, argv);
+    // The parser prints what it found wrong; the usage follows it.
+    const int parsed = parser.Parse(false);
+    const wxString usage = parser.GetUsageString() + DESCRIPTION;
+    if (parsed == -1) {
+        report.Message(usage);
+        exitStatus = EXIT_DONE;
+        return wxString();
+    }
+    if (parsed != 0) {
+        report.Error(usage);
+        exitStatus = EXIT_FAILED;
+        return wxString();
+    }
+    wxFileName dir = wxFileName::DirName(parser.GetParam(0));
+    dir.MakeAbsolute();
+    if (!dir.DirExists()) {
+        report.Error("No such directory: " + parser.GetParam(0));
+        exitStatus = EXIT_FAILED;
+        return wxString();
+    }
+    return dir.GetPath();
+}
+
+void UpdateCommand::SetUp(const wxString& installDir)
+{
+    // The launcher's start-up, for this directory instead of its own.
+    config.SetDefaults(installDir);
+    log.Open(config.logDir);
+    wxLogMessage("Logging ready.");
+    wxLogMessage("Update command for %s.", installDir);
+    curl_global_init(CURL_GLOBAL_ALL);
+    config.LoadConfig();
+    config.logFile = log.FilePath();
+
+    // What the window prepares before it decides what to start.
+    translations = SetupTranslations(config.languageId, installDir);
+    notifier = std::make_unique<ProgressNotifier>(this);
+    telemetry = std::make_unique<TelemetryClient>(this, installDir);
+    telemetry->SetSecret(TELEMETRY_SECRET);
+    telemetry->SetServiceUrl(config.uploadUrl);
+    engine = std::make_unique<UpdateEngine>(&config);
+    engine->SetProgressNotifier(notifier.get());
+    engine->SetTelemetry(telemetry.get());
+    engine->SetBaseUrl(config.baseUrl);
+    engine->SetLanguageCode(config.languageCode);
+}
+
+bool UpdateCommand::LockInstallation(const wxString& installDir)
+{
+    if (!IsLocked(GAME_LOCK_PREFIX, installDir) && !IsLocked(LAUNCHER_LOCK_PREFIX, installDir))
+        lock = CreateRandomLock(LAUNCHER_LOCK_PREFIX, installDir);
+    if (lock)
+        return true;
+    wxLogError("The game or the launcher is running in %s.", installDir);
+    report.Error("The game or the launcher is running in this installation: close it and try again.");
+    return false;
+}
+
+void UpdateCommand::RunEventLoop()
+{
+    // The base library's loop: no display is needed.
+    wxConsoleEventLoop loop;
+    const std::unique_ptr<wxEventLoopSource> signals(
+        platform::WatchTerminationSignals(loop, [this] { OnTerminationSignal(); }));
+    if (!signals)
+        wxLogWarning("Could not watch for termination signals.");
+    watchTimer.Start(WATCH_INTERVAL_MS);
+    engine->StartChecker();
+    loop.Run();
+    watchTimer.Stop();
+}
+
+void UpdateCommand::TearDown()
+{
+    // The engine waits for its worker; the notifier and the client outlive it.
+    engine.reset();
+    telemetry.reset();
+    notifier.reset();
+    translations.reset();
+    lock.reset();
+    // Lines that the workers logged last wait for the main thread to write them.
+    wxLog::FlushActive();
+    log.Close();
+}
+
+void UpdateCommand::Finish(int status, const wxString& outcome)
+{
+    phase = Phase::Done;
+    exitStatus = status;
+    // The workers' lines wait for the main thread: the outcome line goes after them.
+    wxLog::FlushActive();
+    wxLogMessage("Update command done, exit status %d.", status);
+    if (status == EXIT_DONE || status == EXIT_STOPPED)
+        report.Message(outcome);
+    else
+        report.Error(outcome);
+}
+
+// The engine's last error says why an update stopped, unless a stop was asked for.
+int UpdateCommand::StoppedUpdateStatus() const
+{
+    if (stopRequested)
+        return EXIT_STOPPED;
+    switch (engine->GetLastError()) {
+    case ERROR_NONE:
+        return EXIT_STOPPED;
+    case ERROR_WRITE:
+        return EXIT_WRITE_ERROR;
+    default:
+        return EXIT_FAILED;
+    }
+}
+
+void UpdateCommand::OnStatusMessage(wxThreadEvent& event)
+{
+    report.Status(event.GetString(), event.GetInt());
+}
+
+void UpdateCommand::OnProgressRange(wxThreadEvent& event)
+{
+    report.SetRange(event.GetInt());
+}
+
+void UpdateCommand::OnProgress(wxThreadEvent& event)
+{
+    report.SetPosition(event.GetInt());
+}
+
+void UpdateCommand::OnNoChangesFound(wxThreadEvent&)
+{
+    Finish(EXIT_DONE, "Up to date: version " + engine->GetLocalVersion() + ".");
+}
+
+void UpdateCommand::OnStartUpdate(wxThreadEvent&)
+{
+    if (stopRequested) {
+        Finish(EXIT_STOPPED, FailureText(EXIT_STOPPED));
+        return;
+    }
+    phase = Phase::Updating;
+    engine->StartUpdater();
+}
+
+void UpdateCommand::OnDisablePlay(wxThreadEvent&)
+{
+    Finish(EXIT_NO_RELEASE, FailureText(EXIT_NO_RELEASE));
+}
+
+void UpdateCommand::OnUpdateStarted(wxThreadEvent&)
+{
+    report.CountBytes();
+}
+
+void UpdateCommand::OnUpdateFinished(wxThreadEvent&)
+{
+    Finish(EXIT_DONE, "Updated to version " + engine->GetLocalVersion() + ".");
+}
+
+void UpdateCommand::OnUpdateStopped(wxThreadEvent&)
+{
+    const int status = StoppedUpdateStatus();
+    Finish(status, FailureText(status));
+}
+
+void UpdateCommand::OnWatchTimer(wxTimerEvent&)
+{
+    report.Flush();
+    if (engine->IsWorking())
+        return;
+    if (phase == Phase::Done) {
+        wxEventLoopBase::GetActive()->Exit();
+        return;
+    }
+    // Whatever the worker posted before it ended is queued ahead of this call.
+    CallAfter([this, endedIn = phase] { OnWorkerEnded(endedIn); });
+}
+
+void UpdateCommand::OnWorkerEnded(Phase endedIn)
+{
+    if (phase != endedIn)
+        return;
+    // A stopped check posts no closing event; nor does a worker that could not start.
+    const int status = stopRequested ? EXIT_STOPPED : EXIT_FAILED;
+    Finish(status, FailureText(status));
+}
+
+void UpdateCommand::OnTerminationSignal()
+{
+    if (stopRequested) {
+        wxLogWarning("Asked again to stop: ending at once.");
+        wxLog::FlushActive();
+        std::fflush(nullptr);
+        std::_Exit(phase == Phase::Done ? exitStatus : EXIT_STOPPED);
+    }
+    stopRequested = true;
+    wxLogMessage("Asked to stop: the update ends after its current step.");
+    report.Message("Stopping after the current step; press Ctrl-C again to quit at once.");
+    engine->Stop();
+}

@@ -1,0 +1,226 @@
+// Runs the real velorian-update on a temporary installation against a release
+// served on loopback, and checks its exit status and what it leaves behind.
+#include "app/LauncherConfig.h"
+#include "support/NginxServer.h"
+#include "support/ServerProcess.h"
+#include "support/LockHolder.h"
+#include "support/TempDir.h"
+#include "support/TestRelease.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <wx/dir.h>
+#include <wx/filename.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string VERSION = "2.4.1";
+
+std::string Pattern(std::size_t size, int seed)
+{
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 7 + static_cast<std::size_t>(seed)) % 251);
+    return bytes;
+}
+
+// One run of the command, its output kept in files of its own.
+class CommandRun {
+public:
+    explicit CommandRun(const std::vector<std::string>& args)
+    {
+        std::vector<std::string> argv = {UPDATE_COMMAND_EXE};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const int out = open(output.File("out").fn_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        pid = StartServerProcess(argv, -1, out, output.File("err").ToStdString());
+        close(out);
+    }
+
+    ~CommandRun()
+    {
+        if (pid > 0)
+            StopServerProcess(pid, SIGKILL, 0ms);
+    }
+
+    // The exit status, or -1 when the command did not end by itself within a minute.
+    int Wait()
+    {
+        const auto deadline = std::chrono::steady_clock::now() + 60s;
+        int status = 0;
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return -1;
+            std::this_thread::sleep_for(20ms);
+        }
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    void Signal(int signal) const { kill(pid, signal); }
+    std::string Out() const { return output.Read("out"); }
+    std::string Err() const { return output.Read("err"); }
+
+private:
+    TempDir output;
+    pid_t pid = -1;
+};
+
+class UpdateCommandRun : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        release.Add("data/stored.bin", Pattern(5000, 1), false);
+        release.Add("data/text/readme.txt", std::string(3000, 'v') + "elorian\n", true);
+        Publish(release, "release");
+        Configure("/release/");
+    }
+
+    void Publish(const TestRelease& published, const std::string& dir)
+    {
+        published.Publish(server.Root() + "/" + dir, VERSION, LauncherConfig().languageCode.ToStdString());
+    }
+
+    void Configure(const std::string& releasePath)
+    {
+        install.Write("launcher.conf", "baseUrl=" + server.Url(releasePath) +
+                                           "\nuploadUrl=" + server.Url("/telemetry.aspx") + "\n");
+    }
+
+    int Update(std::string* out = nullptr)
+    {
+        CommandRun run({install.Path().ToStdString()});
+        const int status = run.Wait();
+        if (out != nullptr)
+            *out = run.Out();
+        return status;
+    }
+
+    // Many small files: a stop or a kill lands between two of them.
+    void PublishSlowRelease()
+    {
+        for (int part = 0; part < 40; ++part)
+            many.Add("data/part" + std::to_string(part + 10), Pattern(4096, part), false);
+        Publish(many, "many");
+        Configure("/slow/many/");
+    }
+
+    // Waits until the command has installed the first of the many files.
+    bool FirstPartInstalled() const
+    {
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        while (!wxFileName::FileExists(install.File("data/part10")) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(20ms);
+        return wxFileName::FileExists(install.File("data/part10"));
+    }
+
+    void ExpectInstalled(const TestRelease& published) const
+    {
+        for (const auto& [name, content] : published.Files())
+            EXPECT_TRUE(install.Read(name) == content) << name;
+    }
+
+    NginxServer server;
+    TempDir install;
+    TestRelease release;
+    TestRelease many;
+};
+
+TEST_F(UpdateCommandRun, InstallsTheReleaseThenFindsItUpToDate)
+{
+    std::string out;
+    ASSERT_EQ(Update(&out), 0) << out;
+    ExpectInstalled(release);
+    EXPECT_EQ(install.Read("version.inf"), VERSION);
+    EXPECT_EQ(out.find_first_of("\r\x1b"), std::string::npos) << "a file gets no terminal control characters";
+    wxArrayString logs;
+    wxDir::GetAllFiles(install.File("logs"), &logs, "launcher_log-*.txt");
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_NE(install.Read("logs/" + wxFileName(logs[0]).GetFullName()).find("Update done.\n"), std::string::npos);
+
+    ASSERT_EQ(Update(&out), 0) << out;
+    EXPECT_NE(out.find("Up to date: version " + VERSION + "."), std::string::npos) << out;
+}
+
+TEST_F(UpdateCommandRun, ServerWithoutAReleaseEndsWith4)
+{
+    server.Write("release/version-win-" + LauncherConfig().languageCode + ".php", "invalid_remote\n");
+    EXPECT_EQ(Update(), 4);
+}
+
+// A directory where a file goes stops any writer, even one that ignores permissions.
+TEST_F(UpdateCommandRun, FileThatCannotBeWrittenEndsWith3)
+{
+    ASSERT_TRUE(wxFileName::Mkdir(install.File("data/stored.bin"), wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL));
+    EXPECT_EQ(Update(), 3);
+    EXPECT_EQ(install.Read("version.inf"), "invalid");
+}
+
+TEST_F(UpdateCommandRun, SigtermDuringASlowDownloadEndsWith2Promptly)
+{
+    PublishSlowRelease();
+    CommandRun run({install.Path().ToStdString()});
+    ASSERT_TRUE(FirstPartInstalled()) << run.Out() << run.Err();
+
+    const auto signalled = std::chrono::steady_clock::now();
+    run.Signal(SIGTERM);
+    EXPECT_EQ(run.Wait(), 2) << run.Out() << run.Err();
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 5s);
+    EXPECT_FALSE(wxFileName::FileExists(install.File("data/part49"))) << "the download went on to the end";
+    EXPECT_EQ(install.Read("version.inf"), "invalid");
+}
+
+// A crash in the middle of an update leaves "invalid" behind, so the next
+// run checks every file and completes the installation.
+TEST_F(UpdateCommandRun, RunAfterAKillCompletesTheInstallation)
+{
+    PublishSlowRelease();
+    {
+        CommandRun run({install.Path().ToStdString()});
+        ASSERT_TRUE(FirstPartInstalled()) << run.Out() << run.Err();
+        run.Signal(SIGKILL);
+        run.Wait();
+    }
+    Configure("/many/");
+    std::string out;
+    ASSERT_EQ(Update(&out), 0) << out;
+    ExpectInstalled(many);
+    EXPECT_EQ(install.Read("version.inf"), VERSION);
+}
+
+// Two writers in one installation would spoil each other's files.
+TEST_F(UpdateCommandRun, RunningGameOrLauncherKeepsTheCommandOut)
+{
+    wxFileName::Mkdir(install.File("lock"));
+    LockHolder game(install.File("lock/com.marvex.Velorian.lck"));
+    ASSERT_TRUE(game.Locked());
+    std::string out;
+    EXPECT_EQ(Update(&out), 1);
+    EXPECT_FALSE(wxFileName::FileExists(install.File("data/stored.bin")));
+}
+
+TEST(UpdateCommand, CommandLine)
+{
+    CommandRun help({"--help"});
+    EXPECT_EQ(help.Wait(), 0);
+    EXPECT_NE(help.Out().find("Exit status:"), std::string::npos) << help.Out();
+
+    CommandRun none({});
+    EXPECT_EQ(none.Wait(), 1);
+    EXPECT_NE(none.Err().find("Usage:"), std::string::npos) << none.Err();
+
+    TempDir parent;
+    CommandRun missing({parent.File("absent").ToStdString()});
+    EXPECT_EQ(missing.Wait(), 1);
+}
+
+}  // namespace
