@@ -1,0 +1,108 @@
+#!/bin/bash
+# Times a full update of a 1 GiB release from nginx on loopback with
+# velorian-update beside the by-hand pipeline (curl the archives, unzip them,
+# md5sum the files), prints the update's peak memory and request count, then
+# times start to outcome on an up-to-date installation of 20,000 files beside
+# find listing them.
+# Usage: bench/update_bench.sh [size-MiB] (default 1024); needs a build in build/.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+size_mib=${1:-1024}
+work=$(mktemp -d /var/tmp/update-bench.XXXXXX)
+nginx_pid=
+cleanup() {
+    [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A game folder of about size_mib MiB in a few thousand files: two thirds of
+# the bytes compress well, one third are random.
+make_game() {
+    python3 - "$1" "$2" "$3" <<'PY'
+import os, random, sys
+folder, total, count = sys.argv[1], int(sys.argv[2]) << 20, int(sys.argv[3])
+rng = random.Random(7)
+words = [bytes(rng.choice(b"abcdefghij ") for _ in range(64)) for _ in range(512)]
+for i in range(count):
+    size = total // count
+    path = os.path.join(folder, "dir%02d" % (i % 40), "file%05d.%s" % (i, "res" if i % 3 else "bin"))
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as out:
+        if i % 3 == 0:
+            out.write(os.urandom(size))
+        else:
+            chunk = b"".join(rng.choice(words) for _ in range(1024))
+            for start in range(0, size, len(chunk)):
+                out.write(chunk[: min(len(chunk), size - start)])
+PY
+}
+
+start_nginx() {
+    local state=$work/nginx port
+    mkdir -p "$state/tmp"
+    port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    sed -e "s|@STATE@|$state|g; s|@ROOT@|$work/www|g; s|@PORT@|$port|g; s|@TOKEN@|bench|g" \
+        "$root/tests/servers/nginx.conf.in" > "$state/nginx.conf"
+    nginx -c "$state/nginx.conf" -e "$state/error.log" &
+    nginx_pid=$!
+    until curl -s -o /dev/null "http://127.0.0.1:$port/.fixture-token"; do sleep 0.1; done
+    base_url=http://127.0.0.1:$port/
+}
+
+# An installation directory whose launcher.conf points at the server; the
+# telemetry service is a closed port, so its events fail at once.
+make_install() {
+    mkdir -p "$1"
+    printf 'baseUrl=%s\nuploadUrl=http://127.0.0.1:1/telemetry\n' "$base_url" > "$1/launcher.conf"
+}
+
+seconds() { python3 -c "import sys; print('%.2f' % (float(sys.argv[2]) - float(sys.argv[1])))" "$@"; }
+now() { date +%s.%N; }
+
+echo "== Full update of a $size_mib MiB release =="
+make_game "$work/game" "$size_mib" 3000
+python3 "$root/tools/make_release.py" "$work/game" "$work/www" 1.0
+start_nginx
+sync
+
+make_install "$work/install"
+: > "$work/nginx/access.log"
+/usr/bin/time -f "%e %M" -o "$work/time.txt" "$build/src/velorian-update" "$work/install" > /dev/null
+read -r update_seconds update_kib < "$work/time.txt"
+requests=$(grep -c '\.zip HTTP' "$work/nginx/access.log" || true)
+archives=$(ls "$work/www"/*.zip | wc -l)
+diff -r -q -x launcher.conf -x logs -x client.id -x version.inf -x manifest2.xml -x pt -x lock \
+    "$work/game" "$work/install" > /dev/null && same=identical || same=DIFFERENT
+
+mkdir -p "$work/pipeline"
+start=$(now)
+for archive in "$work/www"/*.zip; do
+    curl -s -o "$work/pipeline/$(basename "$archive")" "$base_url$(basename "$archive")"
+done
+for archive in "$work/pipeline"/*.zip; do unzip -q -o "$archive" -d "$work/pipeline/files"; done
+(cd "$work/pipeline/files" && find . -type f -print0 | xargs -0 md5sum > /dev/null)
+pipeline_seconds=$(seconds "$start" "$(now)")
+
+echo "velorian-update: ${update_seconds} s, peak RSS $((update_kib / 1024)) MiB, $requests range requests for $archives archives, installation $same"
+echo "curl+unzip+md5sum: ${pipeline_seconds} s"
+python3 -c "import sys; print('ratio update/pipeline: %.2f' % (float(sys.argv[1]) / float(sys.argv[2])))" \
+    "$update_seconds" "$pipeline_seconds"
+rm -rf "$work/game" "$work/www"/* "$work/install" "$work/pipeline"
+
+echo "== Start to outcome on an up-to-date installation of 20,000 files =="
+make_game "$work/game" 80 20000
+python3 "$root/tools/make_release.py" "$work/game" "$work/www" 2.0 > /dev/null
+make_install "$work/install"
+"$build/src/velorian-update" "$work/install" > /dev/null
+best=
+for run in 1 2 3; do
+    start=$(now)
+    "$build/src/velorian-update" "$work/install" > /dev/null
+    elapsed=$(seconds "$start" "$(now)")
+    best=$(python3 -c "import sys; print(min(float(x) for x in sys.argv[1:] if x))" "$elapsed" "$best")
+done
+start=$(now)
+find "$work/install" -type f -printf '%s %T@\n' > /dev/null
+echo "velorian-update, up to date: best of 3 ${best} s; find listing sizes and times: $(seconds "$start" "$(now)") s"
