@@ -474,7 +474,7 @@ bool UpdateEngine::DownloadFiles(FileList& list)
         if (IsStopRequested())
             return false;
         const ManifestFileInfo& record = *list.front();
-        const wxString url = baseUrl + record.source_zip;
+        const wxString url = ArchiveUrl(record.source_zip);
         wxLogMessage("Downloading %s from %s", record.name, record.source_zip);
         const std::uint32_t gap = record.offset - position;
         if (previous == nullptr) {
@@ -518,6 +518,15 @@ bool UpdateEngine::DownloadFiles(FileList& list)
     notifier->Complete();
     wxLogMessage("Done updating.");
     return true;
+}
+
+// Archive names come with backslashes between folders, like the file names;
+// a web server wants slashes.
+wxString UpdateEngine::ArchiveUrl(const wxString& archive) const
+{
+    wxString path(archive);
+    path.Replace("\\", "/");
+    return baseUrl + path;
 }
 
 bool UpdateEngine::OpenBody(HTTPWrapper& wrapper, std::unique_ptr<wxInputStream>& body, std::uint32_t offset)

@@ -102,6 +102,7 @@ private:
     bool ReloadLocalManifest();
     // The obsolete data file a dropped record may name, or empty.
     wxString ObsoleteFilePath(const wxString& name) const;
+    wxString ArchiveUrl(const wxString& archive) const;
     bool OpenBody(HTTPWrapper& wrapper, std::unique_ptr<wxInputStream>& body, std::uint32_t offset);
     bool InstallFrom(wxInputStream& body, const ManifestFileInfo& record);
     std::uint64_t Copy(wxInputStream& input, wxOutputStream& output);

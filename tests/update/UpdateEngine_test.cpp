@@ -167,7 +167,7 @@ TEST_F(UpdateEngineTest, PutsBackADeletedFileWithoutDuplicatingItsRecord)
 {
     TestRelease release;
     release.Add("a.bin", "first");
-    release.Add("b.bin", "second");
+    release.Add("b.bin", "second", false, "zips/b.zip");
     release.Publish(server.Root(), "1");
     CheckAndUpdate();
     ASSERT_TRUE(wxRemoveFile(install.File("b.bin")));
