@@ -62,8 +62,7 @@ wxString FirstLine(const wxString& text)
 } // namespace
 
 UpdateEngine::UpdateEngine(const LauncherConfig* settings)
-    : settings(settings),
-      baseDir(settings->baseDir),
+    : baseDir(settings->baseDir),
       localManifest(settings->baseDir, MANIFEST_FILE_NAME)
 {
     ReadLocalVersion();

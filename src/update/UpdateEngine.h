@@ -45,6 +45,7 @@ using FileList = std::list<ManifestFileInfo*>;
 // the notifier and the telemetry client must outlive the engine.
 class UpdateEngine {
 public:
+    // Takes the installation directory from settings; reads nothing else of it.
     explicit UpdateEngine(const LauncherConfig* settings);
     ~UpdateEngine();
     UpdateEngine(const UpdateEngine&) = delete;
@@ -116,7 +117,6 @@ private:
     void StartWorker(wxThread* worker, const char* failure);
     void WaitForWorker();
 
-    const LauncherConfig* settings;
     wxString baseDir;
     LocalManifest localManifest;
     ManifestMap localMap;
