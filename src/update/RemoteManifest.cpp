@@ -3,6 +3,7 @@
 #include "download/BoundedInputStream.h"
 #include "download/HTTPWrapper.h"
 #include "download/ProgressInputStream.h"
+#include "update/TextRunGuardInputStream.h"
 #include "ui/ProgressNotifier.h"
 
 #include <wx/log.h>
@@ -17,6 +18,9 @@
 namespace {
 
 const char FILE_ELEMENT[] = "file";
+// A manifest holds elements only; longer text between them is refused before
+// the parser spends minutes on it.
+constexpr std::size_t MAX_TEXT_RUN = 4096;
 
 // The gauge counts in int; an unknown length (wxInvalidOffset) shows as 0.
 int ProgressRange(wxFileOffset announcedLength)
@@ -25,14 +29,16 @@ int ProgressRange(wxFileOffset announcedLength)
 }
 
 // Inflates the body and parses all of it. False when the body is not a
-// complete gzip or zlib stream of well-formed XML within MAX_XML_BYTES.
+// complete gzip or zlib stream of well-formed XML within MAX_XML_BYTES and
+// without long text.
 bool ParseBody(wxInputStream& body, ProgressNotifier* notifier, wxXmlDocument& document)
 {
     std::optional<ProgressInputStream> progress;
     if (notifier != nullptr)
         progress.emplace(&body, notifier);
     wxZlibInputStream inflated(progress ? *progress : body, wxZLIB_AUTO);
-    BoundedInputStream xml(&inflated, RemoteManifest::MAX_XML_BYTES);
+    BoundedInputStream bounded(&inflated, RemoteManifest::MAX_XML_BYTES);
+    TextRunGuardInputStream xml(&bounded, MAX_TEXT_RUN);
     // The inflater's and the parser's own complaints; the caller logs the failure.
     wxLogNull quiet;
     // The parser takes a short read for the end, so a stream that failed after

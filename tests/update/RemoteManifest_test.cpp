@@ -240,4 +240,15 @@ TEST_F(RemoteManifestTest, CompressedBombStopsAtTheBound)
     EXPECT_LT(recorder.Values(wxEVT_PROGRESS_UPDATED).back(), int(bomb.size() / 2));
 }
 
+// The parser's time grows with the square of a text's length: a MiB of text
+// would hold the check for seconds, a few MiB for minutes.
+TEST_F(RemoteManifestTest, LongTextBetweenElementsIsRefused)
+{
+    std::string lines;
+    for (int line = 0; line < 1 << 19; ++line)
+        lines += "x\n";
+    EXPECT_FALSE(LoadXml("<manifest>" + FileElement() + lines + "</manifest>"));
+    EXPECT_EQ(manifest.result, MANIFEST_DOWNLOAD_FAILED);
+}
+
 } // namespace
