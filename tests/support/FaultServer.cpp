@@ -1,62 +1,26 @@
 #include "support/FaultServer.h"
 
-#include "support/ServerProcess.h"
-
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <vector>
 
-namespace {
-
-constexpr int kStartTimeoutMs = 10000;
-
-// Reads the first line the server prints (its port); 0 if none comes in time.
-int ReadPort(int fd)
-{
-    std::string line;
-    char c = 0;
-    pollfd ready = {fd, POLLIN, 0};
-    while (line.size() < 16 && poll(&ready, 1, kStartTimeoutMs) == 1 && read(fd, &c, 1) == 1) {
-        if (c == '\n')
-            return std::atoi(line.c_str());
-        line += c;
-    }
-    return 0;
-}
-
-}  // namespace
-
 FaultServer::FaultServer(const std::string& fileRoot)
 {
-    int toServer[2];
-    int fromServer[2];
-    if (pipe2(toServer, O_CLOEXEC) != 0 || pipe2(fromServer, O_CLOEXEC) != 0) {
-        ADD_FAILURE() << "pipe failed";
-        return;
-    }
-    std::vector<std::string> command = {"/usr/bin/python3", TEST_SERVERS_DIR "/fault_server.py"};
+    std::vector<std::string> args;
     if (!fileRoot.empty())
-        command.insert(command.end(), {"--root", fileRoot});
-    pid = StartServerProcess(command, toServer[0], fromServer[1], "");
-    close(toServer[0]);
-    close(fromServer[1]);
-    input = toServer[1];
-    port = ReadPort(fromServer[0]);
-    close(fromServer[0]);
+        args = {"--root", fileRoot};
+    script = StartServerScript("fault_server.py", args);
+    std::string line;
+    if (ReadServerLine(script.output, line, std::chrono::seconds(10)))
+        port = std::atoi(line.c_str());
     if (port == 0)
         ADD_FAILURE() << "the fault server did not start (is python3 installed?)";
 }
 
 FaultServer::~FaultServer()
 {
-    if (input >= 0)
-        close(input);
-    // End of stdin makes the server exit at once; the signal is for one that hangs.
-    StopServerProcess(pid, 0, std::chrono::milliseconds(2000));
+    StopServerScript(script);
 }
 
 std::string FaultServer::Url(const std::string& pathAndQuery) const

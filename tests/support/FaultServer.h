@@ -1,8 +1,9 @@
 #pragma once
 
+#include "support/ServerProcess.h"
+
 #include <cstdint>
 #include <string>
-#include <sys/types.h>
 
 // The scripted HTTP server of tests/servers/fault_server.py, for answers that a
 // well-behaved server never gives: stalls, early closes, chunked bodies, ranges
@@ -26,7 +27,6 @@ public:
     static std::string Pattern(std::uint64_t start, std::size_t count);
 
 private:
-    pid_t pid = -1;
-    int input = -1;  // the server's stdin: closing it ends the server
+    ServerScript script;
     int port = 0;
 };

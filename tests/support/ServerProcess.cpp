@@ -1,8 +1,11 @@
 #include "support/ServerProcess.h"
 
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -68,4 +71,48 @@ void StopServerProcess(pid_t pid, int signal, std::chrono::milliseconds grace)
     }
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
+}
+
+ServerScript StartServerScript(const std::string& script, const std::vector<std::string>& args)
+{
+    ServerScript server;
+    int toServer[2];
+    int fromServer[2];
+    if (pipe2(toServer, O_CLOEXEC) != 0 || pipe2(fromServer, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "pipe failed";
+        return server;
+    }
+    std::vector<std::string> command = {"/usr/bin/python3", TEST_SERVERS_DIR "/" + script};
+    command.insert(command.end(), args.begin(), args.end());
+    server.pid = StartServerProcess(command, toServer[0], fromServer[1], "");
+    close(toServer[0]);
+    close(fromServer[1]);
+    server.input = toServer[1];
+    server.output = fromServer[0];
+    return server;
+}
+
+bool ReadServerLine(int output, std::string& line, std::chrono::milliseconds timeout)
+{
+    line.clear();
+    pollfd ready = {output, POLLIN, 0};
+    char c = 0;
+    while (poll(&ready, 1, static_cast<int>(timeout.count())) == 1 && read(output, &c, 1) == 1) {
+        if (c == '\n')
+            return true;
+        line += c;
+    }
+    return false;
+}
+
+void StopServerScript(ServerScript& server)
+{
+    for (int* fd : {&server.input, &server.output}) {
+        if (*fd >= 0)
+            close(*fd);
+        *fd = -1;
+    }
+    // End of stdin makes the script exit at once; the signal is for one that hangs.
+    StopServerProcess(server.pid, 0, std::chrono::milliseconds(2000));
+    server.pid = -1;
 }

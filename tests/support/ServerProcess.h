@@ -18,3 +18,18 @@ bool ServerProcessEnded(pid_t pid);
 
 // Sends signal, waits up to grace for the process to end, then kills it; always reaps it.
 void StopServerProcess(pid_t pid, int signal, std::chrono::milliseconds grace);
+
+// A server script of tests/servers run by python3, its stdin and stdout on
+// pipes: it prints its port on its first line and ends when its stdin closes.
+struct ServerScript {
+    pid_t pid = -1;
+    int input = -1;  // the script's stdin
+    int output = -1; // the script's stdout
+};
+
+// Starts the script with args; pid -1 (and a test failure) when it cannot.
+ServerScript StartServerScript(const std::string& script, const std::vector<std::string>& args = {});
+// One line of the script's output without its end; false when none comes within timeout.
+bool ReadServerLine(int output, std::string& line, std::chrono::milliseconds timeout);
+// Closes both pipes, which ends the script, and reaps it.
+void StopServerScript(ServerScript& server);

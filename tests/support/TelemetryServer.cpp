@@ -1,8 +1,5 @@
 #include "support/TelemetryServer.h"
 
-#include "support/ServerProcess.h"
-
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
@@ -41,18 +38,7 @@ std::string TelemetryServer::Request::QueryText() const
 
 TelemetryServer::TelemetryServer()
 {
-    int toServer[2];
-    int fromServer[2];
-    if (pipe2(toServer, O_CLOEXEC) != 0 || pipe2(fromServer, O_CLOEXEC) != 0) {
-        ADD_FAILURE() << "pipe failed";
-        return;
-    }
-    pid = StartServerProcess({"/usr/bin/python3", TEST_SERVERS_DIR "/telemetry_server.py"}, toServer[0],
-                             fromServer[1], "");
-    close(toServer[0]);
-    close(fromServer[1]);
-    input = toServer[1];
-    output = fromServer[0];
+    script = StartServerScript("telemetry_server.py");
     port = std::atoi(ReadLine().c_str());
     if (port == 0)
         ADD_FAILURE() << "the telemetry server did not start (is python3 installed?)";
@@ -60,12 +46,7 @@ TelemetryServer::TelemetryServer()
 
 TelemetryServer::~TelemetryServer()
 {
-    if (input >= 0)
-        close(input);
-    if (output >= 0)
-        close(output);
-    // End of stdin makes the server exit at once; the signal is for one that hangs.
-    StopServerProcess(pid, 0, std::chrono::milliseconds(2000));
+    StopServerScript(script);
 }
 
 std::string TelemetryServer::Url() const
@@ -125,20 +106,15 @@ int TelemetryServer::PeakConcurrentRequests()
 void TelemetryServer::Send(const std::string& command)
 {
     const std::string line = command + "\n";
-    if (input < 0 || write(input, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+    if (script.input < 0 || write(script.input, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
         ADD_FAILURE() << "could not send '" << command << "' to the telemetry server";
 }
 
 std::string TelemetryServer::ReadLine()
 {
     std::string line;
-    char c = 0;
-    while (WaitReadable(output) && read(output, &c, 1) == 1) {
-        if (c == '\n')
-            return line;
-        line += c;
-    }
-    ADD_FAILURE() << "the telemetry server did not answer";
+    if (!ReadServerLine(script.output, line, std::chrono::milliseconds(REPLY_TIMEOUT_MS)))
+        ADD_FAILURE() << "the telemetry server did not answer";
     return line;
 }
 
@@ -146,8 +122,8 @@ std::string TelemetryServer::ReadBytes(std::size_t count)
 {
     std::string bytes(count, '\0');
     std::size_t done = 0;
-    while (done < count && WaitReadable(output)) {
-        const ssize_t got = read(output, bytes.data() + done, count - done);
+    while (done < count && WaitReadable(script.output)) {
+        const ssize_t got = read(script.output, bytes.data() + done, count - done);
         if (got <= 0)
             break;
         done += static_cast<std::size_t>(got);

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "support/ServerProcess.h"
+
 #include <string>
-#include <sys/types.h>
 #include <utility>
 #include <vector>
 
@@ -59,8 +60,6 @@ private:
     std::string ReadLine();
     std::string ReadBytes(std::size_t count);
 
-    pid_t pid = -1;
-    int input = -1;  // the server's stdin: commands; closing it ends the server
-    int output = -1; // the server's stdout: its port, then the replies
+    ServerScript script; // stdin: commands; stdout: the port, then the replies
     int port = 0;
 };
