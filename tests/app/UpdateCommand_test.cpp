@@ -1,6 +1,7 @@
 // Runs the real velorian-update on a temporary installation against a release
 // served on loopback, and checks its exit status and what it leaves behind.
 #include "app/LauncherConfig.h"
+#include "support/FaultServer.h"
 #include "support/NginxServer.h"
 #include "support/ServerProcess.h"
 #include "support/LockHolder.h"
@@ -16,7 +17,6 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstdint>
 #include <thread>
 #include <vector>
 
@@ -25,14 +25,6 @@ namespace {
 using namespace std::chrono_literals;
 
 const std::string VERSION = "2.4.1";
-
-std::string Pattern(std::size_t size, int seed)
-{
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 7 + static_cast<std::size_t>(seed)) % 251);
-    return bytes;
-}
 
 // One run of the command, its output kept in files of its own.
 class CommandRun {
@@ -79,7 +71,7 @@ class UpdateCommandRun : public testing::Test {
 protected:
     void SetUp() override
     {
-        release.Add("data/stored.bin", Pattern(5000, 1), false);
+        release.Add("data/stored.bin", FaultServer::Pattern(1, 5000), false);
         release.Add("data/text/readme.txt", std::string(3000, 'v') + "elorian\n", true);
         Publish(release, "release");
         Configure("/release/");
@@ -87,7 +79,7 @@ protected:
 
     void Publish(const TestRelease& published, const std::string& dir)
     {
-        published.Publish(server.Root() + "/" + dir, VERSION, LauncherConfig().languageCode.ToStdString());
+        published.Publish(server.Root() + "/" + dir, VERSION, language);
     }
 
     void Configure(const std::string& releasePath)
@@ -105,34 +97,16 @@ protected:
         return status;
     }
 
-    // Many small files: a stop or a kill lands between two of them.
-    void PublishSlowRelease()
-    {
-        for (int part = 0; part < 40; ++part)
-            many.Add("data/part" + std::to_string(part + 10), Pattern(4096, part), false);
-        Publish(many, "many");
-        Configure("/slow/many/");
-    }
-
-    // Waits until the command has installed the first of the many files.
-    bool FirstPartInstalled() const
-    {
-        const auto deadline = std::chrono::steady_clock::now() + 20s;
-        while (!wxFileName::FileExists(install.File("data/part10")) && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(20ms);
-        return wxFileName::FileExists(install.File("data/part10"));
-    }
-
     void ExpectInstalled(const TestRelease& published) const
     {
         for (const auto& [name, content] : published.Files())
             EXPECT_TRUE(install.Read(name) == content) << name;
     }
 
+    const std::string language = LauncherConfig().languageCode.ToStdString();
     NginxServer server;
     TempDir install;
     TestRelease release;
-    TestRelease many;
 };
 
 TEST_F(UpdateCommandRun, InstallsTheReleaseThenFindsItUpToDate)
@@ -151,25 +125,40 @@ TEST_F(UpdateCommandRun, InstallsTheReleaseThenFindsItUpToDate)
     EXPECT_NE(out.find("Up to date: version " + VERSION + "."), std::string::npos) << out;
 }
 
-TEST_F(UpdateCommandRun, ServerWithoutAReleaseEndsWith4)
+TEST_F(UpdateCommandRun, EachFailureEndsWithItsOwnStatus)
 {
-    server.Write("release/version-win-" + LauncherConfig().languageCode + ".php", "invalid_remote\n");
-    EXPECT_EQ(Update(), 4);
-}
-
-// A directory where a file goes stops any writer, even one that ignores permissions.
-TEST_F(UpdateCommandRun, FileThatCannotBeWrittenEndsWith3)
-{
+    {
+        // Two writers in one installation would spoil each other's files.
+        wxFileName::Mkdir(install.File("lock"));
+        LockHolder game(install.File("lock/com.marvex.Velorian.lck"));
+        ASSERT_TRUE(game.Locked());
+        EXPECT_EQ(Update(), 1);
+        EXPECT_FALSE(wxFileName::FileExists(install.File("data/stored.bin")));
+    }
+    // A directory where a file goes stops any writer, even one that ignores permissions.
     ASSERT_TRUE(wxFileName::Mkdir(install.File("data/stored.bin"), wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL));
     EXPECT_EQ(Update(), 3);
     EXPECT_EQ(install.Read("version.inf"), "invalid");
+
+    server.Write("release/version-win-" + language + ".php", "invalid_remote\n");
+    EXPECT_EQ(Update(), 4);
 }
 
-TEST_F(UpdateCommandRun, SigtermDuringASlowDownloadEndsWith2Promptly)
+// A stop leaves "invalid" behind, so the next run checks every file and
+// completes the installation.
+TEST_F(UpdateCommandRun, SigtermDuringASlowDownloadEndsWith2PromptlyAndTheNextRunCompletes)
 {
-    PublishSlowRelease();
+    // Many small files: the signal lands between two of them.
+    TestRelease many;
+    for (int part = 0; part < 40; ++part)
+        many.Add("data/part" + std::to_string(part + 10), FaultServer::Pattern(part * 4096, 4096), false);
+    Publish(many, "many");
+    Configure("/slow/many/");
     CommandRun run({install.Path().ToStdString()});
-    ASSERT_TRUE(FirstPartInstalled()) << run.Out() << run.Err();
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!wxFileName::FileExists(install.File("data/part10")) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(wxFileName::FileExists(install.File("data/part10"))) << run.Out() << run.Err();
 
     const auto signalled = std::chrono::steady_clock::now();
     run.Signal(SIGTERM);
@@ -177,35 +166,12 @@ TEST_F(UpdateCommandRun, SigtermDuringASlowDownloadEndsWith2Promptly)
     EXPECT_LT(std::chrono::steady_clock::now() - signalled, 5s);
     EXPECT_FALSE(wxFileName::FileExists(install.File("data/part49"))) << "the download went on to the end";
     EXPECT_EQ(install.Read("version.inf"), "invalid");
-}
 
-// A crash in the middle of an update leaves "invalid" behind, so the next
-// run checks every file and completes the installation.
-TEST_F(UpdateCommandRun, RunAfterAKillCompletesTheInstallation)
-{
-    PublishSlowRelease();
-    {
-        CommandRun run({install.Path().ToStdString()});
-        ASSERT_TRUE(FirstPartInstalled()) << run.Out() << run.Err();
-        run.Signal(SIGKILL);
-        run.Wait();
-    }
     Configure("/many/");
     std::string out;
     ASSERT_EQ(Update(&out), 0) << out;
     ExpectInstalled(many);
     EXPECT_EQ(install.Read("version.inf"), VERSION);
-}
-
-// Two writers in one installation would spoil each other's files.
-TEST_F(UpdateCommandRun, RunningGameOrLauncherKeepsTheCommandOut)
-{
-    wxFileName::Mkdir(install.File("lock"));
-    LockHolder game(install.File("lock/com.marvex.Velorian.lck"));
-    ASSERT_TRUE(game.Locked());
-    std::string out;
-    EXPECT_EQ(Update(&out), 1);
-    EXPECT_FALSE(wxFileName::FileExists(install.File("data/stored.bin")));
 }
 
 TEST(UpdateCommand, CommandLine)

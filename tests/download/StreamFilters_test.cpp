@@ -21,8 +21,6 @@
 
 namespace {
 
-constexpr size_t NEVER = std::numeric_limits<size_t>::max();
-
 std::string Pattern(size_t size, int seed = 0)
 {
     std::string bytes(size, '\0');
@@ -34,17 +32,13 @@ std::string Pattern(size_t size, int seed = 0)
 std::string RawDeflate(const std::string& bytes)
 {
     wxMemoryOutputStream out;
-    {
-        wxZlibOutputStream deflater(out, wxZ_DEFAULT_COMPRESSION, wxZLIB_NO_HEADER);
-        deflater.Write(bytes.data(), bytes.size());
-    }
+    wxZlibOutputStream(out, wxZ_DEFAULT_COMPRESSION, wxZLIB_NO_HEADER).Write(bytes.data(), bytes.size());
     std::string packed(out.GetSize(), '\0');
     out.CopyTo(packed.data(), packed.size());
     return packed;
 }
 
-// Without a range the notifier posts every increase, so its last position is
-// the total counted.
+// Without a range the notifier posts every increase: its last position is the total.
 int CountedBytes(const EventRecorder& recorder)
 {
     const std::vector<int> positions = recorder.Values(wxEVT_PROGRESS_UPDATED);
@@ -61,27 +55,24 @@ std::string ReadToEnd(wxInputStream& input, size_t page = 4096)
     return bytes;
 }
 
-// A source that records every size it is asked for and can fail with a read
-// error after a given number of bytes, as a dropped connection does.
+// Records every size it is asked for and can fail with a read error after a
+// given number of bytes, as a dropped connection does.
 class ScriptedSource : public wxInputStream {
 public:
-    explicit ScriptedSource(std::string data, size_t failAfter = NEVER)
+    explicit ScriptedSource(std::string data, size_t failAfter = std::numeric_limits<size_t>::max())
         : data(std::move(data)), failAfter(failAfter)
     {
     }
-
-    const std::vector<size_t>& Requests() const { return requests; }
-    size_t Position() const { return position; }
+    std::vector<size_t> requests;
+    size_t position = 0;
 
 protected:
     size_t OnSysRead(void* buffer, size_t size) override
     {
         requests.push_back(size);
         const size_t available = std::min(data.size(), failAfter) - position;
-        if (available == 0) {
+        if (available == 0)
             m_lasterror = position == failAfter ? wxSTREAM_READ_ERROR : wxSTREAM_EOF;
-            return 0;
-        }
         const size_t count = std::min(size, available);
         std::memcpy(buffer, data.data() + position, count);
         position += count;
@@ -91,16 +82,13 @@ protected:
 private:
     std::string data;
     size_t failAfter;
-    size_t position = 0;
-    std::vector<size_t> requests;
 };
 
-TEST(LimitedInputStream, ReadsInPagesStopExactlyAtTheLimit)
+TEST(LimitedInputStream, StopsExactlyAtTheLimitWithoutReadingAhead)
 {
     const std::string body = Pattern(12000);
     ScriptedSource source(body);
     LimitedInputStream limited(&source, 10000);
-
     std::vector<size_t> counts;
     std::string got;
     char page[4096];
@@ -109,33 +97,26 @@ TEST(LimitedInputStream, ReadsInPagesStopExactlyAtTheLimit)
         got.append(page, limited.LastRead());
         EXPECT_EQ(limited.GetLastError(), wxSTREAM_NO_ERROR);
     } while (limited.LastRead() > 0);
-
     EXPECT_EQ(counts, (std::vector<size_t>{4096, 4096, 1808, 0}));
-    EXPECT_EQ(source.Requests(), (std::vector<size_t>{4096, 4096, 1808})) << "never past the limit";
+    EXPECT_EQ(source.requests, (std::vector<size_t>{4096, 4096, 1808})) << "never past the limit";
     EXPECT_EQ(got, body.substr(0, 10000));
     EXPECT_TRUE(limited.Eof());
     EXPECT_EQ(limited.BytesRead(), 10000u);
 
     // The next member is read from the same source, from byte 10000 on.
-    EXPECT_EQ(source.Position(), 10000u);
+    EXPECT_EQ(source.position, 10000u);
     LimitedInputStream next(&source, 2000);
     EXPECT_EQ(ReadToEnd(next, 333), body.substr(10000));
-}
 
-TEST(LimitedInputStream, LimitZeroEndsAtOnceWithoutTouchingTheSource)
-{
-    ScriptedSource source(Pattern(100));
-    LimitedInputStream limited(&source, 0);
-    EXPECT_TRUE(limited.Eof());
-
-    char page[64];
-    EXPECT_EQ(limited.Read(page, sizeof page).LastRead(), 0u);
+    // A limit of zero ends at once and leaves the source alone.
+    ScriptedSource untouched(body);
+    LimitedInputStream empty(&untouched, 0);
+    EXPECT_TRUE(empty.Eof());
+    EXPECT_EQ(empty.Read(page, sizeof page).LastRead(), 0u);
     WasteOutputStream waste;
-    EXPECT_EQ(limited.Read(waste).LastRead(), 0u);
-
-    EXPECT_TRUE(source.Requests().empty());
-    EXPECT_EQ(source.Position(), 0u);
-    EXPECT_EQ(limited.GetLastError(), wxSTREAM_NO_ERROR);
+    EXPECT_EQ(empty.Read(waste).LastRead(), 0u);
+    EXPECT_TRUE(untouched.requests.empty());
+    EXPECT_EQ(empty.GetLastError(), wxSTREAM_NO_ERROR);
 }
 
 // A source that ends or fails early makes a short stream, never an error of the
@@ -144,10 +125,7 @@ TEST(LimitedInputStream, ShortOrFailingSourceGivesAShortStreamWithoutError)
 {
     wxMemoryInputStream shortSource("abcd", 4);
     LimitedInputStream limited(&shortSource, 10);
-    char page[16];
-    EXPECT_EQ(limited.Read(page, sizeof page).LastRead(), 4u);
-    EXPECT_EQ(std::string(page, 4), "abcd");
-    EXPECT_EQ(limited.Read(page, sizeof page).LastRead(), 0u);
+    EXPECT_EQ(ReadToEnd(limited, 16), "abcd");
     EXPECT_EQ(limited.BytesRead(), 4u);
     EXPECT_FALSE(limited.Eof());
     EXPECT_EQ(limited.GetLastError(), wxSTREAM_NO_ERROR);
@@ -177,8 +155,8 @@ TEST(BoundedInputStream, MoreThanTheLimitIsAReadError)
     EXPECT_EQ(passedOn.GetLastError(), wxSTREAM_READ_ERROR);
 }
 
-// Run under AddressSanitizer, a filter deleting its source would show here as
-// the deletion of a stack object.
+// Under AddressSanitizer, a filter deleting its source shows here as the
+// deletion of a stack object.
 TEST(StreamFilters, DeletingAFilterLeavesItsSourceAlone)
 {
     wxMemoryInputStream source("0123456789", 10);
@@ -189,63 +167,41 @@ TEST(StreamFilters, DeletingAFilterLeavesItsSourceAlone)
     EXPECT_EQ(source.GetC(), '0');
 }
 
-TEST(ProgressInputStream, NotifierTotalEqualsTheBytesDelivered)
-{
-    EventRecorder recorder;
-    ProgressNotifier notifier(&recorder);
-
-    const std::string body = Pattern(12000);
-    wxMemoryInputStream source(body.data(), body.size());
-    LimitedInputStream limited(&source, 10000);
-    ProgressInputStream counted(&limited, &notifier);
-    EXPECT_EQ(ReadToEnd(counted, 3000), body.substr(0, 10000));
-    EXPECT_EQ(CountedBytes(recorder), 10000);
-
-    // A source that fails early counts only what arrived.
-    notifier.SetRange(0);
-    ScriptedSource failing(Pattern(500), 123);
-    ProgressInputStream countedShort(&failing, &notifier);
-    WasteOutputStream waste;
-    EXPECT_EQ(countedShort.Read(waste).LastRead(), 123u);
-    EXPECT_EQ(CountedBytes(recorder), 123);
-}
-
 // One body holds member A (stored), a gap, member B (raw deflate) and, right
 // behind it, member C: the way a ranged response carries a run of files.
-TEST(StreamFilters, ReadsSeveralMembersOutOfOneBodySkippingGaps)
+// Progress counts archive bytes of the members: not the gap, not inflated bytes.
+TEST(StreamFilters, ReadsSeveralMembersOutOfOneBodyCountingOnlyTheirBytes)
 {
-    const std::string a = Pattern(5000, 1);
-    const std::string b = Pattern(30000, 2);
-    const std::string c = Pattern(700, 3);
+    const std::string a = Pattern(5000, 1), b = Pattern(30000, 2), c = Pattern(700, 3), gap = Pattern(1234, 4);
     const std::string packedB = RawDeflate(b);
-    const std::string gap = Pattern(1234, 4);
     const std::string body = a + gap + packedB + c + "trailing bytes";
     wxMemoryInputStream source(body.data(), body.size());
-
     EventRecorder recorder;
     ProgressNotifier notifier(&recorder);
-    WasteOutputStream waste;
 
     LimitedInputStream limitedA(&source, a.size());
     ProgressInputStream countedA(&limitedA, &notifier);
     EXPECT_EQ(ReadToEnd(countedA), a);
-
     LimitedInputStream limitedGap(&source, gap.size());
+    WasteOutputStream waste;
     EXPECT_EQ(limitedGap.Read(waste).LastRead(), gap.size());
-
     LimitedInputStream limitedB(&source, packedB.size());
     ProgressInputStream countedB(&limitedB, &notifier);
     wxZlibInputStream inflater(countedB, wxZLIB_NO_HEADER);
     EXPECT_EQ(ReadToEnd(inflater), b);
     EXPECT_EQ(inflater.GetLastError(), wxSTREAM_EOF);
     EXPECT_TRUE(limitedB.Eof()) << "the inflater consumed the whole member";
-
     LimitedInputStream limitedC(&source, c.size());
     ProgressInputStream countedC(&limitedC, &notifier);
     EXPECT_EQ(ReadToEnd(countedC), c);
-
-    // Progress counts archive bytes of the members, not the gap, not inflated bytes.
     EXPECT_EQ(CountedBytes(recorder), static_cast<int>(a.size() + packedB.size() + c.size()));
+
+    // A source that fails early counts only what arrived.
+    notifier.SetRange(0);
+    ScriptedSource failing(Pattern(500), 123);
+    ProgressInputStream countedShort(&failing, &notifier);
+    EXPECT_EQ(countedShort.Read(waste).LastRead(), 123u);
+    EXPECT_EQ(CountedBytes(recorder), 123);
 }
 
 // A cut-off compressed member must surface as the inflater's read error, the
@@ -255,16 +211,11 @@ TEST(StreamFilters, TruncatedCompressedMemberIsAReadErrorOfTheInflater)
     const std::string packed = RawDeflate(Pattern(30000));
     const std::string body = packed + "next member";
     wxMemoryInputStream source(body.data(), body.size());
-    EventRecorder recorder;
-    ProgressNotifier notifier(&recorder);
-
     LimitedInputStream limited(&source, packed.size() - 10);
-    ProgressInputStream counted(&limited, &notifier);
-    wxZlibInputStream inflater(counted, wxZLIB_NO_HEADER);
+    wxZlibInputStream inflater(limited, wxZLIB_NO_HEADER);
     EXPECT_LT(ReadToEnd(inflater).size(), 30000u);
     EXPECT_EQ(inflater.GetLastError(), wxSTREAM_READ_ERROR);
-    EXPECT_EQ(source.TellI(), static_cast<wxFileOffset>(packed.size() - 10))
-        << "nothing read past the member";
+    EXPECT_EQ(source.TellI(), static_cast<wxFileOffset>(packed.size() - 10)) << "nothing read past the member";
 }
 
 }  // namespace

@@ -107,13 +107,6 @@ protected:
         dir.Write(name, bytes);
         client->AddLogFile(dir.File(name));
     }
-    void SetChanges(const std::vector<wxString>& names)
-    {
-        wxArrayString list;
-        for (const wxString& name : names)
-            list.Add(name);
-        client->SetChanges(&list);
-    }
 
     // Every wxEVT_LOG_UPLOAD_DONE value so far, once the upload has ended.
     std::vector<int> Upload()
@@ -133,14 +126,29 @@ protected:
     std::unique_ptr<TelemetryClient> client;
 };
 
+// Events to an unreachable service are logged and lost, and fetch no token.
 TEST_F(Telemetry, EventsFetchTheTokenOnceAndSendTheirParametersInWireOrder)
 {
+    client->SetServiceUrl("http://127.0.0.1:1/telemetry.php");
+    LogCapture unreachable;
+    client->SendEvent("updater_started");
+    client->SendEvent("updater_finished", "ABORTED");
+    std::vector<std::string> reported;
+    for (const LogCapture::Line& line : unreachable.Lines())
+        if (line.level <= wxLOG_Message)
+            reported.push_back(line.text);
+    EXPECT_EQ(reported, (std::vector<std::string>{
+                            "Error requesting token.", "Could not send event updater_started - ",
+                            "Error requesting token.", "Could not send event updater_finished - ABORTED"}));
+
+    client->SetServiceUrl(server.Url());
     LogCapture log;
     client->SendEvent("updater_started");
     client->SendEvent("updater_finished", "VELORIAN_UPDATED");
-    SetChanges({"A.dll", "B.dll"});
+    const wxArrayString changes = wxSplit("A.dll,B.dll", ','), none;
+    client->SetChanges(&changes);
     client->SendEvent("updater_finished", "ABORTED");
-    SetChanges({});
+    client->SetChanges(&none);
     client->SendEvent("updater_started");
 
     const std::string identity = "GUID=" + client->GetClientId().utf8_string() +
@@ -161,30 +169,18 @@ TEST_F(Telemetry, EventsFetchTheTokenOnceAndSendTheirParametersInWireOrder)
     EXPECT_TRUE(log.Has(wxLOG_Info, "Event result: ok"));
 }
 
-TEST_F(Telemetry, EventsAreDroppedWhileTheServiceIsUnreachable)
-{
-    client->SetServiceUrl("http://127.0.0.1:1/telemetry.php");
-    LogCapture log;
-    client->SendEvent("updater_started");
-    client->SendEvent("updater_finished", "ABORTED");
-    std::vector<std::string> reported;
-    for (const LogCapture::Line& line : log.Lines()) {
-        if (line.level <= wxLOG_Message)
-            reported.push_back(line.text);
-    }
-    EXPECT_EQ(reported, (std::vector<std::string>{
-                            "Error requesting token.", "Could not send event updater_started - ",
-                            "Error requesting token.", "Could not send event updater_finished - ABORTED"}));
-}
-
+// Nothing to upload sends nothing; an error page still ends the upload as done.
 TEST_F(Telemetry, UploadPostsTheReadableFilesAsOneZipAfterTheFormFields)
 {
+    EXPECT_EQ(Upload(), std::vector<int>{0});
+    EXPECT_TRUE(server.Requests().empty());
+
     AddLog("logs/launcher.log", "launcher log\n");
     client->AddLogFile(dir.File("missing.log"));
     AddLog(wxString::FromUTF8("game/jogo-ação.log"), "game log\n");
-    SetChanges({"A.dll"});
-
-    EXPECT_EQ(Upload(), std::vector<int>{0});
+    const wxArrayString changes = wxSplit("A.dll", ',');
+    client->SetChanges(&changes);
+    EXPECT_EQ(Upload(), (std::vector<int>{0, 0}));
     const auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].Param("action"), "get_token");
@@ -195,22 +191,13 @@ TEST_F(Telemetry, UploadPostsTheReadableFilesAsOneZipAfterTheFormFields)
     EXPECT_EQ(form, "GUID=" + client->GetClientId().utf8_string() +
                         ";SESSID=" + client->GetSessionId().utf8_string() +
                         ";VERSION=1.2.3;action=send_file;auth=" + TOKEN + ";changes=A.dll;logfile=log;");
-    const TelemetryServer::Part& archive = requests[1].parts.back();
-    EXPECT_EQ(ZipEntries(archive.bytes),
+    EXPECT_EQ(ZipEntries(requests[1].parts.back().bytes),
               (Pairs{{"launcher.log", "launcher log\n"}, {"jogo-ação.log", "game log\n"}}));
     EXPECT_TRUE(TempDirIsEmpty());
-}
 
-TEST_F(Telemetry, UploadOfNothingAndUploadAnsweredByAnErrorPageBothSucceed)
-{
-    EXPECT_EQ(Upload(), std::vector<int>{0});
-    EXPECT_TRUE(server.Requests().empty());
-
-    ASSERT_TRUE(client->RequestToken());
     server.AnswerWith(TelemetryServer::Answer::ErrorPage);
-    AddLog("launcher.log", "launcher log\n");
-    EXPECT_EQ(Upload(), (std::vector<int>{0, 0}));
-    EXPECT_EQ(server.Requests().size(), 2u);
+    EXPECT_EQ(Upload(), (std::vector<int>{0, 0, 0}));
+    EXPECT_EQ(server.Requests().size(), 3u);
     EXPECT_TRUE(TempDirIsEmpty());
 }
 
