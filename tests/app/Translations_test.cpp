@@ -47,68 +47,36 @@ TEST_F(TranslationsTest, PortugueseIsWrittenAndShownWithoutASystemLocale)
     EXPECT_FALSE(wxFileName::DirExists(dir.File("en")));
 
     EXPECT_EQ(Translated("Play"), "Jogar");
-    EXPECT_EQ(Translated("Fantastic"), "Fantástico");
     EXPECT_EQ(Translated("Updating files. ${bytesLeft} left at ${byteRate}, estimated time: ${timeLeft}"),
               "Atualizando arquivos. ${bytesLeft} restantes ${byteRate}, tempo estimado: ${timeLeft}");
-    EXPECT_EQ(Translated("Close\tCtrl-W"), "Close\tCtrl-W");
     EXPECT_EQ(Translated("Not in any catalog"), "Not in any catalog");
-}
-
-TEST_F(TranslationsTest, EnglishCatalogRewordsSomeTexts)
-{
-    auto installed = SetupTranslations(LANGUAGE_ENGLISH, dir.Path());
-
-    ASSERT_NE(installed, nullptr);
-    EXPECT_TRUE(HoldsEmbedded(dir, "en/launcher.mo", "MOFILE_LAUNCHER_EN"));
-    EXPECT_EQ(Translated("Click play to start the game."), "Click 'Play' to start the game.");
-    EXPECT_EQ(Translated("New launcher version.\nLauncher will now try to restart."),
-              "New launcher version. Launcher will now try to restart.");
-    EXPECT_EQ(Translated("Play"), "Play");
-}
-
-TEST_F(TranslationsTest, DraftInstallsAndWritesNothing)
-{
-    EXPECT_EQ(SetupTranslations(LANGUAGE_NONE, dir.Path()), nullptr);
-
-    EXPECT_FALSE(wxDir(dir.Path()).HasFiles());
-    EXPECT_FALSE(wxDir(dir.Path()).HasSubDirs());
-    EXPECT_TRUE(log.Lines().empty());
-    EXPECT_EQ(Translated("Play"), "Play");
-}
-
-TEST_F(TranslationsTest, DestroyingTheResultUninstallsTheCatalog)
-{
-    auto installed = SetupTranslations(LANGUAGE_PORTUGUESE_BRAZILIAN, dir.Path());
-    ASSERT_EQ(Translated("Play"), "Jogar");
 
     installed.reset();
-
     EXPECT_EQ(Translated("Play"), "Play");
     EXPECT_EQ(wxTranslations::Get(), nullptr);
 }
 
-// The catalog on disk is rewritten at every start, whatever happened to it.
-TEST_F(TranslationsTest, DamagedOrDeletedCatalogIsRestored)
+TEST_F(TranslationsTest, EnglishCatalogRewordsSomeTextsAndDraftHasNone)
 {
-    dir.Write("pt/launcher.mo", "not a catalog");
-    {
-        auto installed = SetupTranslations(LANGUAGE_PORTUGUESE_BRAZILIAN, dir.Path());
-        EXPECT_TRUE(HoldsEmbedded(dir, "pt/launcher.mo", "MOFILE_LAUNCHER_PT"));
-        EXPECT_EQ(Translated("Play"), "Jogar");
-    }
+    auto installed = SetupTranslations(LANGUAGE_ENGLISH, dir.Path());
+    ASSERT_NE(installed, nullptr);
+    EXPECT_TRUE(HoldsEmbedded(dir, "en/launcher.mo", "MOFILE_LAUNCHER_EN"));
+    EXPECT_EQ(Translated("Click play to start the game."), "Click 'Play' to start the game.");
+    installed.reset();
 
-    ASSERT_TRUE(wxRemoveFile(dir.File("pt/launcher.mo")));
-    auto installed = SetupTranslations(LANGUAGE_PORTUGUESE_BRAZILIAN, dir.Path());
-    EXPECT_TRUE(HoldsEmbedded(dir, "pt/launcher.mo", "MOFILE_LAUNCHER_PT"));
-    EXPECT_EQ(Translated("Play"), "Jogar");
+    TempDir draft;
+    LogCapture draftLog;
+    EXPECT_EQ(SetupTranslations(LANGUAGE_NONE, draft.Path()), nullptr);
+    EXPECT_FALSE(wxDir(draft.Path()).HasFiles() || wxDir(draft.Path()).HasSubDirs());
+    EXPECT_TRUE(draftLog.Lines().empty());
 }
 
-TEST_F(TranslationsTest, UncreatableDirectoryWarnsAndTranslatesNothing)
+// Neither a catalog that cannot be written nor one that cannot be read may
+// take the launcher down.
+TEST_F(TranslationsTest, UnwritableOrDamagedCatalogTranslatesNothingAndIsRepaired)
 {
     dir.Write("pt", "a file where the directory belongs");
-
     auto installed = SetupTranslations(LANGUAGE_PORTUGUESE_BRAZILIAN, dir.Path());
-
     ASSERT_NE(installed, nullptr);
     EXPECT_FALSE(installed->IsLoaded());
     EXPECT_TRUE(log.Has(wxLOG_Warning, "Error creating directory : " + dir.File("pt").utf8_string()));
@@ -117,17 +85,19 @@ TEST_F(TranslationsTest, UncreatableDirectoryWarnsAndTranslatesNothing)
     for (const LogCapture::Line& line : log.Lines())
         EXPECT_NE(line.level, wxLOG_Error) << line.text;
     EXPECT_EQ(Translated("Play"), "Play");
-}
+    installed.reset();
 
-// A catalog that could not be replaced on disk must not take the launcher down.
-TEST_F(TranslationsTest, DamagedCatalogIsIgnored)
-{
-    dir.Write("pt/launcher.mo", std::string("\xde\x12\x04\x95 truncated", 14));
-
-    InstalledTranslations installed(dir.Path(), "pt");
-
-    EXPECT_FALSE(installed.IsLoaded());
-    EXPECT_EQ(Translated("Play"), "Play");
+    TempDir other;
+    other.Write("pt/launcher.mo", std::string("\xde\x12\x04\x95 truncated", 14));
+    {
+        InstalledTranslations damaged(other.Path(), "pt");
+        EXPECT_FALSE(damaged.IsLoaded());
+        EXPECT_EQ(Translated("Play"), "Play");
+    }
+    // The catalog on disk is rewritten at every start, whatever happened to it.
+    installed = SetupTranslations(LANGUAGE_PORTUGUESE_BRAZILIAN, other.Path());
+    EXPECT_TRUE(HoldsEmbedded(other, "pt/launcher.mo", "MOFILE_LAUNCHER_PT"));
+    EXPECT_EQ(Translated("Play"), "Jogar");
 }
 
 } // namespace
