@@ -32,34 +32,26 @@ class ReleaseBuilderTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.temp = tempfile.TemporaryDirectory()
-        root = Path(cls.temp.name)
-        cls.game = root / "game"
+        cls.game = Path(cls.temp.name) / "game"
         for name, content in GAME_FILES.items():
-            path = cls.game / name
-            path.parent.mkdir(parents=True, exist_ok=True)
-            path.write_bytes(content)
-        cls.out = root / "server"
+            (cls.game / name).parent.mkdir(parents=True, exist_ok=True)
+            (cls.game / name).write_bytes(content)
+        cls.out = Path(cls.temp.name) / "server"
         subprocess.run([sys.executable, MAKE_RELEASE, cls.game, cls.out, VERSION, "--archives", "3"],
                        check=True, stdout=subprocess.DEVNULL)
         with gzip.open(cls.out / f"{VERSION}.xml.gz") as manifest:
-            root_element = ElementTree.parse(manifest).getroot()
-        cls.records = [element.attrib for element in root_element]
+            cls.records = [element.attrib for element in ElementTree.parse(manifest).getroot()]
         cls.by_name = {record["name"].replace("\\", "/"): record for record in cls.records}
 
     @classmethod
     def tearDownClass(cls):
         cls.temp.cleanup()
 
-    def archive_range(self, record):
-        with open(self.out / record["source_zip"], "rb") as archive:
-            archive.seek(int(record["offset"]))
-            return archive.read(int(record["compressed_size"]))
-
-    def test_manifest_lists_every_file_once(self):
-        self.assertEqual(sorted(self.by_name), sorted(GAME_FILES))
+    # Each file once, in valid zips, and its byte range (deflated only where that
+    # shrinks it) reads back as the file, with its digest and mode.
+    def test_each_record_reads_back_as_its_file(self):
         self.assertEqual(len(self.records), len(GAME_FILES))
-
-    def test_archives_are_valid_zips_with_the_manifest_names(self):
+        self.assertEqual(sorted(self.by_name), sorted(GAME_FILES))
         archives = sorted(self.out.glob("*.zip"))
         self.assertEqual([path.name for path in archives], [f"{VERSION}-00{n}.zip" for n in (1, 2, 3)])
         members = []
@@ -68,24 +60,22 @@ class ReleaseBuilderTest(unittest.TestCase):
                 self.assertIsNone(archive.testzip())
                 members += archive.namelist()
         self.assertEqual(sorted(members), sorted(GAME_FILES))
-
-    def test_each_record_reads_back_as_its_file(self):
+        stored = {name for name, record in self.by_name.items() if record["compressed"] == "false"}
+        self.assertEqual(stored, {"data/random.bin", "data/small-random.bin"})
         for name, record in self.by_name.items():
             with self.subTest(name=name):
-                data = self.archive_range(record)
+                self.assertGreater(int(record["offset"]), 0)
+                self.assertGreater(int(record["compressed_size"]), 0)
+                with open(self.out / record["source_zip"], "rb") as archive:
+                    archive.seek(int(record["offset"]))
+                    data = archive.read(int(record["compressed_size"]))
                 if record["compressed"] == "true":
                     data = zlib.decompress(data, -zlib.MAX_WBITS)
                 self.assertEqual(data, GAME_FILES[name])
                 self.assertEqual(record["checksum"], hashlib.md5(GAME_FILES[name]).hexdigest())
-                mode = os.stat(self.game / name).st_mode & 0o7777
-                self.assertEqual(record["permission"], format(mode, "o"))
-                self.assertGreater(int(record["offset"]), 0)
+                self.assertEqual(record["permission"], format(os.stat(self.game / name).st_mode & 0o7777, "o"))
 
-    def test_data_is_deflated_only_where_it_shrinks(self):
-        stored = {name for name, record in self.by_name.items() if record["compressed"] == "false"}
-        self.assertEqual(stored, {"data/random.bin", "data/small-random.bin"})
-        self.assertGreater(int(self.by_name["data/empty.dat"]["compressed_size"]), 0)
-
+    # Files of a folder together and in name order, and archives read front to back.
     def test_files_of_a_folder_follow_each_other_in_name_order(self):
         folders = [name.rpartition("/")[0] for name in self.by_name]
         runs = [folder for i, folder in enumerate(folders) if i == 0 or folders[i - 1] != folder]
@@ -97,8 +87,7 @@ class ReleaseBuilderTest(unittest.TestCase):
         self.assertEqual(positions, sorted(positions))
 
     def test_version_answer_names_the_release(self):
-        answer = (self.out / "version-win-pt.php").read_text()
-        self.assertEqual(answer.splitlines()[0], VERSION)
+        self.assertEqual((self.out / "version-win-pt.php").read_text().splitlines()[0], VERSION)
         self.assertRegex((self.out / "launcherVersion.inf").read_text(), r"\A\d+(\.\d+)+\n\Z")
 
 

@@ -15,12 +15,7 @@
 #include <wx/filename.h>
 #include <wx/utils.h>
 
-#include <algorithm>
 #include <chrono>
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -31,51 +26,6 @@ int Count(const std::string& text, const std::string& part)
         ++count;
     return count;
 }
-
-int CountLines(const LogCapture& log, const std::string& text)
-{
-    const auto& lines = log.Lines();
-    return static_cast<int>(
-        std::count_if(lines.begin(), lines.end(), [&](const LogCapture::Line& line) { return line.text == text; }));
-}
-
-// Makes a file refuse writes, even to root (which ignores the mode bits), and
-// undoes it when it goes.
-class Unwritable {
-public:
-    explicit Unwritable(const wxString& path) : path(path)
-    {
-        if (geteuid() != 0) {
-            done = wxFileName(path).SetPermissions(wxPOSIX_USER_READ);
-            return;
-        }
-        done = SetImmutable(true);
-    }
-    ~Unwritable()
-    {
-        if (done && geteuid() == 0)
-            SetImmutable(false);
-    }
-    bool Done() const { return done; }
-
-private:
-    bool SetImmutable(bool on) const
-    {
-        const int fd = open(path.fn_str(), O_RDONLY);
-        int flags = 0;
-        bool set = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-        set = set && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-        if (fd >= 0)
-            close(fd);
-        return set;
-    }
-
-    wxString path;
-    bool done = false;
-};
-
-} // namespace
 
 class UpdateEngineTest : public ::testing::Test {
 protected:
@@ -118,68 +68,43 @@ protected:
 };
 
 // Every file of dir by its path relative to it, with its content.
-std::map<wxString, std::string> Tree(const TempDir& dir, const wxArrayString& skipped)
+std::map<wxString, std::string> Tree(const TempDir& dir)
 {
     wxArrayString paths;
     wxDir::GetAllFiles(dir.Path(), &paths, wxEmptyString, wxDIR_FILES | wxDIR_DIRS | wxDIR_HIDDEN);
     std::map<wxString, std::string> tree;
-    for (const wxString& path : paths) {
-        const wxString relative = path.Mid(dir.Path().length() + 1);
-        if (skipped.Index(relative.BeforeFirst('/')) == wxNOT_FOUND)
-            tree[relative] = dir.Read(relative);
-    }
+    for (const wxString& path : paths)
+        tree[path.Mid(dir.Path().length() + 1)] = dir.Read(path.Mid(dir.Path().length() + 1));
     return tree;
 }
 
-TEST_F(UpdateEngineTest, AppliesReleasesOfTheReleaseBuilderOneAfterTheOther)
+// What the real release builder writes installs as is, and its checksums agree
+// with ours: the next start finds nothing to do.
+TEST_F(UpdateEngineTest, InstallsAReleaseOfTheReleaseBuilder)
 {
     TempDir game;
     game.Write("readme.txt", "first release");
     game.Write("data/maps/empty.res", "");
     game.Write(wxString::FromUTF8("data/maps/Praça.unity3d"), std::string(70000, 'p'));
-    game.Write("data/old.res", "dropped in the second release");
-    const auto publish = [&](const char* version) {
-        const wxString command = wxString::Format("python3 %s %s %s %s --language draft", RELEASE_BUILDER,
-                                                  game.Path(), server.Root(), version);
-        wxArrayString output;
-        return wxExecute(command, output, output, wxEXEC_SYNC) == 0;
-    };
-    const wxArrayString installerFiles = wxSplit("manifest2.xml,version.inf", ',');
-    ASSERT_TRUE(publish("1.0"));
+    wxArrayString output;
+    ASSERT_EQ(wxExecute(wxString::Format("python3 %s %s %s 1.0 --language draft", RELEASE_BUILDER, game.Path(),
+                                         server.Root()),
+                        output, output, wxEXEC_SYNC),
+              0);
     CheckAndUpdate();
-    EXPECT_TRUE(Tree(install, installerFiles) == Tree(game, {}));
+    auto installed = Tree(install);
+    EXPECT_EQ(installed["version.inf"], "1.0");
+    installed.erase("version.inf");
+    installed.erase("manifest2.xml");
+    EXPECT_TRUE(installed == Tree(game));
+
     StartEngine(server.Url("/"));
     engine->Check();
     EXPECT_TRUE(Posted(wxEVT_NO_CHANGES_FOUND));
-    EXPECT_TRUE(log.Has(wxLOG_Message, "No new version found."));
-
-    game.Write("readme.txt", "second release");
-    game.Write("data/added.bin", std::string(50000, 'a'));
-    wxRemoveFile(game.File("data/old.res"));
-    ASSERT_TRUE(publish("1.1"));
-    StartEngine(server.Url("/"));
-    CheckAndUpdate();
-    EXPECT_TRUE(Tree(install, installerFiles) == Tree(game, {}));
-    EXPECT_EQ(install.Read("version.inf"), "1.1");
 }
 
-TEST_F(UpdateEngineTest, PutsBackADeletedFileWithoutDuplicatingItsRecord)
-{
-    TestRelease release;
-    release.Add("a.bin", "first");
-    release.Add("b.bin", "second", false, "zips/b.zip");
-    release.Publish(server.Root(), "1");
-    CheckAndUpdate();
-    ASSERT_TRUE(wxRemoveFile(install.File("b.bin")));
-
-    StartEngine(server.Url("/"));
-    CheckAndUpdate();
-    EXPECT_TRUE(log.Has(wxLOG_Message, "Local missing files found: 1"));
-    EXPECT_TRUE(Posted(wxEVT_UPDATE_FINISHED));
-    ExpectInstalled(release);
-    EXPECT_EQ(Count(install.Read("manifest2.xml"), "name=\"b.bin\""), 1);
-}
-
+// Only data files (.res, .unity3d, case-sensitive) go, and only inside the
+// installation: not in the working directory, not where a record climbs out.
 TEST_F(UpdateEngineTest, NewReleaseDeletesOnlyObsoleteDataFilesInsideTheInstallation)
 {
     TestRelease first;
@@ -188,8 +113,6 @@ TEST_F(UpdateEngineTest, NewReleaseDeletesOnlyObsoleteDataFilesInsideTheInstalla
     first.Publish(server.Root(), "1");
     CheckAndUpdate();
 
-    // Files the cleaning must not reach: one the working directory holds and
-    // one that a record climbing out of the installation names.
     TempDir elsewhere;
     elsewhere.Write("old.res", "not ours");
     const std::string outside = wxFileName(install.Path()).GetFullName().ToStdString() + "-outside.res";
@@ -203,7 +126,7 @@ TEST_F(UpdateEngineTest, NewReleaseDeletesOnlyObsoleteDataFilesInsideTheInstalla
 
     TestRelease second;
     second.Add("keep.bin", "v2 of keep.bin");
-    second.Add("new\\added.bin", "added in v2", true);
+    second.Add("new\\added.bin", "added in v2", true, "zips/b.zip");
     second.Publish(server.Root(), "2");
     StartEngine(server.Url("/"));
     CheckAndUpdate();
@@ -217,29 +140,21 @@ TEST_F(UpdateEngineTest, NewReleaseDeletesOnlyObsoleteDataFilesInsideTheInstalla
     EXPECT_EQ(elsewhere.Read("old.res"), "not ours");
     EXPECT_EQ(install.Read("../" + outside), "not ours either");
     wxRemoveFile(install.File("../" + outside));
-    const std::string saved = install.Read("manifest2.xml");
-    EXPECT_EQ(Count(saved, "<file "), 2);
+    EXPECT_EQ(Count(install.Read("manifest2.xml"), "<file "), 2);
     EXPECT_EQ(install.Read("version.inf"), "2");
-}
 
-TEST_F(UpdateEngineTest, MissingReleaseOrManifestDisablesPlay)
-{
-    server.Write("version-win-draft.php", "invalid_remote\n");
-    engine->Check();
-    EXPECT_TRUE(Posted(wxEVT_DISABLE_PLAY));
-    EXPECT_EQ(events.Texts().back(), "Could not find remote version.");
-    EXPECT_FALSE(wxFileExists(install.File("version.inf")));
-
-    server.Write("version-win-draft.php", "3\n");
-    server.Write("3.xml.gz", "not gzip at all");
+    // A file deleted by hand comes back at the next start, its record not doubled.
+    ASSERT_TRUE(wxRemoveFile(install.File("new/added.bin")));
     StartEngine(server.Url("/"));
-    engine->Check();
-    EXPECT_TRUE(Posted(wxEVT_DISABLE_PLAY));
-    EXPECT_EQ(events.Texts().back(), "Could not download update data.");
-    EXPECT_EQ(install.Read("version.inf"), "invalid");
+    CheckAndUpdate();
+    EXPECT_TRUE(log.Has(wxLOG_Message, "Local missing files found: 1"));
+    EXPECT_TRUE(Posted(wxEVT_UPDATE_FINISHED));
+    ExpectInstalled(second);
+    EXPECT_EQ(Count(install.Read("manifest2.xml"), "<file "), 2);
 }
 
-TEST_F(UpdateEngineTest, HostileNamesWriteNothing)
+// A refused manifest (here a name climbing out) must not write even its good files.
+TEST_F(UpdateEngineTest, RefusedManifestDisablesPlayAndWritesNothing)
 {
     TestRelease release;
     release.Add("fine.bin", "fine");
@@ -248,21 +163,10 @@ TEST_F(UpdateEngineTest, HostileNamesWriteNothing)
     release.Publish(server.Root(), "1");
     CheckAndUpdate();
     EXPECT_TRUE(Posted(wxEVT_DISABLE_PLAY));
+    EXPECT_EQ(events.Texts().back(), "Could not download update data.");
+    EXPECT_EQ(install.Read("version.inf"), "invalid");
     EXPECT_FALSE(wxFileExists(install.File("../escaped.bin")));
     EXPECT_FALSE(wxFileExists(install.File("fine.bin")));
-}
-
-TEST_F(UpdateEngineTest, DownloadOrderIsByArchiveThenOffset)
-{
-    RemoteManifest& remote = engine->GetRemoteManifest();
-    remote.push_back(ManifestFileInfo("x", "b", 0, "1", 10, false, 1));
-    remote.push_back(ManifestFileInfo("y", "a", 0, "1", 500, false, 1));
-    remote.push_back(ManifestFileInfo("z", "a", 0, "1", 20, false, 1));
-    const FileList list = engine->CompareManifests();
-    std::vector<wxString> names;
-    for (const ManifestFileInfo* record : list)
-        names.push_back(record->name);
-    EXPECT_EQ(names, (std::vector<wxString>{"z", "y", "x"}));
 }
 
 class GapTest : public UpdateEngineTest, public ::testing::WithParamInterface<std::pair<std::uint32_t, int>> {};
@@ -285,121 +189,64 @@ TEST_P(GapTest, SkipsSmallGapsInOneRequest)
 }
 
 INSTANTIATE_TEST_SUITE_P(Threshold, GapTest,
-                         ::testing::Values(std::make_pair(100u, 1), std::make_pair(GAP_THRESHOLD, 1),
-                                           std::make_pair(GAP_THRESHOLD + 1, 2)));
+                         ::testing::Values(std::make_pair(GAP_THRESHOLD, 1), std::make_pair(GAP_THRESHOLD + 1, 2)));
 
-struct Fault {
-    const char* kind;
-    int times;
-};
-
-class FaultTest : public UpdateEngineTest, public ::testing::WithParamInterface<Fault> {};
+class FaultTest : public UpdateEngineTest, public ::testing::WithParamInterface<std::pair<const char*, int>> {};
 
 // Ten failures in a row earn one pause of a second before the download is tried again.
 TEST_P(FaultTest, RetriesUntilTheDownloadSucceeds)
 {
-    const Fault fault = GetParam();
+    const auto [kind, times] = GetParam();
     TestRelease release;
     release.Add("one.bin", std::string(200000, 'a'), true);
     release.Add("two.bin", "second file");
     release.Publish(server.Root(), "1");
     FaultServer faults(server.Root().ToStdString());
-    StartEngine(faults.Url("/flaky/" + std::string(fault.kind) + "/" + std::to_string(fault.times) + "/"));
+    StartEngine(faults.Url("/flaky/" + std::string(kind) + "/" + std::to_string(times) + "/"));
 
     CheckAndUpdate();
     EXPECT_TRUE(Posted(wxEVT_UPDATE_FINISHED));
     ExpectInstalled(release);
-    EXPECT_TRUE(log.Has(wxLOG_Error, "Got " + std::to_string(fault.times) + " error while downloading update. Retrying."));
+    EXPECT_TRUE(log.Has(wxLOG_Error, "Got " + std::to_string(times) + " error while downloading update. Retrying."));
     EXPECT_EQ(log.Has(wxLOG_Error, "Update stopped 10 times, download error. Retrying in 1 seconds."),
-              fault.times >= 10);
+              times >= 10);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultTest,
-                         ::testing::Values(Fault{"corrupt", 10}, Fault{"drop", 2}, Fault{"stall", 1}),
-                         [](const auto& info) { return std::string(info.param.kind); });
+                         ::testing::Values(std::make_pair("corrupt", 10), std::make_pair("drop", 2),
+                                           std::make_pair("stall", 1)),
+                         [](const auto& info) { return std::string(info.param.first); });
 
+// Retrying cannot help a file that cannot be opened (a directory in its way) or
+// a directory that cannot be made; what was installed before stays recorded.
 TEST_F(UpdateEngineTest, AFileThatCannotBeWrittenEndsTheUpdateWithoutRetries)
 {
     TestRelease release;
     release.Add("first.bin", "installed before the failure");
     release.Add("locked.bin", "new content");
-    release.Add("sub\\blocked.bin", "cannot have a directory");
     release.Publish(server.Root(), "1");
-    install.Write("locked.bin", "old content");
-    Unwritable locked(install.File("locked.bin"));
-    if (!locked.Done())
-        GTEST_SKIP() << "this file system cannot make a file unwritable";
+    ASSERT_TRUE(wxFileName::Mkdir(install.File("locked.bin")));
 
     CheckAndUpdate();
     EXPECT_TRUE(Posted(wxEVT_UPDATE_STOPPED));
     EXPECT_EQ(engine->GetLastError(), ERROR_WRITE);
     EXPECT_TRUE(log.Has(wxLOG_Error, "Could not write to file locked.bin"));
-    EXPECT_EQ(CountLines(log, "Got 1 error while downloading update. Retrying."), 0);
+    EXPECT_FALSE(log.HasText("Got 1 error while downloading update. Retrying."));
     EXPECT_EQ(events.Texts().back(), "Error writing to files. Please check file permissions and try again.");
     EXPECT_EQ(install.Read("version.inf"), "invalid");
     EXPECT_EQ(Count(install.Read("manifest2.xml"), "first.bin"), 1);
 
-    // A plain file where a directory must go fails the same way.
     install.Write("sub", "a file");
-    FileList blocked;
     ManifestFileInfo record("sub\\blocked.bin", "a.zip", 0, "", 30, false, 1);
-    blocked.push_back(&record);
+    FileList blocked{&record};
     EXPECT_FALSE(engine->DownloadFiles(blocked));
     EXPECT_EQ(engine->GetLastError(), ERROR_WRITE);
 }
 
-// Stops the engine once the first bytes of a download have arrived.
-class StoppingRecorder : public EventRecorder {
-public:
-    UpdateEngine* engine = nullptr;
-    void QueueEvent(wxEvent* event) override
-    {
-        const auto* progress = dynamic_cast<wxThreadEvent*>(event);
-        if (engine != nullptr && event->GetEventType() == wxEVT_PROGRESS_UPDATED && progress->GetInt() > 0)
-            engine->Stop();
-        EventRecorder::QueueEvent(event);
-    }
-};
-
-TEST_F(UpdateEngineTest, AStopDuringTheDownloadFinishesTheFileAndEndsAsAborted)
+// An unreachable server keeps the version query retrying until the engine
+// goes, which stops and waits for its worker.
+TEST_F(UpdateEngineTest, TheEngineStopsAndOutlivesItsRetryingWorker)
 {
-    TestRelease release;
-    release.Add("one.bin", std::string(3000000, 'a'));
-    release.Add("two.bin", "never fetched");
-    release.Publish(server.Root(), "1");
-    StoppingRecorder stopper;
-    ProgressNotifier stopping(&stopper);
-    engine->SetProgressNotifier(&stopping);
-    engine->Check();
-    ASSERT_FALSE(stopper.Values(wxEVT_START_UPDATE).empty());
-
-    stopper.engine = engine.get();
-    engine->RunUpdate();
-    EXPECT_FALSE(stopper.Values(wxEVT_UPDATE_STOPPED).empty());
-    EXPECT_TRUE(log.Has(wxLOG_Warning, "Update stopped."));
-    EXPECT_TRUE(install.Read("one.bin") == release.Files().at("one.bin"));
-    EXPECT_FALSE(wxFileExists(install.File("two.bin")));
-    EXPECT_EQ(install.Read("version.inf"), "invalid");
-    engine.reset();
-}
-
-TEST_F(UpdateEngineTest, ThreadsRunTheCheckAndTheUpdateAndTheEngineOutlivesThem)
-{
-    TestRelease release;
-    release.Add("a.bin", "threaded");
-    release.Publish(server.Root(), "1");
-    engine->StartChecker();
-    while (engine->IsWorking())
-        wxMilliSleep(10);
-    ASSERT_TRUE(Posted(wxEVT_START_UPDATE));
-    engine->StartUpdater();
-    while (engine->IsWorking())
-        wxMilliSleep(10);
-    EXPECT_TRUE(Posted(wxEVT_UPDATE_FINISHED));
-    ExpectInstalled(release);
-
-    // An unreachable server keeps the version query retrying until the
-    // engine goes, which stops and waits for its worker.
     StartEngine("http://127.0.0.1:1/");
     engine->StartChecker();
     wxMilliSleep(1500);
@@ -412,21 +259,12 @@ TEST_F(UpdateEngineTest, ThreadsRunTheCheckAndTheUpdateAndTheEngineOutlivesThem)
     EXPECT_EQ(texts[1], "Error reading remote version. Retrying in 1 seconds.");
 }
 
+// Only the first line counts, untrimmed.
 TEST_F(UpdateEngineTest, VersionFileKeepsItsFirstLineExactly)
 {
     install.Write("version.inf", " 1.2.3\r\nsecond line");
     engine->ReadLocalVersion();
     EXPECT_EQ(engine->GetLocalVersion(), " 1.2.3");
-
-    install.Write("version.inf", "");
-    engine->ReadLocalVersion();
-    EXPECT_EQ(engine->GetLocalVersion(), "");
-    EXPECT_TRUE(engine->IsLocalVersionValid());
-
-    wxRemoveFile(install.File("version.inf"));
-    engine->ReadLocalVersion();
-    EXPECT_TRUE(log.Has(wxLOG_Error, "Error reading local version file."));
-    EXPECT_FALSE(engine->IsLocalVersionValid());
-    engine->WriteLocalVersion();
-    EXPECT_EQ(install.Read("version.inf"), "invalid");
 }
+
+} // namespace
