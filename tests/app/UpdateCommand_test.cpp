@@ -144,9 +144,9 @@ TEST_F(UpdateCommandRun, EachFailureEndsWithItsOwnStatus)
     EXPECT_EQ(Update(), 4);
 }
 
-// A stop leaves "invalid" behind, so the next run checks every file and
-// completes the installation.
-TEST_F(UpdateCommandRun, SigtermDuringASlowDownloadEndsWith2PromptlyAndTheNextRunCompletes)
+// A kill and a stop both leave "invalid" behind, so the next run checks every
+// file and completes the installation.
+TEST_F(UpdateCommandRun, KillOrSigtermDuringASlowDownloadAndTheNextRunCompletes)
 {
     // Many small files: the signal lands between two of them.
     TestRelease many;
@@ -154,12 +154,26 @@ TEST_F(UpdateCommandRun, SigtermDuringASlowDownloadEndsWith2PromptlyAndTheNextRu
         many.Add("data/part" + std::to_string(part + 10), FaultServer::Pattern(part * 4096, 4096), false);
     Publish(many, "many");
     Configure("/slow/many/");
-    CommandRun run({install.Path().ToStdString()});
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (!wxFileName::FileExists(install.File("data/part10")) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(20ms);
-    ASSERT_TRUE(wxFileName::FileExists(install.File("data/part10"))) << run.Out() << run.Err();
+    const auto partsInstalled = [this] {
+        wxArrayString parts;
+        wxDir::GetAllFiles(install.File("data"), &parts, "part*");
+        return parts.size();
+    };
+    const auto waitForParts = [&](std::size_t count) {
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        while (partsInstalled() < count && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(20ms);
+        return partsInstalled() >= count;
+    };
 
+    CommandRun killed({install.Path().ToStdString()});
+    ASSERT_TRUE(waitForParts(1)) << killed.Out() << killed.Err();
+    killed.Signal(SIGKILL);
+    killed.Wait();
+    EXPECT_EQ(install.Read("version.inf"), "invalid");
+
+    CommandRun run({install.Path().ToStdString()});
+    ASSERT_TRUE(waitForParts(partsInstalled() + 1)) << run.Out() << run.Err();
     const auto signalled = std::chrono::steady_clock::now();
     run.Signal(SIGTERM);
     EXPECT_EQ(run.Wait(), 2) << run.Out() << run.Err();
