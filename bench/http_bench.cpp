@@ -9,7 +9,7 @@
 #include "download/LimitedInputStream.h"
 #include "download/ProgressInputStream.h"
 #include "download/WasteOutputStream.h"
-#include "ui/ProgressNotifier.h"
+#include "progress/ProgressNotifier.h"
 
 #include <curl/curl.h>
 #include <wx/init.h>

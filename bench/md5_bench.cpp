@@ -3,7 +3,7 @@
 //
 //   md5_bench [file]    without a file, a 1 GiB one is made and removed again
 
-#include "update/MD5.h"
+#include "common/MD5.h"
 
 #include <wx/filename.h>
 #include <wx/init.h>

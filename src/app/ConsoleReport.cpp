@@ -1,7 +1,7 @@
 #include "app/ConsoleReport.h"
 
 #include "platform/Terminal.h"
-#include "ui/ProgressNotifier.h"
+#include "progress/ProgressNotifier.h"
 
 #include <wx/intl.h>
 

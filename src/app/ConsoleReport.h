@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/ProgressCounter.h"
+#include "progress/ProgressCounter.h"
 
 #include <wx/string.h>
 

@@ -1,6 +1,6 @@
 #include "app/LauncherConfig.h"
 
-#include "app/AtomicFile.h"
+#include "platform/AtomicFile.h"
 #include "download/HTTPWrapper.h"
 
 #include <wx/file.h>
@@ -248,7 +248,7 @@ bool LauncherConfig::SaveUserConfig() const
     }
     std::string bytes(output.GetLength(), '\0');
     output.CopyTo(bytes.data(), bytes.size());
-    return WriteFileAtomically(path, bytes);
+    return platform::WriteFileAtomically(path, bytes);
 }
 
 void LauncherConfig::CreateFirstRunMarker() const

@@ -1,6 +1,6 @@
 #include "app/Translations.h"
 
-#include "app/AtomicFile.h"
+#include "platform/AtomicFile.h"
 #include "platform/Resources.h"
 
 #include <wx/filename.h>
@@ -93,7 +93,7 @@ void ExtractCatalog(const wxString& code, const wxString& baseDir)
     const auto bytes = platform::LoadResourceData("MOFILE_LAUNCHER_" + code.Upper(), "MOFILE");
     // Replaced in one step, so a launcher starting at the same moment never reads half a catalog.
     if (!bytes.empty())
-        WriteFileAtomically(file, std::string(bytes.begin(), bytes.end()));
+        platform::WriteFileAtomically(file, std::string(bytes.begin(), bytes.end()));
 }
 
 std::unique_ptr<InstalledTranslations> SetupTranslations(int languageId, const wxString& baseDir)

@@ -1,14 +1,12 @@
 #include "app/UpdateCommand.h"
 
-#include "app/InstanceLock.h"
-#include "app/Translations.h"
+#include "app/LauncherServices.h"
 #include "platform/TerminationSignals.h"
 #include "telemetry/TelemetryClient.h"
-#include "ui/LauncherEvents.h"
-#include "ui/ProgressNotifier.h"
+#include "progress/LauncherEvents.h"
+#include "progress/ProgressNotifier.h"
 #include "update/UpdateEngine.h"
 
-#include <curl/curl.h>
 #include <wx/cmdline.h>
 #include <wx/evtloop.h>
 #include <wx/evtloopsrc.h>
@@ -20,9 +18,6 @@
 #include <cstdlib>
 
 namespace {
-
-// The key that the telemetry service shares with the launcher.
-const char TELEMETRY_SECRET[] = "5e0c9a7b3f1d24e6a8b0c2d4e6f81a3c";
 
 // How often the command draws a progress line held back and looks for a
 // worker that has ended.
@@ -87,13 +82,13 @@ int UpdateCommand::Run(int argc, wxChar** argv)
     if (installDir.empty())
         return exitStatus;
     SetUp(installDir);
-    if (config.configMissing) {
+    if (startup.config.configMissing) {
         // As the window does: the player is told, the service hears that no
         // update ran, and nothing starts.
         report.Status(_("Config file not found, please contact support."), MESSAGE_ERROR);
-        telemetry->SendEvent("updater_finished", "ABORTED_GET_REMOTE_VERSION");
+        services->Telemetry().SendEvent("updater_finished", "ABORTED_GET_REMOTE_VERSION");
         exitStatus = EXIT_FAILED;
-    } else if (LockInstallation(installDir)) {
+    } else if (LockInstallation()) {
         RunEventLoop();
     }
     TearDown();
@@ -128,35 +123,18 @@ wxString UpdateCommand::ParseCommandLine(int argc, wxChar** argv)
 
 void UpdateCommand::SetUp(const wxString& installDir)
 {
-    // The launcher's start-up, for this directory instead of its own.
-    config.SetDefaults(installDir);
-    log.Open(config.logDir);
-    wxLogMessage("Logging ready.");
+    // The launcher's start-up, for this directory instead of its own, and
+    // what the window prepares before it decides what to start.
+    startup.Begin(installDir);
     wxLogMessage("Update command for %s.", installDir);
-    curl_global_init(CURL_GLOBAL_ALL);
-    config.LoadConfig();
-    config.logFile = log.FilePath();
-
-    // What the window prepares before it decides what to start.
-    translations = SetupTranslations(config.languageId, installDir);
-    notifier = std::make_unique<ProgressNotifier>(this);
-    telemetry = std::make_unique<TelemetryClient>(this, installDir);
-    telemetry->SetSecret(TELEMETRY_SECRET);
-    telemetry->SetServiceUrl(config.uploadUrl);
-    engine = std::make_unique<UpdateEngine>(&config);
-    engine->SetProgressNotifier(notifier.get());
-    engine->SetTelemetry(telemetry.get());
-    engine->SetBaseUrl(config.baseUrl);
-    engine->SetLanguageCode(config.languageCode);
+    services = std::make_unique<LauncherServices>(startup.config, this, installDir);
 }
 
-bool UpdateCommand::LockInstallation(const wxString& installDir)
+bool UpdateCommand::LockInstallation()
 {
-    if (!IsLocked(GAME_LOCK_PREFIX, installDir) && !IsLocked(LAUNCHER_LOCK_PREFIX, installDir))
-        lock = CreateRandomLock(LAUNCHER_LOCK_PREFIX, installDir);
-    if (lock)
+    if (!startup.IsInstallationInUse() && startup.LockInstallation())
         return true;
-    wxLogError("The game or the launcher is running in %s.", installDir);
+    wxLogError("The game or the launcher is running in %s.", startup.InstallDir());
     report.Error("The game or the launcher is running in this installation: close it and try again.");
     return false;
 }
@@ -170,22 +148,15 @@ void UpdateCommand::RunEventLoop()
     if (!signals)
         wxLogWarning("Could not watch for termination signals.");
     watchTimer.Start(WATCH_INTERVAL_MS);
-    engine->StartChecker();
+    services->Engine().StartChecker();
     loop.Run();
     watchTimer.Stop();
 }
 
 void UpdateCommand::TearDown()
 {
-    // The engine waits for its worker; the notifier and the client outlive it.
-    engine.reset();
-    telemetry.reset();
-    notifier.reset();
-    translations.reset();
-    lock.reset();
-    // Lines that the workers logged last wait for the main thread to write them.
-    wxLog::FlushActive();
-    log.Close();
+    services.reset();
+    startup.End();
 }
 
 void UpdateCommand::Finish(int status, const wxString& outcome)
@@ -206,7 +177,7 @@ int UpdateCommand::StoppedUpdateStatus() const
 {
     if (stopRequested)
         return EXIT_STOPPED;
-    switch (engine->GetLastError()) {
+    switch (services->Engine().GetLastError()) {
     case ERROR_NONE:
         return EXIT_STOPPED;
     case ERROR_WRITE:
@@ -233,7 +204,7 @@ void UpdateCommand::OnProgress(wxThreadEvent& event)
 
 void UpdateCommand::OnNoChangesFound(wxThreadEvent&)
 {
-    Finish(EXIT_DONE, "Up to date: version " + engine->GetLocalVersion() + ".");
+    Finish(EXIT_DONE, "Up to date: version " + services->Engine().GetLocalVersion() + ".");
 }
 
 void UpdateCommand::OnStartUpdate(wxThreadEvent&)
@@ -243,7 +214,7 @@ void UpdateCommand::OnStartUpdate(wxThreadEvent&)
         return;
     }
     phase = Phase::Updating;
-    engine->StartUpdater();
+    services->Engine().StartUpdater();
 }
 
 void UpdateCommand::OnDisablePlay(wxThreadEvent&)
@@ -258,7 +229,7 @@ void UpdateCommand::OnUpdateStarted(wxThreadEvent&)
 
 void UpdateCommand::OnUpdateFinished(wxThreadEvent&)
 {
-    Finish(EXIT_DONE, "Updated to version " + engine->GetLocalVersion() + ".");
+    Finish(EXIT_DONE, "Updated to version " + services->Engine().GetLocalVersion() + ".");
 }
 
 void UpdateCommand::OnUpdateStopped(wxThreadEvent&)
@@ -270,7 +241,7 @@ void UpdateCommand::OnUpdateStopped(wxThreadEvent&)
 void UpdateCommand::OnWatchTimer(wxTimerEvent&)
 {
     report.Flush();
-    if (engine->IsWorking())
+    if (services->Engine().IsWorking())
         return;
     if (phase == Phase::Done) {
         wxEventLoopBase::GetActive()->Exit();
@@ -300,5 +271,5 @@ void UpdateCommand::OnTerminationSignal()
     stopRequested = true;
     wxLogMessage("Asked to stop: the update ends after its current step.");
     report.Message("Stopping after the current step; press Ctrl-C again to quit at once.");
-    engine->Stop();
+    services->Engine().Stop();
 }

@@ -1,19 +1,14 @@
 #pragma once
 
 #include "app/ConsoleReport.h"
-#include "app/LauncherConfig.h"
-#include "app/LauncherLog.h"
+#include "app/LauncherStartup.h"
 
 #include <wx/event.h>
 #include <wx/timer.h>
 
 #include <memory>
 
-class InstalledTranslations;
-class InstanceLock;
-class ProgressNotifier;
-class TelemetryClient;
-class UpdateEngine;
+class LauncherServices;
 
 // velorian-update INSTALL_DIR: brings an installation up to date from a
 // terminal, without a window. It sets up what the launcher sets up for its
@@ -45,7 +40,7 @@ private:
     wxString ParseCommandLine(int argc, wxChar** argv);
     void SetUp(const wxString& installDir);
     // Holds a launcher lock for the run; false while the game or a launcher runs there.
-    bool LockInstallation(const wxString& installDir);
+    bool LockInstallation();
     void RunEventLoop();
     void TearDown();
     // Notes how the command ends; the event loop ends once the worker has ended too.
@@ -66,13 +61,8 @@ private:
     void OnTerminationSignal();
 
     ConsoleReport report;
-    LauncherConfig config;
-    LauncherLog log;
-    std::unique_ptr<InstanceLock> lock;
-    std::unique_ptr<InstalledTranslations> translations;
-    std::unique_ptr<ProgressNotifier> notifier;
-    std::unique_ptr<TelemetryClient> telemetry;
-    std::unique_ptr<UpdateEngine> engine;
+    LauncherStartup startup;
+    std::unique_ptr<LauncherServices> services;
     wxTimer watchTimer;
     Phase phase = Phase::Checking;
     bool stopRequested = false;

@@ -1,6 +1,6 @@
 #include "download/ProgressInputStream.h"
 
-#include "ui/ProgressNotifier.h"
+#include "progress/ProgressNotifier.h"
 
 #include <algorithm>
 #include <limits>

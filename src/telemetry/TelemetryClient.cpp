@@ -1,10 +1,10 @@
 #include "telemetry/TelemetryClient.h"
 
-#include "app/AtomicFile.h"
+#include "platform/AtomicFile.h"
 #include "download/HTTPWrapper.h"
-#include "telemetry/AsyncLogUploader.h"
-#include "ui/LauncherEvents.h"
-#include "update/MD5.h"
+#include "common/WorkerThread.h"
+#include "progress/LauncherEvents.h"
+#include "common/MD5.h"
 
 #include <curl/curl.h>
 #include <uuid/uuid.h>
@@ -46,7 +46,7 @@ wxString LoadClientId(const wxString& workDir)
     }
     const wxString id = NewIdentifier();
     wxLogMessage("Could not find client ID, creating one: %s", id);
-    WriteFileAtomically(path, std::string(id.utf8_str()));
+    platform::WriteFileAtomically(path, std::string(id.utf8_str()));
     return id;
 }
 
@@ -187,12 +187,12 @@ void TelemetryClient::StartLogUpload()
     }
     WaitForUploadThread();
     stopRequested = false;
-    auto thread = std::make_unique<AsyncLogUploader>(this);
+    auto thread = std::make_unique<WorkerThread>([this] { RunLogUpload(); });
     {
         std::lock_guard lock(uploadMutex);
         uploader = thread.get();
     }
-    if (thread->Run() != wxTHREAD_NO_ERROR) {
+    if (!thread->Start()) {
         wxLogError("Error starting log upload.");
         std::lock_guard lock(uploadMutex);
         uploader = nullptr;
@@ -315,7 +315,7 @@ void TelemetryClient::FinishLogUpload(int result)
 void TelemetryClient::WaitForUploadThread()
 {
     if (uploadThread) {
-        uploadThread->Wait(wxTHREAD_WAIT_BLOCK);
+        uploadThread->Join();
         uploadThread.reset();
     }
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "app/LauncherConfig.h"
 #include "download/ParameterMap.h"
 
 #include <wx/arrstr.h>
@@ -11,7 +10,7 @@
 #include <memory>
 #include <mutex>
 
-class AsyncLogUploader;
+class WorkerThread;
 
 // The launcher's link to the telemetry service: the player's persistent client
 // identifier (the file "client.id"), an identifier of this run, the service's
@@ -24,7 +23,7 @@ class TelemetryClient {
 public:
     // owner receives wxEVT_LOG_UPLOAD_DONE and must outlive the client; workDir
     // holds "client.id".
-    TelemetryClient(wxEvtHandler* owner, const wxString& workDir = GetExecutableDir());
+    TelemetryClient(wxEvtHandler* owner, const wxString& workDir);
     // Stops a running upload and waits until its thread has ended.
     ~TelemetryClient();
     TelemetryClient(const TelemetryClient&) = delete;
@@ -89,10 +88,10 @@ private:
 
     // Guards uploader, so that the end of the upload and a stop never cross.
     mutable std::mutex uploadMutex;
-    AsyncLogUploader* uploader = nullptr; // the running upload, null once it ended or was stopped
+    WorkerThread* uploader = nullptr; // the running upload, null once it ended or was stopped
     std::atomic<bool> stopRequested{false};
     // The last upload thread started, kept until it has been joined (main thread only).
-    std::unique_ptr<AsyncLogUploader> uploadThread;
+    std::unique_ptr<WorkerThread> uploadThread;
 };
 
 // Posts a multipart form to url: one text part per parameter, in map order,

@@ -1,9 +1,9 @@
 #include "update/LocalManifest.h"
 
-#include "app/AtomicFile.h"
+#include "platform/AtomicFile.h"
 #include "platform/FileStatus.h"
-#include "ui/ProgressNotifier.h"
-#include "update/MD5.h"
+#include "progress/ProgressNotifier.h"
+#include "common/MD5.h"
 #include "update/ManifestTraverser.h"
 
 #include <wx/dir.h>
@@ -109,7 +109,7 @@ bool LocalManifest::Save(const wxString& path)
 {
     // A failed write is logged by WriteFileAtomically and leaves the old file;
     // the next run rebuilds from the disk whatever the old file lacks.
-    WriteFileAtomically(path, Format());
+    platform::WriteFileAtomically(path, Format());
     return true;
 }
 

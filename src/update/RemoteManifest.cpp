@@ -4,7 +4,7 @@
 #include "download/HTTPWrapper.h"
 #include "download/ProgressInputStream.h"
 #include "update/TextRunGuardInputStream.h"
-#include "ui/ProgressNotifier.h"
+#include "progress/ProgressNotifier.h"
 
 #include <wx/log.h>
 #include <wx/xml/xml.h>

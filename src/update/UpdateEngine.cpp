@@ -1,24 +1,21 @@
 #include "update/UpdateEngine.h"
 
-#include "app/AtomicFile.h"
-#include "app/LauncherConfig.h"
+#include "platform/AtomicFile.h"
+#include "common/MD5.h"
+#include "common/WorkerThread.h"
 #include "download/HTTPWrapper.h"
 #include "download/LimitedInputStream.h"
-#include "download/ManifestUpdater.h"
 #include "download/ParameterMap.h"
 #include "download/ProgressInputStream.h"
 #include "download/WasteOutputStream.h"
 #include "platform/FileStatus.h"
 #include "telemetry/TelemetryClient.h"
-#include "ui/ProgressNotifier.h"
-#include "update/MD5.h"
-#include "update/ManifestChecker.h"
+#include "progress/ProgressNotifier.h"
 
 #include <wx/ffile.h>
 #include <wx/filename.h>
 #include <wx/intl.h>
 #include <wx/log.h>
-#include <wx/thread.h>
 #include <wx/wfstream.h>
 #include <wx/zstream.h>
 
@@ -61,9 +58,9 @@ wxString FirstLine(const wxString& text)
 
 } // namespace
 
-UpdateEngine::UpdateEngine(const LauncherConfig* settings)
-    : baseDir(settings->baseDir),
-      localManifest(settings->baseDir, MANIFEST_FILE_NAME)
+UpdateEngine::UpdateEngine(const wxString& baseDir)
+    : baseDir(baseDir),
+      localManifest(baseDir, MANIFEST_FILE_NAME)
 {
     ReadLocalVersion();
 }
@@ -72,7 +69,7 @@ UpdateEngine::~UpdateEngine()
 {
     if (worker) {
         Stop();
-        worker->Wait();
+        worker->Join();
     }
 }
 
@@ -129,7 +126,7 @@ void UpdateEngine::WriteLocalVersion()
         wxLogError("Error writing local version.");
         return;
     }
-    if (WriteFileAtomically(path, localVersion.utf8_string()))
+    if (platform::WriteFileAtomically(path, localVersion.utf8_string()))
         wxLogMessage("Wrote local version: %s", localVersion);
 }
 
@@ -176,20 +173,20 @@ void UpdateEngine::UpdateRemoteMap()
 
 void UpdateEngine::StartChecker()
 {
-    StartWorker(new ManifestChecker(this), "Error creating thread for local checker.");
+    StartWorker([this] { Check(); }, "Error creating thread for local checker.");
 }
 
 void UpdateEngine::StartUpdater()
 {
-    StartWorker(new ManifestUpdater(this), "Error creating thread for updater.");
+    StartWorker([this] { RunUpdate(); }, "Error creating thread for updater.");
 }
 
-void UpdateEngine::StartWorker(wxThread* thread, const char* failure)
+void UpdateEngine::StartWorker(std::function<void()> job, const char* failure)
 {
     WaitForWorker();
     notifier->SetStopRequested(false);
-    worker.reset(thread);
-    if (worker->Create() != wxTHREAD_NO_ERROR || worker->Run() != wxTHREAD_NO_ERROR) {
+    worker = std::make_unique<WorkerThread>(std::move(job));
+    if (!worker->Start()) {
         wxLogError(failure);
         worker.reset();
     }
@@ -200,7 +197,7 @@ void UpdateEngine::StartWorker(wxThread* thread, const char* failure)
 void UpdateEngine::WaitForWorker()
 {
     if (worker) {
-        worker->Wait();
+        worker->Join();
         worker.reset();
     }
 }

@@ -6,18 +6,18 @@
 #include <wx/string.h>
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <map>
 #include <memory>
 #include <vector>
 
 class HTTPWrapper;
-class LauncherConfig;
 class ProgressNotifier;
 class TelemetryClient;
+class WorkerThread;
 class wxInputStream;
 class wxOutputStream;
-class wxThread;
 
 // Result of the last download step (UpdateEngine::GetLastError).
 enum DownloadError : int {
@@ -45,8 +45,8 @@ using FileList = std::list<ManifestFileInfo*>;
 // the notifier and the telemetry client must outlive the engine.
 class UpdateEngine {
 public:
-    // Takes the installation directory from settings; reads nothing else of it.
-    explicit UpdateEngine(const LauncherConfig* settings);
+    // Works on the installation in baseDir; reads its version file at once.
+    explicit UpdateEngine(const wxString& baseDir);
     ~UpdateEngine();
     UpdateEngine(const UpdateEngine&) = delete;
     UpdateEngine& operator=(const UpdateEngine&) = delete;
@@ -114,7 +114,7 @@ private:
     // Sleeps whole seconds, cut short by a stop request.
     void Pause(int seconds) const;
     bool IsStopRequested() const;
-    void StartWorker(wxThread* worker, const char* failure);
+    void StartWorker(std::function<void()> job, const char* failure);
     void WaitForWorker();
 
     wxString baseDir;
@@ -130,6 +130,6 @@ private:
     wxString remoteVersion;
     ProgressNotifier* notifier = nullptr;
     TelemetryClient* telemetry = nullptr;
-    std::unique_ptr<wxThread> worker;
+    std::unique_ptr<WorkerThread> worker;
     std::vector<char> copyBuffer;
 };

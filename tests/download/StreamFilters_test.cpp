@@ -4,8 +4,8 @@
 #include "download/WasteOutputStream.h"
 
 #include "support/EventRecorder.h"
-#include "ui/LauncherEvents.h"
-#include "ui/ProgressNotifier.h"
+#include "progress/LauncherEvents.h"
+#include "progress/ProgressNotifier.h"
 
 #include <wx/mstream.h>
 #include <wx/zstream.h>

@@ -1,6 +1,6 @@
 #include "support/EventRecorder.h"
 
-#include "ui/LauncherEvents.h"
+#include "progress/LauncherEvents.h"
 
 #include <gtest/gtest.h>
 

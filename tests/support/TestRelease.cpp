@@ -1,6 +1,6 @@
 #include "support/TestRelease.h"
 
-#include "update/MD5.h"
+#include "common/MD5.h"
 
 #include <wx/filename.h>
 

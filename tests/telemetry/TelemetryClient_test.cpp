@@ -1,6 +1,6 @@
 #include "telemetry/TelemetryClient.h"
 
-#include "ui/LauncherEvents.h"
+#include "progress/LauncherEvents.h"
 
 #include "support/EventRecorder.h"
 #include "support/LogCapture.h"

@@ -1,8 +1,8 @@
 #include "update/LocalManifest.h"
 
-#include "update/MD5.h"
-#include "ui/LauncherEvents.h"
-#include "ui/ProgressNotifier.h"
+#include "common/MD5.h"
+#include "progress/LauncherEvents.h"
+#include "progress/ProgressNotifier.h"
 
 #include "support/EventRecorder.h"
 #include "support/LogCapture.h"

@@ -4,8 +4,8 @@
 #include "support/FaultServer.h"
 #include "support/LogCapture.h"
 #include "support/NginxServer.h"
-#include "ui/LauncherEvents.h"
-#include "ui/ProgressNotifier.h"
+#include "progress/LauncherEvents.h"
+#include "progress/ProgressNotifier.h"
 
 #include <gtest/gtest.h>
 #include <wx/mstream.h>

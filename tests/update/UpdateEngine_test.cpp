@@ -1,14 +1,13 @@
 #include "update/UpdateEngine.h"
 
-#include "app/LauncherConfig.h"
 #include "support/EventRecorder.h"
 #include "support/FaultServer.h"
 #include "support/LogCapture.h"
 #include "support/NginxServer.h"
 #include "support/TempDir.h"
 #include "support/TestRelease.h"
-#include "ui/LauncherEvents.h"
-#include "ui/ProgressNotifier.h"
+#include "progress/LauncherEvents.h"
+#include "progress/ProgressNotifier.h"
 
 #include <gtest/gtest.h>
 #include <wx/dir.h>
@@ -35,8 +34,7 @@ protected:
     void StartEngine(const std::string& baseUrl)
     {
         engine.reset();
-        config.baseDir = install.Path();
-        engine = std::make_unique<UpdateEngine>(&config);
+        engine = std::make_unique<UpdateEngine>(install.Path());
         engine->SetProgressNotifier(&notifier);
         engine->SetBaseUrl(baseUrl);
         events.Take();
@@ -62,7 +60,6 @@ protected:
     NginxServer server;
     EventRecorder events;
     ProgressNotifier notifier{&events};
-    LauncherConfig config;
     std::unique_ptr<UpdateEngine> engine;
     LogCapture log;
 };

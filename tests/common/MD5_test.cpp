@@ -1,4 +1,4 @@
-#include "update/MD5.h"
+#include "common/MD5.h"
 
 #include "support/LogCapture.h"
 #include "support/TempDir.h"

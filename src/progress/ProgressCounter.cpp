@@ -1,4 +1,4 @@
-#include "ui/ProgressCounter.h"
+#include "progress/ProgressCounter.h"
 
 #include <wx/datetime.h>
 

@@ -1,4 +1,4 @@
-#include "ui/LauncherEvents.h"
+#include "progress/LauncherEvents.h"
 
 wxDEFINE_EVENT(wxEVT_PROGRESS_UPDATED, wxThreadEvent);
 wxDEFINE_EVENT(wxEVT_PROGRESS_RANGE_UPDATED, wxThreadEvent);

@@ -1,9 +1,9 @@
-#include "ui/ProgressNotifier.h"
+#include "progress/ProgressNotifier.h"
 
 #include "app/Translations.h"
 #include "support/EventRecorder.h"
 #include "support/TempDir.h"
-#include "ui/LauncherEvents.h"
+#include "progress/LauncherEvents.h"
 
 #include <gtest/gtest.h>
 

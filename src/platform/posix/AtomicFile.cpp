@@ -1,4 +1,4 @@
-#include "app/AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 #include <wx/file.h>
 #include <wx/filefn.h>
@@ -19,7 +19,7 @@ bool WriteAndFlush(const wxString& path, const std::string& bytes)
 
 }  // namespace
 
-bool WriteFileAtomically(const wxString& path, const std::string& bytes)
+bool platform::WriteFileAtomically(const wxString& path, const std::string& bytes)
 {
     const wxString temporary = path + ".tmp";
     if (!WriteAndFlush(temporary, bytes)) {

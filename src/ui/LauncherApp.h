@@ -1,13 +1,11 @@
 #pragma once
 
-#include "app/LauncherConfig.h"
-#include "app/LauncherLog.h"
+#include "app/LauncherStartup.h"
 
 #include <wx/app.h>
 
 #include <memory>
 
-class InstanceLock;
 class wxEventLoopSource;
 
 // The application object: runs the start-up steps in order, owns the settings,
@@ -22,15 +20,11 @@ public:
     void OnEventLoopEnter(wxEventLoopBase* loop) override;
 
 private:
-    void InitLogging();
-    void CloseLogging();
     void CheckInstances();
     // Parses the command line and starts a downloaded launcher when one is
     // waiting; true when it did, and this process is to end.
     bool HandleLocalLauncherUpdate();
 
-    LauncherConfig config;
-    LauncherLog log;
-    std::unique_ptr<InstanceLock> instanceLock;
+    LauncherStartup startup;
     std::unique_ptr<wxEventLoopSource> signalSource;
 };

@@ -1,4 +1,4 @@
-#include "ui/ProgressCounter.h"
+#include "progress/ProgressCounter.h"
 
 #include <gtest/gtest.h>
 

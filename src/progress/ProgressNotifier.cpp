@@ -1,6 +1,6 @@
-#include "ui/ProgressNotifier.h"
+#include "progress/ProgressNotifier.h"
 
-#include "ui/LauncherEvents.h"
+#include "progress/LauncherEvents.h"
 
 #include <wx/intl.h>
 #include <wx/log.h>

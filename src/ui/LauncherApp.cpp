@@ -1,10 +1,8 @@
-#include "app/LauncherApp.h"
+#include "ui/LauncherApp.h"
 
-#include "app/InstanceLock.h"
 #include "platform/TerminationSignals.h"
 #include "ui/LauncherFrame.h"
 
-#include <curl/curl.h>
 #include <wx/cmdline.h>
 #include <wx/evtloop.h>
 #include <wx/evtloopsrc.h>
@@ -36,12 +34,7 @@ bool LauncherApp::OnInit()
 {
     // The toolkit's own command-line handling is skipped on purpose: the
     // command line is parsed later, during the hand-over step.
-    config.SetDefaults();
-    InitLogging();
-    wxLogMessage("Logging ready.");
-    curl_global_init(CURL_GLOBAL_ALL);
-    config.LoadConfig();
-    config.logFile = log.FilePath();
+    startup.Begin(GetExecutableDir());
     CheckInstances();
     if (HandleLocalLauncherUpdate()) {
         wxLogVerbose("Self update done, will restart launcher.");
@@ -49,7 +42,7 @@ bool LauncherApp::OnInit()
     }
 
     wxLogMessage("Initial check done. Will load launcher GUI.");
-    auto* frame = new LauncherFrame(&config, nullptr, 1, "Launcher", wxDefaultPosition, wxDefaultSize,
+    auto* frame = new LauncherFrame(&startup.config, nullptr, 1, "Launcher", wxDefaultPosition, wxDefaultSize,
                                     wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX);
     SetTopWindow(frame);
     frame->Show();
@@ -58,30 +51,17 @@ bool LauncherApp::OnInit()
 
 int LauncherApp::OnExit()
 {
-    CloseLogging();
-    instanceLock.reset();
+    startup.End();
     return 0;
-}
-
-void LauncherApp::InitLogging()
-{
-    log.Open(config.logDir);
-}
-
-void LauncherApp::CloseLogging()
-{
-    log.Close();
 }
 
 void LauncherApp::CheckInstances()
 {
-    const wxString dir = GetExecutableDir();
-    bool running = IsLocked(LAUNCHER_LOCK_PREFIX, dir) || IsLocked(GAME_LOCK_PREFIX, dir);
-    if (running) {
+    if (startup.IsInstallationInUse()) {
         wxLogWarning("The game is already running.");
-        config.gameRunning = true;
+        startup.config.gameRunning = true;
     }
-    instanceLock = CreateRandomLock(LAUNCHER_LOCK_PREFIX, dir);
+    startup.LockInstallation();
 }
 
 bool LauncherApp::HandleLocalLauncherUpdate()

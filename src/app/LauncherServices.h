@@ -1,0 +1,36 @@
+#pragma once
+
+#include <wx/string.h>
+
+#include <memory>
+
+class InstalledTranslations;
+class LauncherConfig;
+class ProgressNotifier;
+class TelemetryClient;
+class UpdateEngine;
+class wxEvtHandler;
+
+// What a front end needs to run the update, made and wired the way the
+// launcher does it: the player's catalog, the progress channel to the front
+// end, the telemetry client and the update engine. Destroyed in reverse
+// order, so the engine has waited for its worker before anything it uses goes.
+class LauncherServices {
+public:
+    // target receives every event of the workers and the telemetry client;
+    // workDir holds the catalogs and "client.id".
+    LauncherServices(const LauncherConfig& config, wxEvtHandler* target, const wxString& workDir);
+    ~LauncherServices();
+    LauncherServices(const LauncherServices&) = delete;
+    LauncherServices& operator=(const LauncherServices&) = delete;
+
+    ProgressNotifier& Notifier() const { return *notifier; }
+    TelemetryClient& Telemetry() const { return *telemetry; }
+    UpdateEngine& Engine() const { return *engine; }
+
+private:
+    std::unique_ptr<InstalledTranslations> translations;
+    std::unique_ptr<ProgressNotifier> notifier;
+    std::unique_ptr<TelemetryClient> telemetry;
+    std::unique_ptr<UpdateEngine> engine;
+};

@@ -1,0 +1,43 @@
+#include "app/LauncherStartup.h"
+
+#include "app/InstanceLock.h"
+
+#include <curl/curl.h>
+#include <wx/log.h>
+
+LauncherStartup::LauncherStartup() = default;
+
+LauncherStartup::~LauncherStartup()
+{
+    End();
+}
+
+void LauncherStartup::Begin(const wxString& dir)
+{
+    installDir = dir;
+    config.SetDefaults(installDir);
+    log.Open(config.logDir);
+    wxLogMessage("Logging ready.");
+    curl_global_init(CURL_GLOBAL_ALL);
+    config.LoadConfig();
+    config.logFile = log.FilePath();
+}
+
+bool LauncherStartup::IsInstallationInUse() const
+{
+    return IsLocked(LAUNCHER_LOCK_PREFIX, installDir) || IsLocked(GAME_LOCK_PREFIX, installDir);
+}
+
+bool LauncherStartup::LockInstallation()
+{
+    lock = CreateRandomLock(LAUNCHER_LOCK_PREFIX, installDir);
+    return lock != nullptr;
+}
+
+void LauncherStartup::End()
+{
+    lock.reset();
+    // Lines that the workers logged last wait for the main thread to write them.
+    wxLog::FlushActive();
+    log.Close();
+}
