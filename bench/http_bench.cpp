@@ -21,8 +21,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -72,8 +72,8 @@ public:
             << "  server { listen 127.0.0.1:" << port << "; root " << dir << "; } }\n";
         pid = fork();
         if (pid == 0) {
-            execl("/usr/sbin/nginx", "nginx", "-q", "-p", dir.c_str(), "-c",
-                  (dir + "/nginx.conf").c_str(), static_cast<char*>(nullptr));
+            execl("/usr/sbin/nginx", "nginx", "-q", "-p", dir.c_str(), "-c", (dir + "/nginx.conf").c_str(),
+                  static_cast<char*>(nullptr));
             _exit(127);
         }
         url = "http://127.0.0.1:" + std::to_string(port) + "/file.bin";
@@ -138,7 +138,7 @@ double CurlToolRate(const std::string& url, std::uint64_t size)
     return size / std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

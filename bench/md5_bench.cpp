@@ -79,8 +79,7 @@ struct Measurement {
     std::string digest;
 };
 
-template <typename Hash>
-void TimeOnce(Measurement& measurement, Hash hash)
+template <typename Hash> void TimeOnce(Measurement& measurement, Hash hash)
 {
     const auto start = std::chrono::steady_clock::now();
     measurement.digest = hash();
@@ -127,7 +126,7 @@ bool PeakMemory(const std::string& path, long& beforeKiB, long& afterKiB)
     return received;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

@@ -4,7 +4,7 @@ set -eu
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq \
-    g++ cmake ninja-build pkg-config gettext \
+    g++ cmake ninja-build pkg-config gettext clang-format \
     libwxgtk3.2-dev libwxgtk-webview3.2-dev libcurl4-openssl-dev zlib1g-dev uuid-dev \
     libgtest-dev libgmock-dev libbenchmark-dev \
     xvfb xauth x11-utils util-linux nginx python3 curl unzip time >/dev/null

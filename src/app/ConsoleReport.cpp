@@ -30,7 +30,7 @@ int Share(int part, int whole, int scale)
     return static_cast<int>(std::int64_t{part} * scale / whole);
 }
 
-}  // namespace
+} // namespace
 
 ConsoleReport::ConsoleReport() : terminal(platform::IsOutputTerminal()) {}
 

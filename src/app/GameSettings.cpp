@@ -16,7 +16,7 @@ bool WiderOrTaller(const DisplayMode& a, const DisplayMode& b)
     return a.width != b.width ? a.width > b.width : a.height > b.height;
 }
 
-}  // namespace
+} // namespace
 
 wxArrayString GetQualityNames()
 {

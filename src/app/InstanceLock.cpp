@@ -34,7 +34,7 @@ std::unique_ptr<wxFileOutputStream> OpenHeld(const wxString& path)
     return stream;
 }
 
-}  // namespace
+} // namespace
 
 InstanceLock::InstanceLock(const wxString& path, std::unique_ptr<wxFileOutputStream> stream)
     : path(path), stream(std::move(stream))

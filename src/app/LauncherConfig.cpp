@@ -1,7 +1,7 @@
 #include "app/LauncherConfig.h"
 
-#include "platform/AtomicFile.h"
 #include "download/HTTPWrapper.h"
+#include "platform/AtomicFile.h"
 
 #include <wx/file.h>
 #include <wx/fileconf.h>
@@ -61,7 +61,7 @@ bool IsReadableFile(const wxString& path)
     return wxFileName::FileExists(path) && wxFileName::IsFileReadable(path);
 }
 
-}  // namespace
+} // namespace
 
 wxString LanguageCode(int languageId)
 {

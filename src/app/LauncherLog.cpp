@@ -7,7 +7,7 @@ namespace {
 
 const char TIMESTAMP_FORMAT[] = "[%d/%m/%y %H:%M:%S]";
 
-}  // namespace
+} // namespace
 
 LauncherLog::~LauncherLog()
 {

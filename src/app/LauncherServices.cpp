@@ -11,9 +11,10 @@ namespace {
 // The key that the telemetry service shares with the launcher.
 const char TELEMETRY_SECRET[] = "5e0c9a7b3f1d24e6a8b0c2d4e6f81a3c";
 
-}  // namespace
+} // namespace
 
-LauncherServices::LauncherServices(const LauncherConfig& config, wxEvtHandler* target, const wxString& workDir)
+LauncherServices::LauncherServices(const LauncherConfig& config, wxEvtHandler* target,
+                                   const wxString& workDir)
     : translations(SetupTranslations(config.languageId, workDir)),
       notifier(std::make_unique<ProgressNotifier>(target)),
       telemetry(std::make_unique<TelemetryClient>(target, workDir)),

@@ -2,9 +2,9 @@
 
 #include "app/LauncherServices.h"
 #include "platform/TerminationSignals.h"
-#include "telemetry/TelemetryClient.h"
 #include "progress/LauncherEvents.h"
 #include "progress/ProgressNotifier.h"
+#include "telemetry/TelemetryClient.h"
 #include "update/UpdateEngine.h"
 
 #include <wx/cmdline.h>
@@ -29,19 +29,18 @@ const wxCmdLineEntryDesc COMMAND_LINE[] = {
     wxCMD_LINE_DESC_END,
 };
 
-const char DESCRIPTION[] =
-    "\n"
-    "Brings the game installed in INSTALL_DIR up to date from the update server\n"
-    "named in INSTALL_DIR/launcher.conf, as the launcher does when it starts.\n"
-    "Ctrl-C or SIGTERM stops it after the current step; a second one at once.\n"
-    "\n"
-    "Exit status:\n"
-    "  0  up to date, or updated\n"
-    "  1  failure: no such directory, no launcher.conf, the game or a launcher\n"
-    "     running there, or another error\n"
-    "  2  stopped\n"
-    "  3  a file of the installation could not be written\n"
-    "  4  the update server has no release, or its manifest could not be read";
+const char DESCRIPTION[] = "\n"
+                           "Brings the game installed in INSTALL_DIR up to date from the update server\n"
+                           "named in INSTALL_DIR/launcher.conf, as the launcher does when it starts.\n"
+                           "Ctrl-C or SIGTERM stops it after the current step; a second one at once.\n"
+                           "\n"
+                           "Exit status:\n"
+                           "  0  up to date, or updated\n"
+                           "  1  failure: no such directory, no launcher.conf, the game or a launcher\n"
+                           "     running there, or another error\n"
+                           "  2  stopped\n"
+                           "  3  a file of the installation could not be written\n"
+                           "  4  the update server has no release, or its manifest could not be read";
 
 // The last line of the command when it ends without success.
 wxString FailureText(int status)
@@ -58,7 +57,7 @@ wxString FailureText(int status)
     }
 }
 
-}  // namespace
+} // namespace
 
 UpdateCommand::UpdateCommand() : watchTimer(this)
 {

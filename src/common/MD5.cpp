@@ -149,7 +149,7 @@ wxString HexDigest(MD5& md5)
     return ToHexString(digest, sizeof digest);
 }
 
-}  // namespace
+} // namespace
 
 MD5::MD5() : state{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476}, count{0, 0}, buffer{} {}
 

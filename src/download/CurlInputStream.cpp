@@ -41,7 +41,7 @@ wxFileOffset ParseContentRangeStart(const std::string& value)
     return end != first && *end == '-' ? start : -1;
 }
 
-}  // namespace
+} // namespace
 
 struct CurlInputStream::Transfer {
     enum class Step { Ready, Finished, TimedOut, Cancelled };
@@ -66,7 +66,7 @@ struct CurlInputStream::Transfer {
     bool paused = false;
     bool headersDone = false;
     bool done = false;
-    bool failed = false;  // timed out or cancelled: every later read fails at once
+    bool failed = false; // timed out or cancelled: every later read fails at once
     CURLcode result = CURLE_OK;
     long status = 0;
     wxFileOffset contentRangeStart = -1;
@@ -218,8 +218,8 @@ wxProtocolError CurlInputStream::Open()
         break;
     }
     const CURLcode r = transfer->result;
-    const bool unreachable = r == CURLE_COULDNT_RESOLVE_HOST || r == CURLE_COULDNT_CONNECT ||
-                             r == CURLE_OPERATION_TIMEDOUT;
+    const bool unreachable =
+        r == CURLE_COULDNT_RESOLVE_HOST || r == CURLE_COULDNT_CONNECT || r == CURLE_OPERATION_TIMEDOUT;
     return unreachable ? wxPROTO_CONNERR : wxPROTO_NETERR;
 }
 

@@ -16,8 +16,8 @@ class CurlInputStream : public wxInputStream {
 public:
     // origin is "http://host[:port]"; target is sent verbatim in the request
     // line. rangeStart 0 sends no Range header. cancelled must outlive the stream.
-    CurlInputStream(const std::string& origin, const std::string& target,
-                    std::uint64_t rangeStart, const std::atomic<bool>& cancelled);
+    CurlInputStream(const std::string& origin, const std::string& target, std::uint64_t rangeStart,
+                    const std::atomic<bool>& cancelled);
     ~CurlInputStream() override;
 
     // Sends the request and waits for the final answer's headers;

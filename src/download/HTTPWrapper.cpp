@@ -27,7 +27,7 @@ std::string EscapeForRequestLine(const wxString& text)
     return out;
 }
 
-}  // namespace
+} // namespace
 
 HTTPWrapper::HTTPWrapper(const wxString& url, const ParameterMap* params) : uri(url), params(params)
 {
@@ -123,8 +123,7 @@ wxProtocolError HTTPWrapper::CheckAnswer(long status, wxFileOffset contentRangeS
         return wxPROTO_NOFILE;
     }
     // A server that ignores the range would feed the wrong bytes to the reader.
-    if (rangeStart != 0 &&
-        (status != 206 || contentRangeStart != static_cast<wxFileOffset>(rangeStart))) {
+    if (rangeStart != 0 && (status != 206 || contentRangeStart != static_cast<wxFileOffset>(rangeStart))) {
         return wxPROTO_NOFILE;
     }
     return wxPROTO_NOERR;

@@ -19,6 +19,6 @@ public:
 
 private:
     std::vector<char> data;
-    std::size_t head = 0;  // next byte to read
+    std::size_t head = 0; // next byte to read
     std::size_t size = 0;
 };

@@ -13,4 +13,4 @@ namespace platform {
 // the old file is then untouched and no temporary file is left behind.
 bool WriteFileAtomically(const wxString& path, const std::string& bytes);
 
-}  // namespace platform
+} // namespace platform

@@ -8,10 +8,11 @@
 // the same process.
 namespace platform {
 
-// Locks fd, opened from path, exclusively without waiting; false if another open file holds it or path no longer names fd.
+// Locks fd, opened from path, exclusively without waiting; false if another open file holds it or path no
+// longer names fd.
 bool HoldFile(int fd, const wxString& path);
 
 // Deletes the file at path unless a live process holds it locked; true when it is deleted or already gone.
 bool RemoveUnlessHeld(const wxString& path);
 
-}  // namespace platform
+} // namespace platform

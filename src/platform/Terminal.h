@@ -8,4 +8,4 @@ bool IsOutputTerminal();
 // Width in columns of the terminal on the standard output; 0 when unknown.
 int OutputTerminalColumns();
 
-}  // namespace platform
+} // namespace platform

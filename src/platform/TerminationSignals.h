@@ -12,4 +12,4 @@ namespace platform {
 // Null if that could not be set up; otherwise the caller owns the source.
 wxEventLoopSource* WatchTerminationSignals(wxEventLoopBase& loop, std::function<void()> onSignal);
 
-}  // namespace platform
+} // namespace platform

@@ -14,7 +14,7 @@ int Clamp(std::int64_t value, int low, int high)
     return static_cast<int>(std::clamp<std::int64_t>(value, low, high));
 }
 
-}  // namespace
+} // namespace
 
 std::int64_t WallClockMilliseconds()
 {

@@ -38,7 +38,7 @@ wxString TimeLeftText(int seconds)
     return TimeText(seconds);
 }
 
-}  // namespace
+} // namespace
 
 wxString SizeText(int bytes)
 {

@@ -1,10 +1,10 @@
 #include "telemetry/TelemetryClient.h"
 
-#include "platform/AtomicFile.h"
-#include "download/HTTPWrapper.h"
-#include "common/WorkerThread.h"
-#include "progress/LauncherEvents.h"
 #include "common/MD5.h"
+#include "common/WorkerThread.h"
+#include "download/HTTPWrapper.h"
+#include "platform/AtomicFile.h"
+#include "progress/LauncherEvents.h"
 
 #include <curl/curl.h>
 #include <uuid/uuid.h>

@@ -17,15 +17,14 @@ const wxCmdLineEntryDesc COMMAND_LINE[] = {
     {wxCMD_LINE_SWITCH, nullptr, "updated", "secret update switch", wxCMD_LINE_VAL_NONE, 0},
     {wxCMD_LINE_SWITCH, nullptr, "relaunch", "Wait a few seconds for client to die before starting",
      wxCMD_LINE_VAL_NONE, 0},
-    {wxCMD_LINE_PARAM, nullptr, nullptr, "don't use it!!", wxCMD_LINE_VAL_STRING,
-     wxCMD_LINE_PARAM_OPTIONAL},
+    {wxCMD_LINE_PARAM, nullptr, nullptr, "don't use it!!", wxCMD_LINE_VAL_STRING, wxCMD_LINE_PARAM_OPTIONAL},
     wxCMD_LINE_DESC_END,
 };
 
 // The restarting launcher passes --relaunch; give the old process time to end.
 const int RELAUNCH_PAUSE_MS = 3000;
 
-}  // namespace
+} // namespace
 
 LauncherApp::LauncherApp() = default;
 LauncherApp::~LauncherApp() = default;

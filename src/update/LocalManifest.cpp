@@ -1,9 +1,9 @@
 #include "update/LocalManifest.h"
 
+#include "common/MD5.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileStatus.h"
 #include "progress/ProgressNotifier.h"
-#include "common/MD5.h"
 #include "update/ManifestTraverser.h"
 
 #include <wx/dir.h>

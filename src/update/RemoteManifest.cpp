@@ -3,8 +3,8 @@
 #include "download/BoundedInputStream.h"
 #include "download/HTTPWrapper.h"
 #include "download/ProgressInputStream.h"
-#include "update/TextRunGuardInputStream.h"
 #include "progress/ProgressNotifier.h"
+#include "update/TextRunGuardInputStream.h"
 
 #include <wx/log.h>
 #include <wx/xml/xml.h>

@@ -1,6 +1,5 @@
 #include "update/UpdateEngine.h"
 
-#include "platform/AtomicFile.h"
 #include "common/MD5.h"
 #include "common/WorkerThread.h"
 #include "download/HTTPWrapper.h"
@@ -8,9 +7,10 @@
 #include "download/ParameterMap.h"
 #include "download/ProgressInputStream.h"
 #include "download/WasteOutputStream.h"
+#include "platform/AtomicFile.h"
 #include "platform/FileStatus.h"
-#include "telemetry/TelemetryClient.h"
 #include "progress/ProgressNotifier.h"
+#include "telemetry/TelemetryClient.h"
 
 #include <wx/ffile.h>
 #include <wx/filename.h>
@@ -59,8 +59,7 @@ wxString FirstLine(const wxString& text)
 } // namespace
 
 UpdateEngine::UpdateEngine(const wxString& baseDir)
-    : baseDir(baseDir),
-      localManifest(baseDir, MANIFEST_FILE_NAME)
+    : baseDir(baseDir), localManifest(baseDir, MANIFEST_FILE_NAME)
 {
     ReadLocalVersion();
 }
@@ -147,7 +146,8 @@ void UpdateEngine::ReadRemoteVersion()
             return;
         }
         wxLogError("Error reading remote version. Code: %d", lastError);
-        notifier->SetErrorStatus(wxString::Format(_("Error reading remote version. Retrying in %d seconds."), 1));
+        notifier->SetErrorStatus(
+            wxString::Format(_("Error reading remote version. Retrying in %d seconds."), 1));
         Pause(1);
     }
 }
@@ -490,7 +490,8 @@ bool UpdateEngine::DownloadFiles(FileList& list)
             position += gap;
             wxLogVerbose("Wasted: %d", static_cast<int>(skipped.BytesRead()));
         } else {
-            wxLogVerbose("Stream gap above threashold, reconnecting. Gap: %d", static_cast<std::int32_t>(gap));
+            wxLogVerbose("Stream gap above threashold, reconnecting. Gap: %d",
+                         static_cast<std::int32_t>(gap));
             body.reset();
             wrapper = std::make_unique<HTTPWrapper>(url);
             if (!OpenBody(*wrapper, body, record.offset))
@@ -623,7 +624,8 @@ std::uint64_t UpdateEngine::Copy(wxInputStream& input, wxOutputStream& output)
     }
 }
 
-void UpdateEngine::RecordInstalledFile(const ManifestFileInfo& record, const wxString& path, const wxString& digest)
+void UpdateEngine::RecordInstalledFile(const ManifestFileInfo& record, const wxString& path,
+                                       const wxString& digest)
 {
     platform::FileStatus status;
     platform::GetFileStatus(path, status);
@@ -652,7 +654,8 @@ void UpdateEngine::RunUpdate()
         ++errors;
         wxLogError(wxString::Format(_("Got %d error while downloading update. Retrying."), errors));
         if (errors >= 10) {
-            wxLogError(wxString::Format(_("Update stopped 10 times, download error. Retrying in %d seconds."), delay));
+            wxLogError(wxString::Format(_("Update stopped 10 times, download error. Retrying in %d seconds."),
+                                        delay));
             notifier->SetErrorStatus(
                 wxString::Format(_("Error while downloading update... retrying in %d seconds."), delay));
             Pause(delay);

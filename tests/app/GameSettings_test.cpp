@@ -20,14 +20,15 @@ wxArrayString Array(std::initializer_list<const char*> texts)
     return array;
 }
 
-}  // namespace
+} // namespace
 
 TEST(ResolutionChoices, KeepsWideModesOnceWidestAndTallestFirst)
 {
     // 1024x768 twice: the same size at 16 and at 32 bits per pixel.
-    EXPECT_EQ(Texts(ResolutionChoices({{800, 600}, {1024, 768}, {1280, 720}, {1024, 768}, {1280, 1024},
-                                       {1920, 1080}, {1024, 600}})),
-              (std::vector<wxString>{"1920x1080", "1280x1024", "1280x720", "1024x768", "1024x600"}));
+    EXPECT_EQ(
+        Texts(ResolutionChoices(
+            {{800, 600}, {1024, 768}, {1280, 720}, {1024, 768}, {1280, 1024}, {1920, 1080}, {1024, 600}})),
+        (std::vector<wxString>{"1920x1080", "1280x1024", "1280x720", "1024x768", "1024x600"}));
     EXPECT_TRUE(ResolutionChoices({{800, 600}, {1023, 768}}).empty());
 }
 
@@ -44,8 +45,8 @@ TEST(PreselectResolution, SavedThen1024x768ThenWidest)
 TEST(PreselectQuality, SavedNameIgnoringCaseElseBeautiful)
 {
     const wxArrayString names = GetQualityNames();
-    ASSERT_EQ(Texts(names), (std::vector<wxString>{"Fastest", "Fast", "Simple", "Good", "Beautiful",
-                                                   "Fantastic"}));
+    ASSERT_EQ(Texts(names),
+              (std::vector<wxString>{"Fastest", "Fast", "Simple", "Good", "Beautiful", "Fantastic"}));
     EXPECT_EQ(PreselectQuality(names, "Fast"), 1);
     EXPECT_EQ(PreselectQuality(names, "fantastic"), 5);
     EXPECT_EQ(PreselectQuality(names, "Mais rápido"), DEFAULT_QUALITY);

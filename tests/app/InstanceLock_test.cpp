@@ -28,7 +28,7 @@ wxString LockFile(const TempDir& install, const wxString& name)
     return install.File("lock/" + name);
 }
 
-}  // namespace
+} // namespace
 
 // Only files of that prefix count, and only those of dead holders are removed.
 TEST(IsLocked, LiveHoldersCountAndTheFileOfACrashedOneIsCleared)

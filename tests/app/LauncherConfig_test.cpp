@@ -7,7 +7,6 @@
 #include <wx/filename.h>
 #include <wx/utils.h>
 
-
 namespace {
 
 // An installation in a temporary directory, with the configuration pointed at it
@@ -53,18 +52,22 @@ TEST_F(ConfigTest, EachKeyLogsItsAcceptanceOrRejection)
         wxLogLevel level;
         const char* logText;
     } const cases[] = {
-        {"baseUrl=http://up.example.com/path", wxLOG_Message, "Config: Found base URL: http://up.example.com/path/"},
+        {"baseUrl=http://up.example.com/path", wxLOG_Message,
+         "Config: Found base URL: http://up.example.com/path/"},
         {"baseUrl=https://up.example.com/path", wxLOG_Warning,
          "Config: Ignoring bad base URL: https://up.example.com/path/"},
         {"newsUrl=http://news.example.com/x?a=${clientid}", wxLOG_Message,
          "Config: Found news URL: http://news.example.com/x?a=${clientid}"},
         {"newsUrl=news.example.com", wxLOG_Warning, "Config: Ignoring bad news URL: news.example.com"},
-        {"gameExecutable=game/velorian.bin", wxLOG_Message, "Config: Found game executable: game/velorian.bin"},
+        {"gameExecutable=game/velorian.bin", wxLOG_Message,
+         "Config: Found game executable: game/velorian.bin"},
         {"gameExecutable=missing.exe", wxLOG_Warning, "Config: Ignoring bad game executable: missing.exe"},
         {"minSysMemoryMB=1", wxLOG_Message, "Config: Found minimum system memory value: 1"},
         {"minSysMemoryMB=0", wxLOG_Warning, "Config: Ignoring bad minimum system memory value: 0"},
-        {"minSysMemoryMB=4294967296", wxLOG_Warning, "Config: Ignoring bad minimum system memory value: 4294967296"},
-        {"baseDir=/no/such/directory", wxLOG_Warning, "Config: Ignoring bad base directory: /no/such/directory"},
+        {"minSysMemoryMB=4294967296", wxLOG_Warning,
+         "Config: Ignoring bad minimum system memory value: 4294967296"},
+        {"baseDir=/no/such/directory", wxLOG_Warning,
+         "Config: Ignoring bad base directory: /no/such/directory"},
         {"useMiniBrowserOnly=1", wxLOG_Warning, "Starting in minibrowser mode."},
     };
     install.Write("game/velorian.bin", "");
@@ -171,4 +174,4 @@ TEST_F(ConfigTest, FirstRunMarkerIsCreatedInTheCurrentDirectory)
     EXPECT_FALSE(LauncherConfig().firstRun);
 }
 
-}  // namespace
+} // namespace

@@ -36,7 +36,8 @@ TEST(LauncherLog, WritesStampedLinesAtTheDefaultLevelUntilClosed)
 
         wxFileName file(log.FilePath());
         std::string text = install.Read("deep/logs/" + file.GetFullName());
-        EXPECT_TRUE(std::regex_search(text, std::regex(R"(^\[\d\d/\d\d/\d\d \d\d:\d\d:\d\d\]: Logging ready\.\n)")))
+        EXPECT_TRUE(
+            std::regex_search(text, std::regex(R"(^\[\d\d/\d\d/\d\d \d\d:\d\d:\d\d\]: Logging ready\.\n)")))
             << text;
         EXPECT_EQ(text.find("hidden at the default level"), std::string::npos);
         EXPECT_NE(text.find("Warning: a warning\n"), std::string::npos);
@@ -60,4 +61,4 @@ TEST(LauncherLog, UncreatableDirectoryReportsThroughTheActiveTarget)
     EXPECT_FALSE(wxFileName::FileExists(log.FilePath()));
 }
 
-}  // namespace
+} // namespace

@@ -2,14 +2,14 @@
 // served on loopback, and checks its exit status and what it leaves behind.
 #include "app/LauncherConfig.h"
 #include "support/FaultServer.h"
+#include "support/LockHolder.h"
 #include "support/NginxServer.h"
 #include "support/ServerProcess.h"
-#include "support/LockHolder.h"
 #include "support/TempDir.h"
 #include "support/TestRelease.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <wx/dir.h>
@@ -119,7 +119,8 @@ TEST_F(UpdateCommandRun, InstallsTheReleaseThenFindsItUpToDate)
     wxArrayString logs;
     wxDir::GetAllFiles(install.File("logs"), &logs, "launcher_log-*.txt");
     ASSERT_EQ(logs.size(), 1u);
-    EXPECT_NE(install.Read("logs/" + wxFileName(logs[0]).GetFullName()).find("Update done.\n"), std::string::npos);
+    EXPECT_NE(install.Read("logs/" + wxFileName(logs[0]).GetFullName()).find("Update done.\n"),
+              std::string::npos);
 
     ASSERT_EQ(Update(&out), 0) << out;
     EXPECT_NE(out.find("Up to date: version " + VERSION + "."), std::string::npos) << out;
@@ -203,4 +204,4 @@ TEST(UpdateCommand, CommandLine)
     EXPECT_EQ(missing.Wait(), 1);
 }
 
-}  // namespace
+} // namespace

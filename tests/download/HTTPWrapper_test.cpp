@@ -59,7 +59,10 @@ Body ReadAll(wxInputStream& stream, std::size_t chunk = 65536)
     return body;
 }
 
-double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+double SecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 class HTTPWrapperTest : public testing::Test {
 protected:
@@ -116,9 +119,9 @@ TEST_F(HTTPWrapperTest, RefusesAnythingButHttpWithAServerBeforeConnecting)
 {
     SilentListener listener;
     const std::string hostPort = "127.0.0.1:" + std::to_string(listener.port);
-    for (const std::string& url : {"https://" + hostPort + "/a", "HTTP://" + hostPort + "/a",
-                                   "ftp://" + hostPort + "/a", std::string("http:///a"), std::string("http:a"),
-                                   std::string("/a")}) {
+    for (const std::string& url :
+         {"https://" + hostPort + "/a", "HTTP://" + hostPort + "/a", "ftp://" + hostPort + "/a",
+          std::string("http:///a"), std::string("http:a"), std::string("/a")}) {
         SCOPED_TRACE(url);
         HTTPWrapper http(url);
         EXPECT_FALSE(http.IsValid());
@@ -151,7 +154,8 @@ TEST_F(HTTPWrapperTest, RequestLineQueryAndHeaders)
     EXPECT_EQ(Echo("/echo", &params, &full),
               "GET /echo?GUID=43&SESSID=x&action=get_token&updater_result=a%20b&c#d/%C3%A9 HTTP/1.1");
     EXPECT_EQ(Echo("/echo?v=1", &params).substr(0, 23), "GET /echo?v=1&GUID=43&S");
-    EXPECT_NE(full.find("\r\nHost: 127.0.0.1:" + std::to_string(faults->Port()) + "\r\n"), std::string::npos) << full;
+    EXPECT_NE(full.find("\r\nHost: 127.0.0.1:" + std::to_string(faults->Port()) + "\r\n"), std::string::npos)
+        << full;
     EXPECT_EQ(full.find("Range:"), std::string::npos);
 }
 
@@ -172,14 +176,14 @@ TEST_F(HTTPWrapperTest, RangeIsAcceptedOnlyAsA206FromTheAskedByte)
 
 TEST_F(HTTPWrapperTest, ErrorStatusesBadRangesAndNoServerFailTheOpen)
 {
-    const int closedPort = SilentListener().port;  // closed again: nothing listens there now
+    const int closedPort = SilentListener().port; // closed again: nothing listens there now
     const std::string closed = "http://127.0.0.1:" + std::to_string(closedPort) + "/a";
     const std::tuple<std::string, std::uint64_t, wxProtocolError> cases[] = {
         {faults->Url("/status/404"), 0, wxPROTO_NOFILE},
         {faults->Url("/status/500"), 0, wxPROTO_NOFILE},
-        {faults->Url("/ignore-range?size=5000"), 1000, wxPROTO_NOFILE},  // 200 with the whole resource
+        {faults->Url("/ignore-range?size=5000"), 1000, wxPROTO_NOFILE}, // 200 with the whole resource
         {faults->Url("/ignore-range?size=5000"), 0, wxPROTO_NOERR},
-        {faults->Url("/close?after=0&size=100"), 100, wxPROTO_NOFILE},  // 416: past the end
+        {faults->Url("/close?after=0&size=100"), 100, wxPROTO_NOFILE}, // 416: past the end
         {closed, 0, wxPROTO_CONNERR},
     };
     for (const auto& [url, range, expected] : cases) {
@@ -221,7 +225,7 @@ TEST_F(HTTPWrapperTest, BodiesBeyondFourGibibytesKeepTheirSize)
     const std::uint64_t size = (5ULL << 30) + 3;
     nginx->WriteSparse("big.bin", size, "tail");
     EXPECT_EQ(GetRemoteFileSize(nginx->Url("/big.bin")), static_cast<wxInt64>(size));
-    EXPECT_EQ(GetRemoteFileSize(faults->Url("/chunked?body=abc")), -1);  // no length announced
+    EXPECT_EQ(GetRemoteFileSize(faults->Url("/chunked?body=abc")), -1); // no length announced
     HTTPWrapper http(nginx->Url("/big.bin"));
     http.SetRange(size - 6);
     auto stream = Open(http);
@@ -288,7 +292,7 @@ TEST_F(HTTPWrapperTest, StallFailsAfterTenSecondsButASlowTrickleSurvives)
             trickled = ReadAll(*stream);
     });
     trickleOpened.get_future().wait();
-    SilentListener mute;  // headers that never come
+    SilentListener mute; // headers that never come
     wxProtocolError unanswered = wxPROTO_NOERR;
     double unansweredAfter = 0;
     std::thread headers([&] {
@@ -319,4 +323,4 @@ TEST_F(HTTPWrapperTest, StallFailsAfterTenSecondsButASlowTrickleSurvives)
     EXPECT_EQ(trickled.end, wxSTREAM_EOF);
 }
 
-}  // namespace
+} // namespace

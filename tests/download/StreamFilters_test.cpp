@@ -3,9 +3,9 @@
 #include "download/ProgressInputStream.h"
 #include "download/WasteOutputStream.h"
 
-#include "support/EventRecorder.h"
 #include "progress/LauncherEvents.h"
 #include "progress/ProgressNotifier.h"
+#include "support/EventRecorder.h"
 
 #include <wx/mstream.h>
 #include <wx/zstream.h>
@@ -172,7 +172,8 @@ TEST(StreamFilters, DeletingAFilterLeavesItsSourceAlone)
 // Progress counts archive bytes of the members: not the gap, not inflated bytes.
 TEST(StreamFilters, ReadsSeveralMembersOutOfOneBodyCountingOnlyTheirBytes)
 {
-    const std::string a = Pattern(5000, 1), b = Pattern(30000, 2), c = Pattern(700, 3), gap = Pattern(1234, 4);
+    const std::string a = Pattern(5000, 1), b = Pattern(30000, 2), c = Pattern(700, 3),
+                      gap = Pattern(1234, 4);
     const std::string packedB = RawDeflate(b);
     const std::string body = a + gap + packedB + c + "trailing bytes";
     wxMemoryInputStream source(body.data(), body.size());
@@ -215,7 +216,8 @@ TEST(StreamFilters, TruncatedCompressedMemberIsAReadErrorOfTheInflater)
     wxZlibInputStream inflater(limited, wxZLIB_NO_HEADER);
     EXPECT_LT(ReadToEnd(inflater).size(), 30000u);
     EXPECT_EQ(inflater.GetLastError(), wxSTREAM_READ_ERROR);
-    EXPECT_EQ(source.TellI(), static_cast<wxFileOffset>(packed.size() - 10)) << "nothing read past the member";
+    EXPECT_EQ(source.TellI(), static_cast<wxFileOffset>(packed.size() - 10))
+        << "nothing read past the member";
 }
 
-}  // namespace
+} // namespace

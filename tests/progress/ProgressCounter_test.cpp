@@ -41,4 +41,4 @@ TEST(ProgressCounter, WindowForgetsSamplesOlderThanTenSeconds)
     EXPECT_EQ(counter.TimeLeft(), ProgressCounter::UNKNOWN);
 }
 
-}  // namespace
+} // namespace

@@ -1,9 +1,9 @@
 #include "progress/ProgressNotifier.h"
 
 #include "app/Translations.h"
+#include "progress/LauncherEvents.h"
 #include "support/EventRecorder.h"
 #include "support/TempDir.h"
-#include "progress/LauncherEvents.h"
 
 #include <gtest/gtest.h>
 
@@ -173,4 +173,4 @@ TEST(ProgressNotifierThreads, WorkerAndWindowShareTheNotifier)
         EXPECT_TRUE((text[0] == 'A' || text[0] == 'B') && text.find("${") == std::string::npos) << text;
 }
 
-}  // namespace
+} // namespace

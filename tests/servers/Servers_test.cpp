@@ -4,8 +4,8 @@
 #include "support/FaultServer.h"
 #include "support/NginxServer.h"
 
-#include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -29,7 +29,8 @@ TEST(Servers, GetPortsOfTheirOwnAndLeaveNothingBehind)
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<uint16_t>(port));
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_NE(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << port << " still open";
+        EXPECT_NE(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0)
+            << port << " still open";
         close(fd);
     }
     EXPECT_FALSE(wxDirExists(root));

@@ -1,7 +1,7 @@
 #include "support/LauncherProcess.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <wx/dir.h>
@@ -34,7 +34,7 @@ std::string ReadWhole(const wxString& path)
     return text.str();
 }
 
-}  // namespace
+} // namespace
 
 wxString LauncherProcess::Install(const wxString& installDir)
 {
@@ -148,10 +148,11 @@ bool IsShownWindowOf(const std::string& id, pid_t pid)
 {
     const std::string owner = CommandOutput("xprop -id " + id + " _NET_WM_PID 2>/dev/null");
     return owner.find("= " + std::to_string(pid) + "\n") != std::string::npos &&
-           CommandOutput("xwininfo -id " + id + " 2>/dev/null").find("Map State: IsViewable") != std::string::npos;
+           CommandOutput("xwininfo -id " + id + " 2>/dev/null").find("Map State: IsViewable") !=
+               std::string::npos;
 }
 
-}  // namespace
+} // namespace
 
 bool LauncherProcess::WaitForWindow(const std::string& title, std::chrono::seconds timeout) const
 {

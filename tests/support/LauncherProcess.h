@@ -30,7 +30,8 @@ public:
     // Waits until this process shows a window with exactly this title. It is
     // mapped only once the toolkit's event loop runs, so the program is then
     // past its start-up and handles signals.
-    bool WaitForWindow(const std::string& title, std::chrono::seconds timeout = std::chrono::seconds(30)) const;
+    bool WaitForWindow(const std::string& title,
+                       std::chrono::seconds timeout = std::chrono::seconds(30)) const;
 
     // Sends a signal unless the process has ended, and returns its wait status.
     int Stop(int signal);
@@ -42,4 +43,3 @@ private:
     pid_t pid = -1;
     int exitStatus = 0;
 };
-

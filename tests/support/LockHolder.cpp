@@ -26,7 +26,7 @@ namespace {
     _exit(0);
 }
 
-}  // namespace
+} // namespace
 
 LockHolder::LockHolder(const wxString& path)
 {

@@ -3,8 +3,7 @@
 #include <algorithm>
 
 LogCapture::LogCapture()
-    : previous(wxLog::SetActiveTarget(this)),
-      previousLevel(wxLog::GetLogLevel()),
+    : previous(wxLog::SetActiveTarget(this)), previousLevel(wxLog::GetLogLevel()),
       previousVerbose(wxLog::GetVerbose())
 {
     wxLog::SetLogLevel(wxLOG_Max);

@@ -2,9 +2,9 @@
 
 #include "support/ServerProcess.h"
 
-#include <gtest/gtest.h>
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -82,10 +82,9 @@ Answer Ask(int port, const std::string& token)
     return reply.ends_with("\r\n\r\n" + token) ? Answer::Ours : Answer::Other;
 }
 
-}  // namespace
+} // namespace
 
-NginxServer::NginxServer()
-    : root(state.File("www"))
+NginxServer::NginxServer() : root(state.File("www"))
 {
     wxFileName::Mkdir(root, wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL);
     wxFileName::Mkdir(state.File("tmp"), wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL);
@@ -113,13 +112,13 @@ bool NginxServer::StartOn(int candidate)
     ReplaceAll(config, "@TOKEN@", stateDir);
     state.Write("nginx.conf", config);
 
-    pid = StartServerProcess({"/usr/sbin/nginx", "-p", stateDir + "/", "-c", stateDir + "/nginx.conf",
-                              "-e", stateDir + "/error.log"},
+    pid = StartServerProcess({"/usr/sbin/nginx", "-p", stateDir + "/", "-c", stateDir + "/nginx.conf", "-e",
+                              stateDir + "/error.log"},
                              -1, -1, stateDir + "/error.log");
     const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
     while (pid > 0 && std::chrono::steady_clock::now() < deadline) {
         if (ServerProcessEnded(pid)) {
-            pid = -1;  // could not bind, most likely: try another port
+            pid = -1; // could not bind, most likely: try another port
             return false;
         }
         const Answer answer = Ask(candidate, stateDir);

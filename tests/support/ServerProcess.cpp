@@ -18,7 +18,7 @@ namespace {
 {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent)
-        _exit(126);  // the test ended before the signal was armed
+        _exit(126); // the test ended before the signal was armed
     int null = open("/dev/null", O_RDWR | O_CLOEXEC);
     dup2(in >= 0 ? in : null, STDIN_FILENO);
     dup2(out >= 0 ? out : null, STDOUT_FILENO);
@@ -28,10 +28,9 @@ namespace {
     _exit(127);
 }
 
-}  // namespace
+} // namespace
 
-pid_t StartServerProcess(const std::vector<std::string>& args, int in, int out,
-                         const std::string& stderrPath)
+pid_t StartServerProcess(const std::vector<std::string>& args, int in, int out, const std::string& stderrPath)
 {
     std::vector<char*> argv;
     for (const std::string& arg : args)

@@ -106,7 +106,8 @@ int TelemetryServer::PeakConcurrentRequests()
 void TelemetryServer::Send(const std::string& command)
 {
     const std::string line = command + "\n";
-    if (script.input < 0 || write(script.input, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+    if (script.input < 0 ||
+        write(script.input, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
         ADD_FAILURE() << "could not send '" << command << "' to the telemetry server";
 }
 

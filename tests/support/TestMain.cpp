@@ -12,11 +12,11 @@ void FailOnAssert(const wxString& file, int line, const wxString& func, const wx
                   const wxString& msg)
 {
     ADD_FAILURE_AT(file.utf8_str().data(), line)
-        << "wxWidgets assertion in " << func.utf8_str().data() << ": "
-        << cond.utf8_str().data() << " " << msg.utf8_str().data();
+        << "wxWidgets assertion in " << func.utf8_str().data() << ": " << cond.utf8_str().data() << " "
+        << msg.utf8_str().data();
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

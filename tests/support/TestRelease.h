@@ -19,7 +19,8 @@ public:
     // A record whose attributes are written as given (name first).
     void AddRawRecord(const std::string& attributes);
     // Writes the archives, "<version>.xml.gz" and "version-win-<language>.php" into root.
-    void Publish(const wxString& root, const std::string& version, const std::string& language = "draft") const;
+    void Publish(const wxString& root, const std::string& version,
+                 const std::string& language = "draft") const;
     // The installed content of every file added, by manifest name.
     const std::map<std::string, std::string>& Files() const { return files; }
 

@@ -50,10 +50,10 @@ TEST_F(LauncherRun, NormalStartLogsInOrderOpensTheWindowAndClosesCleanly)
 
     const std::string log = launcher.LogText();
     size_t previous = 0;
-    for (const std::string& text :
-         {std::string("Logging ready."), "Loading config file: " + install.File("launcher.conf").ToStdString(),
-          std::string("Config: Found base URL: http://127.0.0.1:9/vlr2update/"),
-          std::string("No user config file found."), std::string(READY)}) {
+    for (const std::string& text : {std::string("Logging ready."),
+                                    "Loading config file: " + install.File("launcher.conf").ToStdString(),
+                                    std::string("Config: Found base URL: http://127.0.0.1:9/vlr2update/"),
+                                    std::string("No user config file found."), std::string(READY)}) {
         const size_t at = log.find(text, previous);
         EXPECT_NE(at, std::string::npos) << "missing or out of order: " << text << "\nlog:\n" << log;
         previous = at == std::string::npos ? previous : at;
@@ -107,7 +107,7 @@ TEST_F(LauncherRun, CommandLineAndAMissingConf)
     }
     NextSecond();
     wxRemoveFile(install.File("launcher.conf"));
-    wxRemoveFile(install.File("stderr.txt"));  // appended to by every run
+    wxRemoveFile(install.File("stderr.txt")); // appended to by every run
     // A restarted launcher waits for the old one to end before its window.
     const auto start = std::chrono::steady_clock::now();
     LauncherProcess launcher(install.Path(), {"--updated", "--relaunch"});
@@ -119,4 +119,4 @@ TEST_F(LauncherRun, CommandLineAndAMissingConf)
               std::string::npos);
 }
 
-}  // namespace
+} // namespace

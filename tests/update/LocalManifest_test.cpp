@@ -131,10 +131,12 @@ TEST_F(LocalManifestTest, BadRecordFailsWithItsCodeAndKeepsEarlierRecords)
         ASSERT_EQ(manifest.size(), 1u) << bad;
         EXPECT_EQ(manifest.front().name, "a");
         // Only the unknown element is worth a complaint, and exactly this one.
-        const auto complaints = std::count_if(caseLog.Lines().begin(), caseLog.Lines().end(),
-                                              [](const LogCapture::Line& line) { return line.level <= wxLOG_Warning; });
+        const auto complaints =
+            std::count_if(caseLog.Lines().begin(), caseLog.Lines().end(),
+                          [](const LogCapture::Line& line) { return line.level <= wxLOG_Warning; });
         EXPECT_EQ(complaints, result == MANIFEST_UNKNOWN_ELEMENT ? 1 : 0) << bad;
-        EXPECT_EQ(caseLog.Has(wxLOG_Error, "XML error: unknown element <folder>. The only element supported is <file>."),
+        EXPECT_EQ(caseLog.Has(wxLOG_Error,
+                              "XML error: unknown element <folder>. The only element supported is <file>."),
                   result == MANIFEST_UNKNOWN_ELEMENT);
     }
 }

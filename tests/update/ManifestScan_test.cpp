@@ -76,7 +76,8 @@ protected:
         const ManifestFileInfo& record = Record(name);
         EXPECT_EQ(record.checksum, StringMD5(content)) << name;
         EXPECT_EQ(record.size, content.size()) << name;
-        EXPECT_EQ(record.timestamp, ModificationTime(install.Path() + "/" + ManifestNameToPath(name))) << name;
+        EXPECT_EQ(record.timestamp, ModificationTime(install.Path() + "/" + ManifestNameToPath(name)))
+            << name;
     }
 
     TempDir install;

@@ -1,11 +1,11 @@
 #include "update/RemoteManifest.h"
 
+#include "progress/LauncherEvents.h"
+#include "progress/ProgressNotifier.h"
 #include "support/EventRecorder.h"
 #include "support/FaultServer.h"
 #include "support/LogCapture.h"
 #include "support/NginxServer.h"
-#include "progress/LauncherEvents.h"
-#include "progress/ProgressNotifier.h"
 
 #include <gtest/gtest.h>
 #include <wx/mstream.h>
@@ -69,14 +69,15 @@ protected:
 // Loaded twice: the second load replaces the records of the first.
 TEST_F(RemoteManifestTest, ReadsGzipOrZlibWithSlashesTurnedToBackslashes)
 {
-    const std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<release>\n  <!-- built by hand -->\n  " +
-                            FileElement({{"name", "data/maps/a.pak"}}) + "\n  " +
-                            FileElement({{"name", "bin\\run"},
-                                         {"source_zip", "bin.zip"},
-                                         {"permission", "0755"},
-                                         {"compressed", "false"},
-                                         {"checksum", "900150983CD24FB0D6963F7D28E17F72"}}) +
-                            "\n</release>\n";
+    const std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<release>\n  <!-- built by hand -->\n  " +
+        FileElement({{"name", "data/maps/a.pak"}}) + "\n  " +
+        FileElement({{"name", "bin\\run"},
+                     {"source_zip", "bin.zip"},
+                     {"permission", "0755"},
+                     {"compressed", "false"},
+                     {"checksum", "900150983CD24FB0D6963F7D28E17F72"}}) +
+        "\n</release>\n";
     for (const int format : {wxZLIB_GZIP, wxZLIB_ZLIB}) {
         EventRecorder recorder;
         ProgressNotifier notifier(&recorder);
@@ -91,11 +92,13 @@ TEST_F(RemoteManifestTest, ReadsGzipOrZlibWithSlashesTurnedToBackslashes)
         return std::make_tuple(r.name, r.source_zip, r.permission, r.checksum, r.offset, r.compressed_size,
                                r.compressed);
     };
-    EXPECT_EQ(fields(manifest.front()), std::make_tuple(wxString("data\\maps\\a.pak"), wxString("zips\\data.zip"), 0,
-                                                        wxString(ABC_MD5), 10u, 20u, true));
+    EXPECT_EQ(fields(manifest.front()),
+              std::make_tuple(wxString("data\\maps\\a.pak"), wxString("zips\\data.zip"), 0, wxString(ABC_MD5),
+                              10u, 20u, true));
     // The upper-case checksum never equals a computed digest: the file always counts as changed.
-    EXPECT_EQ(fields(manifest.back()), std::make_tuple(wxString("bin\\run"), wxString("bin.zip"), 0755,
-                                                       wxString("900150983CD24FB0D6963F7D28E17F72"), 10u, 20u, false));
+    EXPECT_EQ(fields(manifest.back()),
+              std::make_tuple(wxString("bin\\run"), wxString("bin.zip"), 0755,
+                              wxString("900150983CD24FB0D6963F7D28E17F72"), 10u, 20u, false));
 
     EXPECT_TRUE(LoadXml("<manifest>\n</manifest>"));
     EXPECT_TRUE(manifest.empty());
@@ -130,7 +133,8 @@ TEST_F(RemoteManifestTest, FaultyRecordStopsTheLoadWithItsCodeKeepingEarlierReco
         EXPECT_EQ(manifest.result, result) << element;
         ASSERT_EQ(manifest.size(), 1u) << element;
         EXPECT_EQ(manifest.front().name, "first.pak");
-        EXPECT_TRUE(caseLog.Has(wxLOG_Info, "Done reading remote manifest. Result: " + std::to_string(result)))
+        EXPECT_TRUE(
+            caseLog.Has(wxLOG_Info, "Done reading remote manifest. Result: " + std::to_string(result)))
             << element;
         EXPECT_EQ(caseLog.HasText("XML error: the only element supported is file."),
                   result == MANIFEST_UNKNOWN_ELEMENT);
@@ -155,13 +159,15 @@ TEST_F(RemoteManifestTest, UnusableAnswerFailsWithOneErrorLine)
         std::string error;
     };
     const Case cases[] = {
-        {"https://127.0.0.1/release.xml.gz", "", MANIFEST_BAD_URL, "Malformed URL: https://127.0.0.1/release.xml.gz"},
+        {"https://127.0.0.1/release.xml.gz", "", MANIFEST_BAD_URL,
+         "Malformed URL: https://127.0.0.1/release.xml.gz"},
         {server.Url("/missing.xml.gz"), "", MANIFEST_DOWNLOAD_FAILED,
          "Error requesting input stream: " + server.Url("/missing.xml.gz")},
         {Url(), "<manifest>" + FileElement() + "</manifest>", MANIFEST_DOWNLOAD_FAILED, malformed},
         {Url(), gzip.substr(0, gzip.size() - 8), MANIFEST_DOWNLOAD_FAILED, malformed}, // no trailer
         {Url(), Compress("<manifest>" + FileElement()), MANIFEST_DOWNLOAD_FAILED, malformed},
-        {faults.Url("/trickle?size=1000000000000&bytes=65536&interval=0"), "", MANIFEST_DOWNLOAD_FAILED, malformed},
+        {faults.Url("/trickle?size=1000000000000&bytes=65536&interval=0"), "", MANIFEST_DOWNLOAD_FAILED,
+         malformed},
     };
     for (const Case& c : cases) {
         LogCapture caseLog;

@@ -1,13 +1,13 @@
 #include "update/UpdateEngine.h"
 
+#include "progress/LauncherEvents.h"
+#include "progress/ProgressNotifier.h"
 #include "support/EventRecorder.h"
 #include "support/FaultServer.h"
 #include "support/LogCapture.h"
 #include "support/NginxServer.h"
 #include "support/TempDir.h"
 #include "support/TestRelease.h"
-#include "progress/LauncherEvents.h"
-#include "progress/ProgressNotifier.h"
 
 #include <gtest/gtest.h>
 #include <wx/dir.h>
@@ -84,8 +84,8 @@ TEST_F(UpdateEngineTest, InstallsAReleaseOfTheReleaseBuilder)
     game.Write("data/maps/empty.res", "");
     game.Write(wxString::FromUTF8("data/maps/Praça.unity3d"), std::string(70000, 'p'));
     wxArrayString output;
-    ASSERT_EQ(wxExecute(wxString::Format("python3 %s %s %s 1.0 --language draft", RELEASE_BUILDER, game.Path(),
-                                         server.Root()),
+    ASSERT_EQ(wxExecute(wxString::Format("python3 %s %s %s 1.0 --language draft", RELEASE_BUILDER,
+                                         game.Path(), server.Root()),
                         output, output, wxEXEC_SYNC),
               0);
     CheckAndUpdate();
@@ -166,7 +166,8 @@ TEST_F(UpdateEngineTest, RefusedManifestDisablesPlayAndWritesNothing)
     EXPECT_FALSE(wxFileExists(install.File("fine.bin")));
 }
 
-class GapTest : public UpdateEngineTest, public ::testing::WithParamInterface<std::pair<std::uint32_t, int>> {};
+class GapTest : public UpdateEngineTest,
+                public ::testing::WithParamInterface<std::pair<std::uint32_t, int>> {};
 
 TEST_P(GapTest, SkipsSmallGapsInOneRequest)
 {
@@ -186,9 +187,11 @@ TEST_P(GapTest, SkipsSmallGapsInOneRequest)
 }
 
 INSTANTIATE_TEST_SUITE_P(Threshold, GapTest,
-                         ::testing::Values(std::make_pair(GAP_THRESHOLD, 1), std::make_pair(GAP_THRESHOLD + 1, 2)));
+                         ::testing::Values(std::make_pair(GAP_THRESHOLD, 1),
+                                           std::make_pair(GAP_THRESHOLD + 1, 2)));
 
-class FaultTest : public UpdateEngineTest, public ::testing::WithParamInterface<std::pair<const char*, int>> {};
+class FaultTest : public UpdateEngineTest,
+                  public ::testing::WithParamInterface<std::pair<const char*, int>> {};
 
 // Ten failures in a row earn one pause of a second before the download is tried again.
 TEST_P(FaultTest, RetriesUntilTheDownloadSucceeds)
@@ -204,7 +207,8 @@ TEST_P(FaultTest, RetriesUntilTheDownloadSucceeds)
     CheckAndUpdate();
     EXPECT_TRUE(Posted(wxEVT_UPDATE_FINISHED));
     ExpectInstalled(release);
-    EXPECT_TRUE(log.Has(wxLOG_Error, "Got " + std::to_string(times) + " error while downloading update. Retrying."));
+    EXPECT_TRUE(
+        log.Has(wxLOG_Error, "Got " + std::to_string(times) + " error while downloading update. Retrying."));
     EXPECT_EQ(log.Has(wxLOG_Error, "Update stopped 10 times, download error. Retrying in 1 seconds."),
               times >= 10);
 }

@@ -17,7 +17,7 @@ bool WriteAndFlush(const wxString& path, const std::string& bytes)
     return file.Close() && flushed;
 }
 
-}  // namespace
+} // namespace
 
 bool platform::WriteFileAtomically(const wxString& path, const std::string& bytes)
 {

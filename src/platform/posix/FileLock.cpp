@@ -28,7 +28,7 @@ bool IsGone(const char* path)
     return access(path, F_OK) != 0 && errno == ENOENT;
 }
 
-}  // namespace
+} // namespace
 
 bool platform::HoldFile(int fd, const wxString& path)
 {

@@ -35,7 +35,7 @@ private:
     std::function<void()> onSignal;
 };
 
-}  // namespace
+} // namespace
 
 wxEventLoopSource* platform::WatchTerminationSignals(wxEventLoopBase& loop, std::function<void()> onSignal)
 {
