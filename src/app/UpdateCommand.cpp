@@ -32,7 +32,7 @@ const wxCmdLineEntryDesc COMMAND_LINE[] = {
 const char DESCRIPTION[] = "\n"
                            "Brings the game installed in INSTALL_DIR up to date from the update server\n"
                            "named in INSTALL_DIR/launcher.conf, as the launcher does when it starts.\n"
-                           "Ctrl-C or SIGTERM stops it after the current step; a second one at once.\n"
+                           "Ctrl-C or SIGTERM stops it within about a second; a second one at once.\n"
                            "\n"
                            "Exit status:\n"
                            "  0  up to date, or updated\n"
@@ -268,7 +268,7 @@ void UpdateCommand::OnTerminationSignal()
         std::_Exit(phase == Phase::Done ? exitStatus : EXIT_STOPPED);
     }
     stopRequested = true;
-    wxLogMessage("Asked to stop: the update ends after its current step.");
-    report.Message("Stopping after the current step; press Ctrl-C again to quit at once.");
+    wxLogMessage("Asked to stop.");
+    report.Message("Stopping; press Ctrl-C again to quit at once.");
     services->Engine().Stop();
 }

@@ -1,5 +1,6 @@
 #include "download/CurlInputStream.h"
 
+#include "common/Cancellation.h"
 #include "download/RingBuffer.h"
 
 #include <curl/curl.h>
@@ -46,7 +47,7 @@ wxFileOffset ParseContentRangeStart(const std::string& value)
 struct CurlInputStream::Transfer {
     enum class Step { Ready, Finished, TimedOut, Cancelled };
 
-    explicit Transfer(const std::atomic<bool>& cancelled) : cancelled(cancelled) {}
+    explicit Transfer(const Cancellation* cancellation) : cancellation(cancellation) {}
     ~Transfer();
 
     void Configure(const std::string& origin, const std::string& target, std::uint64_t rangeStart);
@@ -61,7 +62,7 @@ struct CurlInputStream::Transfer {
     CURL* easy = curl_easy_init();
     CURLM* multi = curl_multi_init();
     RingBuffer buffer{BUFFER_CAPACITY};
-    const std::atomic<bool>& cancelled;
+    const Cancellation* cancellation;
     Clock::time_point lastByte = Clock::now();
     bool paused = false;
     bool headersDone = false;
@@ -114,7 +115,7 @@ CurlInputStream::Transfer::Step CurlInputStream::Transfer::RunUntil(Predicate re
         if (done) {
             return Step::Finished;
         }
-        if (cancelled.load()) {
+        if (cancellation != nullptr && cancellation->IsRequested()) {
             return Step::Cancelled;
         }
         ResumeIfRoom();
@@ -195,8 +196,8 @@ size_t CurlInputStream::Transfer::OnBody(char* data, size_t size, size_t count, 
 }
 
 CurlInputStream::CurlInputStream(const std::string& origin, const std::string& target,
-                                 std::uint64_t rangeStart, const std::atomic<bool>& cancelled)
-    : transfer(std::make_unique<Transfer>(cancelled))
+                                 std::uint64_t rangeStart, const Cancellation* cancellation)
+    : transfer(std::make_unique<Transfer>(cancellation))
 {
     transfer->Configure(origin, target, rangeStart);
 }

@@ -3,10 +3,11 @@
 #include <wx/protocol/protocol.h>
 #include <wx/stream.h>
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
+
+class Cancellation;
 
 // The body of one HTTP GET as a pull stream: each read drives the transfer
 // just far enough to return data, so memory stays bounded by a small buffer
@@ -15,9 +16,10 @@
 class CurlInputStream : public wxInputStream {
 public:
     // origin is "http://host[:port]"; target is sent verbatim in the request
-    // line. rangeStart 0 sends no Range header. cancelled must outlive the stream.
+    // line. rangeStart 0 sends no Range header. cancellation may be null;
+    // otherwise it must outlive the stream.
     CurlInputStream(const std::string& origin, const std::string& target, std::uint64_t rangeStart,
-                    const std::atomic<bool>& cancelled);
+                    const Cancellation* cancellation);
     ~CurlInputStream() override;
 
     // Sends the request and waits for the final answer's headers;

@@ -29,7 +29,8 @@ std::string EscapeForRequestLine(const wxString& text)
 
 } // namespace
 
-HTTPWrapper::HTTPWrapper(const wxString& url, const ParameterMap* params) : uri(url), params(params)
+HTTPWrapper::HTTPWrapper(const wxString& url, const ParameterMap* params, const Cancellation* cancellation)
+    : uri(url), params(params), cancellation(cancellation)
 {
     if (!IsValid()) {
         error = wxPROTO_INVVAL;
@@ -86,7 +87,7 @@ wxInputStream* HTTPWrapper::OpenStream()
     }
     const std::string target = RequestTarget();
     wxLogVerbose("Query: %s", wxString::FromUTF8(target));
-    auto stream = std::make_unique<CurlInputStream>(Origin(), target, rangeStart, cancelled);
+    auto stream = std::make_unique<CurlInputStream>(Origin(), target, rangeStart, cancellation);
     error = stream->Open();
     if (error == wxPROTO_NOERR) {
         error = CheckAnswer(stream->GetStatus(), stream->GetContentRangeStart());
@@ -129,9 +130,10 @@ wxProtocolError HTTPWrapper::CheckAnswer(long status, wxFileOffset contentRangeS
     return wxPROTO_NOERR;
 }
 
-bool FetchFirstLine(wxString& out, const wxString& url, const ParameterMap* params)
+bool FetchFirstLine(wxString& out, const wxString& url, const ParameterMap* params,
+                    const Cancellation* cancellation)
 {
-    HTTPWrapper http(url, params);
+    HTTPWrapper http(url, params, cancellation);
     if (!http.IsValid() || !http.Connect()) {
         return false;
     }
@@ -145,9 +147,9 @@ bool FetchFirstLine(wxString& out, const wxString& url, const ParameterMap* para
     return stream->GetLastError() != wxSTREAM_READ_ERROR;
 }
 
-wxInt64 GetRemoteFileSize(const wxString& url)
+wxInt64 GetRemoteFileSize(const wxString& url, const Cancellation* cancellation)
 {
-    HTTPWrapper http(url);
+    HTTPWrapper http(url, nullptr, cancellation);
     if (!http.IsValid() || !http.Connect()) {
         return -1;
     }

@@ -2,24 +2,28 @@
 
 #include "download/ParameterMap.h"
 
+class Cancellation;
+
 #include <wx/protocol/protocol.h>
 #include <wx/stream.h>
 #include <wx/string.h>
 #include <wx/uri.h>
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 
 // One plain HTTP GET to the update server or the telemetry service.
 // Calling order: construct, IsValid, optionally SetRange, Connect, OpenStream,
 // GetError, read and delete the stream, then delete the wrapper (which must
-// outlive its stream). Each wrapper is used by one thread; only Cancel may be
-// called from another.
+// outlive its stream). Each wrapper is used by one thread.
 class HTTPWrapper {
 public:
     // params may be null; the caller keeps the map alive as long as the wrapper.
-    explicit HTTPWrapper(const wxString& url, const ParameterMap* params = nullptr);
+    // A requested cancellation (may be null; set from any thread, it must
+    // outlive the stream) makes the transfer fail within about 0.1 s:
+    // OpenStream with wxPROTO_ABRT, reads with wxSTREAM_READ_ERROR.
+    explicit HTTPWrapper(const wxString& url, const ParameterMap* params = nullptr,
+                         const Cancellation* cancellation = nullptr);
 
     // True when the URL has a server part and its scheme is exactly "http".
     bool IsValid() const;
@@ -40,10 +44,6 @@ public:
     wxInputStream* OpenStream();
     wxProtocolError GetError() const { return error; }
 
-    // Makes the running request fail soon (OpenStream with wxPROTO_ABRT,
-    // reads with wxSTREAM_READ_ERROR). Safe from any thread.
-    void Cancel() { cancelled.store(true); }
-
 private:
     std::string Origin() const;
     std::string RequestTarget() const;
@@ -54,11 +54,12 @@ private:
     std::uint64_t rangeStart = 0;
     bool connected = false;
     wxProtocolError error = wxPROTO_NOERR;
-    std::atomic<bool> cancelled{false};
+    const Cancellation* cancellation;
 };
 
 // Requests url with params and stores the first line of the answer in out.
-bool FetchFirstLine(wxString& out, const wxString& url, const ParameterMap* params = nullptr);
+bool FetchFirstLine(wxString& out, const wxString& url, const ParameterMap* params = nullptr,
+                    const Cancellation* cancellation = nullptr);
 
 // The Content-Length announced for url, or -1; the body is not read.
-wxInt64 GetRemoteFileSize(const wxString& url);
+wxInt64 GetRemoteFileSize(const wxString& url, const Cancellation* cancellation = nullptr);

@@ -172,12 +172,15 @@ void ProgressNotifier::PostSelfUpdateDone(int code)
 
 void ProgressNotifier::SetStopRequested(bool requested)
 {
-    stopRequested = requested;
+    if (requested)
+        stop.Request();
+    else
+        stop.Clear();
 }
 
 bool ProgressNotifier::IsStopRequested() const
 {
-    return stopRequested;
+    return stop.IsRequested();
 }
 
 void ProgressNotifier::PostStatus() const

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "common/Cancellation.h"
 #include "progress/ProgressCounter.h"
 
 #include <wx/event.h>
 #include <wx/string.h>
 
-#include <atomic>
 #include <mutex>
 
 // Kinds of status text: information, or an error that asks for attention.
@@ -56,6 +56,8 @@ public:
 
     void SetStopRequested(bool requested);
     bool IsStopRequested() const;
+    // The stop as the workers' transfers watch it.
+    const Cancellation& GetCancellation() const { return stop; }
 
 private:
     // Expands the current template and posts it; called with the lock held.
@@ -73,5 +75,5 @@ private:
     wxString statusTemplate;
     int messageKind = MESSAGE_INFO;
     ProgressCounter counter;
-    std::atomic<bool> stopRequested{false};
+    Cancellation stop;
 };

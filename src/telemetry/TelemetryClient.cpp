@@ -69,7 +69,7 @@ bool AddToArchive(wxZipOutputStream& zip, const wxString& path)
 
 int AbortWhenStopped(void* stop, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
-    return static_cast<const std::atomic<bool>*>(stop)->load() ? 1 : 0;
+    return static_cast<const Cancellation*>(stop)->IsRequested() ? 1 : 0;
 }
 
 // The launcher never shows the service's answer to an upload.
@@ -186,7 +186,7 @@ void TelemetryClient::StartLogUpload()
         return;
     }
     WaitForUploadThread();
-    stopRequested = false;
+    uploadStop.Clear();
     auto thread = std::make_unique<WorkerThread>([this] { RunLogUpload(); });
     {
         std::lock_guard lock(uploadMutex);
@@ -214,7 +214,7 @@ void TelemetryClient::StopLogUpload()
         return;
     }
     wxLogVerbose("Stopping upload thread.");
-    stopRequested = true;
+    uploadStop.Request();
     uploader = nullptr;
 }
 
@@ -245,7 +245,7 @@ bool TelemetryClient::PrepareLogArchive()
     wxZipOutputStream zip(file);
     int packed = 0;
     for (const wxString& path : files) {
-        if (stopRequested) {
+        if (uploadStop.IsRequested()) {
             break;
         }
         if (AddToArchive(zip, path)) {
@@ -260,7 +260,7 @@ bool TelemetryClient::PrepareLogArchive()
 bool TelemetryClient::UploadLogArchive()
 {
     std::lock_guard lock(requestMutex);
-    if (stopRequested || (!hasToken && !RequestTokenLocked())) {
+    if (uploadStop.IsRequested() || (!hasToken && !RequestTokenLocked())) {
         return false;
     }
     const wxULongLong size = wxFileName::GetSize(archivePath);
@@ -271,10 +271,10 @@ bool TelemetryClient::UploadLogArchive()
     }
     wxLogVerbose("Starting upload.");
     const bool ok =
-        PostFile(serviceUrl, "logfile", archivePath, AuthenticatedParameters("send_file"), &stopRequested);
+        PostFile(serviceUrl, "logfile", archivePath, AuthenticatedParameters("send_file"), &uploadStop);
     if (ok) {
         wxLogVerbose("Log uploaded successfully.");
-    } else if (!stopRequested) {
+    } else if (!uploadStop.IsRequested()) {
         wxLogError("Error uploading logs to %s", serviceUrl);
     }
     return ok;
@@ -304,7 +304,7 @@ void TelemetryClient::FinishLogUpload(int result)
 {
     // Under the lock a stop either comes first and silences the event, or finds the upload over.
     std::lock_guard lock(uploadMutex);
-    if (!stopRequested && owner != nullptr) {
+    if (!uploadStop.IsRequested() && owner != nullptr) {
         wxThreadEvent event(wxEVT_LOG_UPLOAD_DONE);
         event.SetInt(result);
         owner->AddPendingEvent(event);
@@ -321,7 +321,7 @@ void TelemetryClient::WaitForUploadThread()
 }
 
 bool PostFile(const wxString& url, const wxString& fieldName, const wxString& filePath,
-              const ParameterMap& parameters, const std::atomic<bool>* stop)
+              const ParameterMap& parameters, const Cancellation* stop)
 {
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
     if (!curl) {
@@ -347,7 +347,7 @@ bool PostFile(const wxString& url, const wxString& fieldName, const wxString& fi
     curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
     if (stop != nullptr) {
         curl_easy_setopt(curl.get(), CURLOPT_XFERINFOFUNCTION, &AbortWhenStopped);
-        curl_easy_setopt(curl.get(), CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(stop));
+        curl_easy_setopt(curl.get(), CURLOPT_XFERINFODATA, const_cast<Cancellation*>(stop));
         curl_easy_setopt(curl.get(), CURLOPT_NOPROGRESS, 0L);
     }
     const CURLcode result = curl_easy_perform(curl.get());

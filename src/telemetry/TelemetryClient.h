@@ -1,12 +1,12 @@
 #pragma once
 
+#include "common/Cancellation.h"
 #include "download/ParameterMap.h"
 
 #include <wx/arrstr.h>
 #include <wx/event.h>
 #include <wx/string.h>
 
-#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -89,7 +89,7 @@ private:
     // Guards uploader, so that the end of the upload and a stop never cross.
     mutable std::mutex uploadMutex;
     WorkerThread* uploader = nullptr; // the running upload, null once it ended or was stopped
-    std::atomic<bool> stopRequested{false};
+    Cancellation uploadStop;
     // The last upload thread started, kept until it has been joined (main thread only).
     std::unique_ptr<WorkerThread> uploadThread;
 };
@@ -97,7 +97,7 @@ private:
 // Posts a multipart form to url: one text part per parameter, in map order,
 // then the file at filePath as the part fieldName. Names, values and the URL
 // go out in their ASCII form (every character above 127 becomes '_'). True
-// when the transfer completed, whatever the status of the answer; a set stop
-// flag aborts the transfer.
+// when the transfer completed, whatever the status of the answer; a requested
+// stop (may be null) aborts the transfer.
 bool PostFile(const wxString& url, const wxString& fieldName, const wxString& filePath,
-              const ParameterMap& parameters, const std::atomic<bool>* stop = nullptr);
+              const ParameterMap& parameters, const Cancellation* stop = nullptr);

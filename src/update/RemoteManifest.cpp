@@ -82,7 +82,7 @@ bool RemoteManifest::Load(const wxString& url, ProgressNotifier* notifier)
     result = MANIFEST_OK;
     // Whatever happens, the old records are gone: the list reflects the last attempt.
     clear();
-    HTTPWrapper http(url);
+    HTTPWrapper http(url, nullptr, notifier != nullptr ? &notifier->GetCancellation() : nullptr);
     if (!http.IsValid()) {
         result = MANIFEST_BAD_URL;
         wxLogError("Malformed URL: %s", url);

@@ -19,7 +19,8 @@ public:
 
     bool Load(const wxString& url) override;
     // Replaces the records with those of the manifest at url; notifier (may be
-    // null) shows the download's progress in compressed bytes.
+    // null) shows the download's progress in compressed bytes, and a stop
+    // requested through it ends the download.
     bool Load(const wxString& url, ProgressNotifier* notifier);
     // Refuses with MANIFEST_NOT_SAVED.
     bool Save(const wxString& path) override;

@@ -1,5 +1,6 @@
 #include "update/UpdateEngine.h"
 
+#include "common/Cancellation.h"
 #include "common/MD5.h"
 #include "common/WorkerThread.h"
 #include "download/HTTPWrapper.h"
@@ -129,22 +130,25 @@ void UpdateEngine::WriteLocalVersion()
         wxLogMessage("Wrote local version: %s", localVersion);
 }
 
-void UpdateEngine::ReadRemoteVersion()
+bool UpdateEngine::ReadRemoteVersion()
 {
     const wxString url = baseUrl + wxString::Format("version-win-%s.php", languageCode);
     wxLogMessage("Reading remote version from: %s", url);
     for (;;) {
         if (IsStopRequested()) {
             wxLogVerbose("Stopped while trying to read remote version.");
-            return;
+            return false;
         }
         notifier->SetStatus(_("Reading remote version..."), MESSAGE_INFO);
         wxString answer;
-        if (FetchFirstLine(answer, url)) {
+        if (FetchFirstLine(answer, url, nullptr, TransferCancellation())) {
             remoteVersion = answer;
             wxLogMessage("Remote version is: %s", remoteVersion);
-            return;
+            return true;
         }
+        // A query cut by a stop is no server error.
+        if (IsStopRequested())
+            continue;
         wxLogError("Error reading remote version. Code: %d", lastError);
         notifier->SetErrorStatus(
             wxString::Format(_("Error reading remote version. Retrying in %d seconds."), 1));
@@ -152,9 +156,8 @@ void UpdateEngine::ReadRemoteVersion()
     }
 }
 
-bool UpdateEngine::IsNewVersion()
+bool UpdateEngine::IsNewVersion() const
 {
-    ReadRemoteVersion();
     return localVersion != remoteVersion;
 }
 
@@ -217,6 +220,11 @@ bool UpdateEngine::IsStopRequested() const
     return notifier->IsStopRequested();
 }
 
+const Cancellation* UpdateEngine::TransferCancellation() const
+{
+    return &notifier->GetCancellation();
+}
+
 void UpdateEngine::Pause(int seconds) const
 {
     for (int slice = 0; slice < seconds * 10 && !IsStopRequested(); ++slice)
@@ -238,14 +246,17 @@ void UpdateEngine::Check()
         telemetry->SetVersion(localVersion);
         telemetry->SendEvent("updater_started");
     }
-    const bool newVersion = IsNewVersion();
-    if (!IsRemoteVersionValid()) {
+    // Without an answer nothing is known about the release: a stop leaves
+    // the installation exactly as it was.
+    const bool answered = ReadRemoteVersion();
+    if (!answered && EndIfStopped())
+        return;
+    if (!answered || !IsRemoteVersionValid()) {
         wxLogError("Could not read remote version.");
-        notifier->SetErrorStatus(_("Could not find remote version."));
-        notifier->PostDisablePlay();
-        SendFinished("ABORTED_GET_REMOTE_VERSION");
+        EndWithoutRelease(_("Could not find remote version."));
         return;
     }
+    const bool newVersion = IsNewVersion();
     if (newVersion) {
         wxLogMessage("New version found: %s", remoteVersion);
     } else {
@@ -254,6 +265,9 @@ void UpdateEngine::Check()
         // Entries for the files put back must update their records, not add copies.
         UpdateLocalMap();
         LoadRemoteManifest();
+        // A manifest cut short by a stop would make every file look present.
+        if (EndIfStopped())
+            return;
         mismatches = FindMissingFiles();
         if (mismatches.empty()) {
             wxLogMessage("No new version found.");
@@ -277,9 +291,7 @@ void UpdateEngine::Check()
     notifier->SetStatus(_("New version found. Downloading update data."));
     if (!LoadRemoteManifest() && !IsStopRequested()) {
         wxLogError("Could not read download remote manifest.");
-        notifier->SetErrorStatus(_("Could not download update data."));
-        notifier->PostDisablePlay();
-        SendFinished("ABORTED_GET_REMOTE_VERSION");
+        EndWithoutRelease(_("Could not download update data."));
         return;
     }
     if (EndIfStopped())
@@ -310,6 +322,13 @@ bool UpdateEngine::EndIfStopped()
     wxLogMessage("Stopped local check.");
     SendFinished("ABORTED");
     return true;
+}
+
+void UpdateEngine::EndWithoutRelease(const wxString& status)
+{
+    notifier->SetErrorStatus(status);
+    notifier->PostDisablePlay();
+    SendFinished("ABORTED_GET_REMOTE_VERSION");
 }
 
 FileList UpdateEngine::CompareManifests() const
@@ -474,7 +493,7 @@ bool UpdateEngine::DownloadFiles(FileList& list)
         wxLogMessage("Downloading %s from %s", record.name, record.source_zip);
         const std::uint32_t gap = record.offset - position;
         if (previous == nullptr) {
-            wrapper = std::make_unique<HTTPWrapper>(url);
+            wrapper = std::make_unique<HTTPWrapper>(url, nullptr, TransferCancellation());
             if (!wrapper->IsValid()) {
                 wxLogError("Malformed URL: %s", url);
                 lastError = ERROR_MALFORMED_URL;
@@ -493,7 +512,7 @@ bool UpdateEngine::DownloadFiles(FileList& list)
             wxLogVerbose("Stream gap above threashold, reconnecting. Gap: %d",
                          static_cast<std::int32_t>(gap));
             body.reset();
-            wrapper = std::make_unique<HTTPWrapper>(url);
+            wrapper = std::make_unique<HTTPWrapper>(url, nullptr, TransferCancellation());
             if (!OpenBody(*wrapper, body, record.offset))
                 return false;
             position = record.offset;
@@ -536,7 +555,8 @@ bool UpdateEngine::OpenBody(HTTPWrapper& wrapper, std::unique_ptr<wxInputStream>
     wxLogVerbose("Get http input stream.");
     body.reset(wrapper.OpenStream());
     if (wrapper.GetError() != wxPROTO_NOERR) {
-        lastError = ERROR_DOWNLOAD;
+        // A request cut by a stop is nothing to retry.
+        lastError = IsStopRequested() ? ERROR_NONE : ERROR_DOWNLOAD;
         return false;
     }
     return true;
@@ -577,6 +597,13 @@ bool UpdateEngine::InstallFile(const ManifestFileInfo& record, wxInputStream& in
     wxFileOutputStream output(path);
     wxLogVerbose("Writing %s", record.name);
     const std::uint64_t written = output.IsOk() ? Copy(input, output) : 0;
+    // A stop cuts the transfer short: the file stays unrecorded and is
+    // fetched again by the next update.
+    if (IsStopRequested()) {
+        wxLogMessage("Stopped while writing %s", record.name);
+        lastError = ERROR_NONE;
+        return false;
+    }
     if (input.GetLastError() == wxSTREAM_READ_ERROR) {
         wxLogError("Could not read from input stream.");
         lastError = ERROR_DOWNLOAD;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+class Cancellation;
 class HTTPWrapper;
 class ProgressNotifier;
 class TelemetryClient;
@@ -62,9 +63,11 @@ public:
 
     void ReadLocalVersion();
     void WriteLocalVersion();
-    // Asks the update server for its current release until it answers or a stop is asked.
-    void ReadRemoteVersion();
-    bool IsNewVersion();
+    // Asks the update server for its current release until it answers or a
+    // stop is asked; true when it answered.
+    bool ReadRemoteVersion();
+    // Whether the installed release differs from the one the server named.
+    bool IsNewVersion() const;
     bool IsRemoteVersionValid() const;
 
     bool LoadRemoteManifest();
@@ -100,6 +103,7 @@ public:
 private:
     wxString VersionFilePath() const;
     bool EndIfStopped();
+    void EndWithoutRelease(const wxString& status);
     bool ReloadLocalManifest();
     // The obsolete data file a dropped record may name, or empty.
     wxString ObsoleteFilePath(const wxString& name) const;
@@ -114,6 +118,8 @@ private:
     // Sleeps whole seconds, cut short by a stop request.
     void Pause(int seconds) const;
     bool IsStopRequested() const;
+    // The stop as every request of the workers watches it.
+    const Cancellation* TransferCancellation() const;
     void StartWorker(std::function<void()> job, const char* failure);
     void WaitForWorker();
 

@@ -1,5 +1,6 @@
 #include "download/HTTPWrapper.h"
 
+#include "common/Cancellation.h"
 #include "support/FaultServer.h"
 #include "support/LogCapture.h"
 #include "support/NginxServer.h"
@@ -248,7 +249,7 @@ TEST_F(HTTPWrapperTest, LargeBodyArrivesIntactThroughTheBoundedBuffer)
     EXPECT_TRUE(body.bytes == content) << "got " << body.bytes.size() << " bytes";
 }
 
-TEST_F(HTTPWrapperTest, ShortBodyAndCancelAreReadErrors)
+TEST_F(HTTPWrapperTest, ShortBodyAndCancellationFailTheTransfer)
 {
     HTTPWrapper shortBody(faults->Url("/close?after=5000&size=10000"));
     auto stream = Open(shortBody);
@@ -257,19 +258,33 @@ TEST_F(HTTPWrapperTest, ShortBodyAndCancelAreReadErrors)
     EXPECT_EQ(body.bytes, FaultServer::Pattern(0, 5000));
     EXPECT_EQ(body.end, wxSTREAM_READ_ERROR);
 
-    // Cancel comes from another thread and ends a stalled read.
-    HTTPWrapper http(faults->Url("/stall?after=100&size=1000"));
-    stream = Open(http);
+    // A cancellation from another thread ends a stalled body, and a request
+    // whose answer never comes.
+    Cancellation cancellation;
+    const auto cancelSoon = [&cancellation] {
+        cancellation.Clear();
+        return std::thread([&cancellation] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            cancellation.Request();
+        });
+    };
+    HTTPWrapper stalled(faults->Url("/stall?after=100&size=1000"), nullptr, &cancellation);
+    stream = Open(stalled);
     ASSERT_NE(stream, nullptr);
-    std::thread canceller([&http] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        http.Cancel();
-    });
-    const auto start = Clock::now();
+    std::thread canceller = cancelSoon();
+    auto start = Clock::now();
     body = ReadAll(*stream);
     canceller.join();
     EXPECT_EQ(body.bytes.size(), 100u);
     EXPECT_EQ(body.end, wxSTREAM_READ_ERROR);
+    EXPECT_LT(SecondsSince(start), 2.0);
+
+    HTTPWrapper silent(faults->Url("/silent/"), nullptr, &cancellation);
+    canceller = cancelSoon();
+    start = Clock::now();
+    EXPECT_EQ(silent.OpenStream(), nullptr);
+    canceller.join();
+    EXPECT_EQ(silent.GetError(), wxPROTO_ABRT);
     EXPECT_LT(SecondsSince(start), 2.0);
 }
 

@@ -12,6 +12,7 @@ from the wrong offset is visible. Sized answers honour "Range: bytes=S-" with
   /stall?after=N&size=M[&hold=S]   N bytes of M, then silence until the client
                                    leaves or S seconds (default 60) pass
   /close?after=N&size=M            N bytes of M, then the connection closes
+  /silent/...                      no answer at all until the client leaves
   /trickle?size=M&bytes=K&interval=S   K bytes every S seconds
   /ignore-range?size=M             200 and the whole body, whatever the Range
   /chunked?body=TEXT[&chunk=K]     TEXT (percent-decoded) in chunks of K bytes
@@ -140,6 +141,9 @@ class Handler(socketserver.BaseRequestHandler):
         self.request.sendall(pattern(start, min(int(request.number("after")), length)))
         # Readable means the client closed (or sent more, which we ignore): stop then.
         select.select([self.request], [], [], request.number("hold", 60))
+
+    def do_silent(self, request):
+        select.select([self.request], [], [], 60)
 
     def do_close(self, request):
         start, length = self.send_sized(request, int(request.number("size")))
