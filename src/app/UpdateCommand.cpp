@@ -14,6 +14,8 @@
 #include <wx/intl.h>
 #include <wx/log.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
@@ -22,9 +24,14 @@ namespace {
 // How often the command draws a progress line held back and looks for a
 // worker that has ended.
 constexpr int WATCH_INTERVAL_MS = 200;
+// A script must not wait for ever on a server that is down.
+constexpr long DEFAULT_WAIT_SECONDS = 60;
 
 const wxCmdLineEntryDesc COMMAND_LINE[] = {
     {wxCMD_LINE_SWITCH, "h", "help", "show this help", wxCMD_LINE_VAL_NONE, wxCMD_LINE_OPTION_HELP},
+    {wxCMD_LINE_OPTION, nullptr, "wait",
+     "give up after <num> seconds without an answer from the update server (default 60; 0 waits for ever)",
+     wxCMD_LINE_VAL_NUMBER, 0},
     {wxCMD_LINE_PARAM, nullptr, nullptr, "INSTALL_DIR", wxCMD_LINE_VAL_STRING, 0},
     wxCMD_LINE_DESC_END,
 };
@@ -40,7 +47,8 @@ const char DESCRIPTION[] = "\n"
                            "     running there, or another error\n"
                            "  2  stopped\n"
                            "  3  a file of the installation could not be written\n"
-                           "  4  the update server has no release, or its manifest could not be read";
+                           "  4  the update server has no release, did not answer, or its manifest\n"
+                           "     could not be read";
 
 // The last line of the command when it ends without success.
 wxString FailureText(int status)
@@ -110,6 +118,13 @@ wxString UpdateCommand::ParseCommandLine(int argc, wxChar** argv)
         exitStatus = EXIT_FAILED;
         return wxString();
     }
+    long wait = DEFAULT_WAIT_SECONDS;
+    if (parser.Found("wait", &wait) && wait < 0) {
+        report.Error("--wait takes a number of seconds, 0 or more.\n" + usage);
+        exitStatus = EXIT_FAILED;
+        return wxString();
+    }
+    waitSeconds = static_cast<int>(std::min<long>(wait, INT_MAX));
     wxFileName dir = wxFileName::DirName(parser.GetParam(0));
     dir.MakeAbsolute();
     if (!dir.DirExists()) {
@@ -127,6 +142,7 @@ void UpdateCommand::SetUp(const wxString& installDir)
     startup.Begin(installDir);
     wxLogMessage("Update command for %s.", installDir);
     services = std::make_unique<LauncherServices>(startup.config, this, installDir);
+    services->Engine().SetRemoteVersionWait(waitSeconds);
 }
 
 bool UpdateCommand::LockInstallation()
@@ -218,7 +234,11 @@ void UpdateCommand::OnStartUpdate(wxThreadEvent&)
 
 void UpdateCommand::OnDisablePlay(wxThreadEvent&)
 {
-    Finish(EXIT_NO_RELEASE, FailureText(EXIT_NO_RELEASE));
+    if (services->Engine().RemoteVersionTimedOut())
+        Finish(EXIT_NO_RELEASE,
+               wxString::Format("The update server did not answer for %d seconds.", waitSeconds));
+    else
+        Finish(EXIT_NO_RELEASE, FailureText(EXIT_NO_RELEASE));
 }
 
 void UpdateCommand::OnUpdateStarted(wxThreadEvent&)

@@ -22,7 +22,7 @@ public:
         EXIT_FAILED = 1,
         EXIT_STOPPED = 2,
         EXIT_WRITE_ERROR = 3,
-        EXIT_NO_RELEASE = 4, // the server has no release, or its manifest could not be read
+        EXIT_NO_RELEASE = 4, // the server has no release, did not answer, or its manifest could not be read
     };
 
     UpdateCommand();
@@ -66,5 +66,6 @@ private:
     wxTimer watchTimer;
     Phase phase = Phase::Checking;
     bool stopRequested = false;
+    int waitSeconds = 0;
     int exitStatus = EXIT_FAILED;
 };

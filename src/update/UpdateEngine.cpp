@@ -20,6 +20,7 @@
 #include <wx/wfstream.h>
 #include <wx/zstream.h>
 
+#include <chrono>
 #include <memory>
 
 namespace {
@@ -134,6 +135,8 @@ bool UpdateEngine::ReadRemoteVersion()
 {
     const wxString url = baseUrl + wxString::Format("version-win-%s.php", languageCode);
     wxLogMessage("Reading remote version from: %s", url);
+    remoteVersionTimedOut = false;
+    const auto giveUpAt = std::chrono::steady_clock::now() + std::chrono::seconds(remoteVersionWait);
     for (;;) {
         if (IsStopRequested()) {
             wxLogVerbose("Stopped while trying to read remote version.");
@@ -150,6 +153,11 @@ bool UpdateEngine::ReadRemoteVersion()
         if (IsStopRequested())
             continue;
         wxLogError("Error reading remote version. Code: %d", lastError);
+        if (remoteVersionWait > 0 && std::chrono::steady_clock::now() >= giveUpAt) {
+            wxLogError("The update server did not answer for %d seconds.", remoteVersionWait);
+            remoteVersionTimedOut = true;
+            return false;
+        }
         notifier->SetErrorStatus(
             wxString::Format(_("Error reading remote version. Retrying in %d seconds."), 1));
         Pause(1);

@@ -56,6 +56,9 @@ public:
     void SetTelemetry(TelemetryClient* client) { telemetry = client; }
     void SetBaseUrl(const wxString& url);
     void SetLanguageCode(const wxString& code) { languageCode = code; }
+    // How long the version query keeps retrying a server that does not
+    // answer before the check gives up; 0 retries until stopped.
+    void SetRemoteVersionWait(int seconds) { remoteVersionWait = seconds; }
     wxString GetLocalVersion() const { return localVersion; }
     bool IsLocalVersionValid() const;
     wxString GetRemoteVersion() const { return remoteVersion; }
@@ -63,9 +66,11 @@ public:
 
     void ReadLocalVersion();
     void WriteLocalVersion();
-    // Asks the update server for its current release until it answers or a
-    // stop is asked; true when it answered.
+    // Asks the update server for its current release until it answers, a stop
+    // is asked or the wait runs out; true when it answered.
     bool ReadRemoteVersion();
+    // True when the last version query gave up on a server that did not answer.
+    bool RemoteVersionTimedOut() const { return remoteVersionTimedOut; }
     // Whether the installed release differs from the one the server named.
     bool IsNewVersion() const;
     bool IsRemoteVersionValid() const;
@@ -134,6 +139,8 @@ private:
     wxString baseUrl = "http://127.0.0.1/download/test/";
     wxString localVersion;
     wxString remoteVersion;
+    int remoteVersionWait = 0;
+    bool remoteVersionTimedOut = false;
     ProgressNotifier* notifier = nullptr;
     TelemetryClient* telemetry = nullptr;
     std::unique_ptr<WorkerThread> worker;

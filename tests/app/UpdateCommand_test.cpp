@@ -143,6 +143,13 @@ TEST_F(UpdateCommandRun, EachFailureEndsWithItsOwnStatus)
 
     server.Write("release/version-win-" + language + ".php", "invalid_remote\n");
     EXPECT_EQ(Update(), 4);
+
+    // A server that never answers is given up after the wait.
+    install.Write("launcher.conf", "baseUrl=http://127.0.0.1:1/\nuploadUrl=" + server.Url("/telemetry.aspx"));
+    CommandRun unreachable({"--wait", "2", install.Path().ToStdString()});
+    EXPECT_EQ(unreachable.Wait(), 4);
+    EXPECT_NE(unreachable.Err().find("The update server did not answer for 2 seconds."), std::string::npos)
+        << unreachable.Err();
 }
 
 // A kill and a stop both leave "invalid" behind, so the next run checks every
