@@ -2,8 +2,6 @@
 
 #include "download/ParameterMap.h"
 
-class Cancellation;
-
 #include <wx/protocol/protocol.h>
 #include <wx/stream.h>
 #include <wx/string.h>
@@ -11,6 +9,8 @@ class Cancellation;
 
 #include <cstdint>
 #include <string>
+
+class Cancellation;
 
 // One plain HTTP GET to the update server or the telemetry service.
 // Calling order: construct, IsValid, optionally SetRange, Connect, OpenStream,
