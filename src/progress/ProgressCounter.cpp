@@ -1,8 +1,7 @@
 #include "progress/ProgressCounter.h"
 
-#include <wx/datetime.h>
-
 #include <algorithm>
+#include <chrono>
 #include <utility>
 
 namespace {
@@ -16,9 +15,10 @@ int Clamp(std::int64_t value, int low, int high)
 
 } // namespace
 
-std::int64_t WallClockMilliseconds()
+std::int64_t SteadyClockMilliseconds()
 {
-    return wxDateTime::Now().GetValue().GetValue();
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(std::chrono::steady_clock::now());
+    return std::chrono::duration_cast<std::chrono::milliseconds>(seconds.time_since_epoch()).count();
 }
 
 ProgressCounter::ProgressCounter(MillisecondClock clock) : clock(std::move(clock))

@@ -8,8 +8,11 @@
 // Milliseconds since some fixed moment; only differences matter.
 using MillisecondClock = std::function<std::int64_t()>;
 
-// The wall clock at whole-second resolution, in milliseconds since the epoch.
-std::int64_t WallClockMilliseconds();
+// The monotonic clock in milliseconds, counted in whole seconds as the rate
+// and time-left texts have always been measured. Unlike the wall clock it
+// never jumps, and it stays clear of the C library's time-zone state, which
+// every thread that asks for the local time shares.
+std::int64_t SteadyClockMilliseconds();
 
 // Counts the units of one operation and measures its rate and time left over
 // a sliding window of samples. Not synchronised: its owner guards it.
@@ -18,7 +21,7 @@ public:
     // Rate and time left when they cannot be measured.
     static constexpr int UNKNOWN = std::numeric_limits<int>::max();
 
-    explicit ProgressCounter(MillisecondClock clock = WallClockMilliseconds);
+    explicit ProgressCounter(MillisecondClock clock = SteadyClockMilliseconds);
 
     // Starts a new operation at position 0. Rate and time left keep their
     // values until the next measurement.

@@ -29,7 +29,7 @@ class ProgressNotifier {
 public:
     // target receives the events and must outlive the notifier; clock is read
     // to measure rates, and only tests pass another one.
-    explicit ProgressNotifier(wxEvtHandler* target, MillisecondClock clock = WallClockMilliseconds);
+    explicit ProgressNotifier(wxEvtHandler* target, MillisecondClock clock = SteadyClockMilliseconds);
     ~ProgressNotifier();
     ProgressNotifier(const ProgressNotifier&) = delete;
     ProgressNotifier& operator=(const ProgressNotifier&) = delete;
