@@ -1,5 +1,7 @@
 #include "app/LauncherLog.h"
 
+#include "common/WorkerThread.h"
+
 #include <wx/filename.h>
 #include <wx/log.h>
 
@@ -19,8 +21,19 @@ wxString LauncherLog::FileNameFor(const wxDateTime& start)
     return "launcher_log" + start.Format("-%Y%m%d-%H%M%S.txt");
 }
 
+void LauncherLog::PrepareForWorkers()
+{
+    // The toolkit makes the lock of its per-thread log state lazily, in the
+    // first thread besides the main one that logs. One short thread makes it
+    // here, before any worker starts, so no two workers race to make it.
+    WorkerThread firstLogger([] { wxLog::IsEnabled(); });
+    if (firstLogger.Start())
+        firstLogger.Join();
+}
+
 void LauncherLog::Open(const wxString& logDir)
 {
+    PrepareForWorkers();
     wxLog::SetTimestamp(TIMESTAMP_FORMAT);
     wxLog::SetLogLevel(wxLOG_Message);
 

@@ -27,6 +27,9 @@ public:
     const wxString& FilePath() const { return logFilePath; }
 
     static wxString FileNameFor(const wxDateTime& start);
+    // Sets up the toolkit's log state that worker threads share; must run on
+    // the main thread before the first worker starts. Open does it.
+    static void PrepareForWorkers();
 
 private:
     FILE* logStream = nullptr;

@@ -1,3 +1,5 @@
+#include "app/LauncherLog.h"
+
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <wx/init.h>
@@ -27,6 +29,7 @@ int main(int argc, char** argv)
         return 1;
     }
     wxSetAssertHandler(FailOnAssert);
+    LauncherLog::PrepareForWorkers();
     // As the application does at start-up, before any thread makes a request.
     curl_global_init(CURL_GLOBAL_DEFAULT);
     const int result = RUN_ALL_TESTS();
