@@ -15,6 +15,7 @@
 #include <wx/wfstream.h>
 #include <wx/zipstrm.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -22,6 +23,10 @@ namespace {
 
 // The service refuses archives of 1 GiB or more.
 constexpr wxULongLong_t MAX_UPLOAD_BYTES = 1073741824;
+// How long events still queued at exit may take before they are dropped.
+constexpr auto EXIT_GRACE = std::chrono::seconds(2);
+// Like every other transfer of the launcher, an upload ends after this long without a byte.
+constexpr auto NO_DATA_LIMIT = std::chrono::seconds(10);
 
 // A random UUID in its 36-character lowercase form.
 wxString NewIdentifier()
@@ -67,9 +72,25 @@ bool AddToArchive(wxZipOutputStream& zip, const wxString& path)
     return true;
 }
 
-int AbortWhenStopped(void* stop, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+// What the progress callback of an upload watches: the stop flag, and when
+// the last byte went either way.
+struct TransferWatch {
+    const Cancellation* stop;
+    curl_off_t bytesSoFar = -1;
+    std::chrono::steady_clock::time_point lastByte = std::chrono::steady_clock::now();
+};
+
+// libcurl calls it at least once a second, even while nothing moves.
+int AbortWhenStoppedOrSilent(void* data, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent)
 {
-    return static_cast<const Cancellation*>(stop)->IsRequested() ? 1 : 0;
+    auto* watch = static_cast<TransferWatch*>(data);
+    const auto now = std::chrono::steady_clock::now();
+    if (received + sent != watch->bytesSoFar) {
+        watch->bytesSoFar = received + sent;
+        watch->lastByte = now;
+    }
+    const bool stopped = watch->stop != nullptr && watch->stop->IsRequested();
+    return stopped || now - watch->lastByte >= NO_DATA_LIMIT ? 1 : 0;
 }
 
 // The launcher never shows the service's answer to an upload.
@@ -81,65 +102,88 @@ size_t DiscardAnswer(char*, size_t size, size_t count, void*)
 } // namespace
 
 TelemetryClient::TelemetryClient(wxEvtHandler* owner, const wxString& workDir)
-    : owner(owner), clientId(LoadClientId(workDir)), sessionId(NewIdentifier())
+    : owner(owner), clientId(LoadClientId(workDir)), sessionId(NewIdentifier()),
+      eventSender([this] { SendQueuedEvents(); })
 {
+    if (!eventSender.Start())
+        wxLogError("Error starting telemetry thread.");
 }
 
 TelemetryClient::~TelemetryClient()
 {
     StopLogUpload();
+    FinishEvents();
     WaitForUploadThread();
 }
 
 void TelemetryClient::SetSecret(const wxString& text)
 {
-    std::lock_guard lock(requestMutex);
+    std::lock_guard lock(mutex);
     secret = text;
 }
 
 void TelemetryClient::SetServiceUrl(const wxString& url)
 {
-    std::lock_guard lock(requestMutex);
+    std::lock_guard lock(mutex);
     serviceUrl = url;
 }
 
 void TelemetryClient::SetVersion(const wxString& text)
 {
-    std::lock_guard lock(requestMutex);
+    std::lock_guard lock(mutex);
     version = text;
 }
 
 void TelemetryClient::SetChanges(const wxArrayString* list)
 {
     const wxString joined = list == nullptr || list->empty() ? wxString("ERROR") : wxJoin(*list, ',', 0);
-    std::lock_guard lock(requestMutex);
+    std::lock_guard lock(mutex);
     changes = joined;
 }
 
 void TelemetryClient::AddLogFile(const wxString& path)
 {
-    std::lock_guard lock(requestMutex);
+    std::lock_guard lock(mutex);
     logFiles.push_back(path);
+}
+
+TelemetryClient::Request TelemetryClient::MakeRequest(const wxString& action, const wxString& result) const
+{
+    std::lock_guard lock(mutex);
+    return {action, result, serviceUrl, version, changes};
 }
 
 bool TelemetryClient::RequestToken()
 {
-    std::lock_guard lock(requestMutex);
-    return RequestTokenLocked();
+    std::lock_guard exchange(tokenMutex);
+    return FetchToken(MakeRequest("get_token"));
 }
 
-bool TelemetryClient::RequestTokenLocked()
+bool TelemetryClient::HasOrFetchToken(const Request& request)
+{
+    std::lock_guard exchange(tokenMutex);
+    {
+        std::lock_guard lock(mutex);
+        if (hasToken)
+            return true;
+    }
+    return FetchToken(request);
+}
+
+bool TelemetryClient::FetchToken(const Request& request)
 {
     wxLogVerbose("Requesting authentication token.");
-    const ParameterMap parameters = IdentityParameters("get_token");
+    const ParameterMap parameters = IdentityParameters(request, "get_token");
     wxString answer;
-    if (!FetchFirstLine(answer, serviceUrl, &parameters)) {
+    if (!FetchFirstLine(answer, request.serviceUrl, &parameters, &closing)) {
         wxLogError("Error requesting token.");
+        std::lock_guard lock(mutex);
         hasToken = false;
         return false;
     }
     const wxString challenge = answer.Strip(wxString::both);
     wxLogVerbose("Received auth challenge: %s", challenge);
+    std::lock_guard lock(mutex);
     authToken = StringMD5(challenge + secret);
     hasToken = true;
     return true;
@@ -147,35 +191,75 @@ bool TelemetryClient::RequestTokenLocked()
 
 void TelemetryClient::SendEvent(const wxString& action, const wxString& result)
 {
-    std::lock_guard lock(requestMutex);
-    if (!hasToken && !RequestTokenLocked()) {
-        wxLogWarning("Could not send event %s - %s", action, result);
+    const Request event = MakeRequest(action, result);
+    {
+        std::lock_guard lock(mutex);
+        queuedEvents.push_back(event);
+    }
+    eventsChanged.notify_all();
+}
+
+void TelemetryClient::SendQueuedEvents()
+{
+    std::unique_lock lock(mutex);
+    for (;;) {
+        eventsChanged.wait(lock, [this] { return closing.IsRequested() || !queuedEvents.empty(); });
+        if (closing.IsRequested())
+            return;
+        const Request event = queuedEvents.front();
+        lock.unlock();
+        SendQueuedEvent(event);
+        lock.lock();
+        // Removed only once sent, so an empty queue means that everything went out.
+        queuedEvents.pop_front();
+        eventsChanged.notify_all();
+    }
+}
+
+void TelemetryClient::SendQueuedEvent(const Request& event)
+{
+    if (!HasOrFetchToken(event)) {
+        wxLogWarning("Could not send event %s - %s", event.action, event.result);
         return;
     }
-    ParameterMap parameters = AuthenticatedParameters(action);
-    if (!result.empty()) {
-        parameters["updater_result"] = result;
-    }
+    ParameterMap parameters = AuthenticatedParameters(event);
+    if (!event.result.empty())
+        parameters["updater_result"] = event.result;
     wxString answer;
-    if (FetchFirstLine(answer, serviceUrl, &parameters)) {
+    if (FetchFirstLine(answer, event.serviceUrl, &parameters, &closing))
         wxLogVerbose("Event result: %s", answer.Strip(wxString::both));
-    } else {
-        wxLogError("Error sending event %s - %s", action, result);
+    else
+        wxLogError("Error sending event %s - %s", event.action, event.result);
+}
+
+void TelemetryClient::FinishEvents()
+{
+    std::size_t dropped = 0;
+    {
+        std::unique_lock lock(mutex);
+        if (!eventsChanged.wait_for(lock, EXIT_GRACE, [this] { return queuedEvents.empty(); }))
+            dropped = queuedEvents.size();
+        closing.Request();
     }
+    eventsChanged.notify_all();
+    if (dropped > 0)
+        wxLogWarning("Dropped %d telemetry events that were not sent before exit.",
+                     static_cast<int>(dropped));
+    eventSender.Join();
 }
 
-ParameterMap TelemetryClient::IdentityParameters(const wxString& action) const
+ParameterMap TelemetryClient::IdentityParameters(const Request& request, const wxString& action) const
 {
-    return {{"GUID", clientId}, {"SESSID", sessionId}, {"VERSION", version}, {"action", action}};
+    return {{"GUID", clientId}, {"SESSID", sessionId}, {"VERSION", request.version}, {"action", action}};
 }
 
-ParameterMap TelemetryClient::AuthenticatedParameters(const wxString& action) const
+ParameterMap TelemetryClient::AuthenticatedParameters(const Request& request) const
 {
-    ParameterMap parameters = IdentityParameters(action);
+    ParameterMap parameters = IdentityParameters(request, request.action);
+    if (!request.changes.empty())
+        parameters["changes"] = request.changes;
+    std::lock_guard lock(mutex);
     parameters["auth"] = authToken;
-    if (!changes.empty()) {
-        parameters["changes"] = changes;
-    }
     return parameters;
 }
 
@@ -220,7 +304,7 @@ void TelemetryClient::StopLogUpload()
 
 void TelemetryClient::RunLogUpload()
 {
-    wxLogMessage("Log file upload, using %s", LockedServiceUrl());
+    wxLogMessage("Log file upload, using %s", MakeRequest("send_file").serviceUrl);
     int result = 0;
     if (PrepareLogArchive()) {
         result = UploadLogArchive() ? 0 : -1;
@@ -259,8 +343,8 @@ bool TelemetryClient::PrepareLogArchive()
 
 bool TelemetryClient::UploadLogArchive()
 {
-    std::lock_guard lock(requestMutex);
-    if (uploadStop.IsRequested() || (!hasToken && !RequestTokenLocked())) {
+    const Request upload = MakeRequest("send_file");
+    if (uploadStop.IsRequested() || !HasOrFetchToken(upload)) {
         return false;
     }
     const wxULongLong size = wxFileName::GetSize(archivePath);
@@ -271,24 +355,18 @@ bool TelemetryClient::UploadLogArchive()
     }
     wxLogVerbose("Starting upload.");
     const bool ok =
-        PostFile(serviceUrl, "logfile", archivePath, AuthenticatedParameters("send_file"), &uploadStop);
+        PostFile(upload.serviceUrl, "logfile", archivePath, AuthenticatedParameters(upload), &uploadStop);
     if (ok) {
         wxLogVerbose("Log uploaded successfully.");
     } else if (!uploadStop.IsRequested()) {
-        wxLogError("Error uploading logs to %s", serviceUrl);
+        wxLogError("Error uploading logs to %s", upload.serviceUrl);
     }
     return ok;
 }
 
-wxString TelemetryClient::LockedServiceUrl()
-{
-    std::lock_guard lock(requestMutex);
-    return serviceUrl;
-}
-
 wxArrayString TelemetryClient::LockedLogFiles()
 {
-    std::lock_guard lock(requestMutex);
+    std::lock_guard lock(mutex);
     return logFiles;
 }
 
@@ -345,11 +423,10 @@ bool PostFile(const wxString& url, const wxString& fieldName, const wxString& fi
     // Like every other request of the launcher: no proxy from the environment, no signals.
     curl_easy_setopt(curl.get(), CURLOPT_PROXY, "");
     curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
-    if (stop != nullptr) {
-        curl_easy_setopt(curl.get(), CURLOPT_XFERINFOFUNCTION, &AbortWhenStopped);
-        curl_easy_setopt(curl.get(), CURLOPT_XFERINFODATA, const_cast<Cancellation*>(stop));
-        curl_easy_setopt(curl.get(), CURLOPT_NOPROGRESS, 0L);
-    }
+    TransferWatch watch{stop};
+    curl_easy_setopt(curl.get(), CURLOPT_XFERINFOFUNCTION, &AbortWhenStoppedOrSilent);
+    curl_easy_setopt(curl.get(), CURLOPT_XFERINFODATA, &watch);
+    curl_easy_setopt(curl.get(), CURLOPT_NOPROGRESS, 0L);
     const CURLcode result = curl_easy_perform(curl.get());
     curl.reset(); // the form must outlive the handle that sends it
     return result == CURLE_OK;

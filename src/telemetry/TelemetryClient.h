@@ -1,30 +1,35 @@
 #pragma once
 
 #include "common/Cancellation.h"
+#include "common/WorkerThread.h"
 #include "download/ParameterMap.h"
 
 #include <wx/arrstr.h>
 #include <wx/event.h>
 #include <wx/string.h>
 
+#include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
-
-class WorkerThread;
 
 // The launcher's link to the telemetry service: the player's persistent client
 // identifier (the file "client.id"), an identifier of this run, the service's
 // token, the events and the upload of the log files.
 //
-// Requests may come from any thread and block their caller; one lock serialises
-// them, together with the settings they send, so that requests never overlap.
-// The identifiers are fixed at construction and may be read without waiting.
+// Telemetry never holds up the work: events queue and go out in order on a
+// thread of the client's own, and the upload has a thread of its own too.
+// One short lock guards the settings, the token and the queue, and is never
+// held across a request; only the token request is kept from overlapping
+// itself. The identifiers are fixed at construction and may be read without
+// waiting.
 class TelemetryClient {
 public:
     // owner receives wxEVT_LOG_UPLOAD_DONE and must outlive the client; workDir
     // holds "client.id".
     TelemetryClient(wxEvtHandler* owner, const wxString& workDir);
-    // Stops a running upload and waits until its thread has ended.
+    // Gives queued events a short grace, then drops what is left and cancels
+    // the request in progress; stops a running upload; waits for both threads.
     ~TelemetryClient();
     TelemetryClient(const TelemetryClient&) = delete;
     TelemetryClient& operator=(const TelemetryClient&) = delete;
@@ -39,9 +44,12 @@ public:
     wxString GetClientId() const { return clientId; }
     wxString GetSessionId() const { return sessionId; }
 
-    // Asks the service for a challenge and derives the token from it and the secret.
+    // Asks the service for a challenge and derives the token from it and the
+    // secret. Blocks its caller.
     bool RequestToken();
-    // Sends an event, fetching the token first if this run has none yet. An
+    // Queues an event with the service URL, version and changes of this
+    // moment and returns at once. The telemetry thread sends it after those
+    // queued before, fetching the token first if this run has none yet. An
     // event that cannot be sent is logged and lost.
     void SendEvent(const wxString& action, const wxString& result = wxString());
 
@@ -58,12 +66,31 @@ public:
     bool UploadLogArchive();
 
 private:
-    bool RequestTokenLocked();
+    // A request as it was asked for: the settings it sends are those of the
+    // moment it was made or queued.
+    struct Request {
+        wxString action;
+        wxString result;
+        wxString serviceUrl;
+        wxString version;
+        wxString changes;
+    };
+
+    Request MakeRequest(const wxString& action, const wxString& result = wxString()) const;
+    // The token for request, fetched unless this run has one.
+    bool HasOrFetchToken(const Request& request);
+    bool FetchToken(const Request& request);
     // GUID, SESSID, VERSION and action: what every request carries.
-    ParameterMap IdentityParameters(const wxString& action) const;
+    ParameterMap IdentityParameters(const Request& request, const wxString& action) const;
     // The identity with auth and, when known, changes: what events and uploads carry.
-    ParameterMap AuthenticatedParameters(const wxString& action) const;
-    wxString LockedServiceUrl();
+    ParameterMap AuthenticatedParameters(const Request& request) const;
+
+    // The telemetry thread's work.
+    void SendQueuedEvents();
+    void SendQueuedEvent(const Request& event);
+    // The grace for queued events at destruction, then the end of the thread.
+    void FinishEvents();
+
     wxArrayString LockedLogFiles();
     void RemoveArchive();
     void FinishLogUpload(int result);
@@ -73,8 +100,8 @@ private:
     const wxString clientId;
     const wxString sessionId;
 
-    // Held across each whole request; guards every field below up to authToken.
-    std::mutex requestMutex;
+    // Guards the settings, the token and the queue; held only for moments.
+    mutable std::mutex mutex;
     wxString version;
     wxString serviceUrl;
     wxString changes;
@@ -82,6 +109,16 @@ private:
     wxString secret;
     bool hasToken = false;
     wxString authToken;
+    // Events not yet sent, the one being sent first.
+    std::deque<Request> queuedEvents;
+    // Requested at destruction, under the lock so that the telemetry thread
+    // cannot miss it: requests in progress are cancelled, new ones fail.
+    Cancellation closing;
+    std::condition_variable eventsChanged;
+
+    // Held across a token request, so that threads that need the token fetch it once.
+    std::mutex tokenMutex;
+    WorkerThread eventSender;
 
     // Touched by the upload thread only.
     wxString archivePath;
@@ -97,7 +134,7 @@ private:
 // Posts a multipart form to url: one text part per parameter, in map order,
 // then the file at filePath as the part fieldName. Names, values and the URL
 // go out in their ASCII form (every character above 127 becomes '_'). True
-// when the transfer completed, whatever the status of the answer; a requested
-// stop (may be null) aborts the transfer.
+// when the transfer completed, whatever the status of the answer. A requested
+// stop (may be null) aborts the transfer, and so do 10 s without a byte either way.
 bool PostFile(const wxString& url, const wxString& fieldName, const wxString& filePath,
               const ParameterMap& parameters, const Cancellation* stop = nullptr);

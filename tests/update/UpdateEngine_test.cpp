@@ -8,6 +8,7 @@
 #include "support/NginxServer.h"
 #include "support/TempDir.h"
 #include "support/TestRelease.h"
+#include "telemetry/TelemetryClient.h"
 
 #include <gtest/gtest.h>
 #include <wx/dir.h>
@@ -306,6 +307,31 @@ TEST_F(StopTest, DuringALargeFileEndsTheUpdateAsStopped)
     EXPECT_EQ(Count(install.Read("manifest2.xml"), "large.bin"), 0);
     EXPECT_FALSE(log.HasText("Corrupted download of large.bin"));
     EXPECT_FALSE(log.HasText("Got 1 error while downloading update. Retrying."));
+}
+
+// A telemetry service that never answers costs the update nothing and the
+// exit a short grace, after which the events still queued are dropped.
+TEST_F(UpdateEngineTest, ATelemetryServiceThatNeverAnswersDelaysNeitherTheUpdateNorTheExit)
+{
+    TestRelease release;
+    release.Add("one.bin", "first file");
+    release.Publish(server.Root(), "1");
+    FaultServer silent;
+    auto telemetry = std::make_unique<TelemetryClient>(nullptr, install.Path());
+    telemetry->SetServiceUrl(silent.Url("/stall?size=1"));
+    engine->SetTelemetry(telemetry.get());
+
+    const auto start = std::chrono::steady_clock::now();
+    CheckAndUpdate();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    ExpectInstalled(release);
+
+    engine.reset();
+    const auto exit = std::chrono::steady_clock::now();
+    telemetry.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - exit, std::chrono::seconds(4));
+    wxLog::FlushActive();
+    EXPECT_TRUE(log.Has(wxLOG_Warning, "Dropped 2 telemetry events that were not sent before exit."));
 }
 
 // Only the first line counts, untrimmed.
