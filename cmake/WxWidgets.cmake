@@ -1,5 +1,5 @@
 # Imported targets for the toolkit, from Debian's wx-config:
-#   wx::base  base, net and xml (no window system)
+#   wx::base  base and net (no window system)
 #   wx::gui   the above plus core and the web view
 find_program(WX_CONFIG wx-config REQUIRED)
 
@@ -25,5 +25,5 @@ function(launcher_wx_target target libs)
     target_link_libraries(${target} INTERFACE ${ldflags})
 endfunction()
 
-launcher_wx_target(wx::base "base,net,xml")
-launcher_wx_target(wx::gui "webview,core,base,net,xml")
+launcher_wx_target(wx::base "base,net")
+launcher_wx_target(wx::gui "webview,core,base,net")

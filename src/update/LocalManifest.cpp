@@ -4,14 +4,18 @@
 #include "platform/AtomicFile.h"
 #include "platform/FileStatus.h"
 #include "progress/ProgressNotifier.h"
+#include "update/ManifestParser.h"
 #include "update/ManifestTraverser.h"
 
 #include <wx/dir.h>
 #include <wx/filename.h>
 #include <wx/log.h>
-#include <wx/xml/xml.h>
+#include <wx/wfstream.h>
 
 #include <cstdint>
+#include <cstring>
+#include <iterator>
+#include <optional>
 
 namespace {
 
@@ -62,46 +66,58 @@ bool LocalManifest::Load(const wxString& path)
         return false;
     }
     wxLogVerbose("Reading manifest from: %s", path);
-    wxXmlDocument document;
-    bool parsed = false;
+    std::optional<wxFFileInputStream> file;
     {
-        // A damaged manifest is expected now and then; the warning below says it all.
+        // An unreadable file is expected now and then; Read's warning says it all.
         wxLogNull quiet;
-        parsed = document.Load(path);
+        file.emplace(path);
     }
-    if (!parsed) {
+    return Read(*file);
+}
+
+// A file that is not well-formed XML within the parser's bounds adds no
+// records; one with a faulty record keeps those before it.
+bool LocalManifest::Read(wxInputStream& xml)
+{
+    const size_t recordsBefore = size();
+    int children = 0;
+    ManifestParser parser([this, &children](const ManifestParser::Child& element) {
+        ++children;
+        return AppendRecord(element);
+    });
+    const ManifestParser::Outcome outcome = parser.Parse(xml);
+    if (outcome == ManifestParser::MALFORMED) {
+        erase(std::next(begin(), static_cast<long>(recordsBefore)), end());
         wxLogWarning("Could not read manifest.");
         return false;
     }
-    const wxXmlNode* element = document.GetRoot()->GetChildren();
-    if (element == nullptr) {
+    if (children == 0) {
         wxLogWarning("Empty manifest.");
         return false;
     }
-    for (; element != nullptr; element = element->GetNext()) {
-        if (!AppendRecord(*element))
-            return false;
-    }
-    return true;
+    return outcome == ManifestParser::COMPLETE;
 }
 
-bool LocalManifest::AppendRecord(const wxXmlNode& element)
+bool LocalManifest::AppendRecord(const ManifestParser::Child& element)
 {
-    if (element.GetName() != FILE_ELEMENT) {
-        wxLogError("XML error: unknown element <%s>. The only element supported is <%s>.", element.GetName(),
-                   FILE_ELEMENT);
+    if (std::strcmp(element.Name(), FILE_ELEMENT) != 0) {
+        wxLogError("XML error: unknown element <%s>. The only element supported is <%s>.",
+                   wxString::FromUTF8(element.Name()), FILE_ELEMENT);
         result = MANIFEST_UNKNOWN_ELEMENT;
         return false;
     }
-    wxString name, checksum, timestamp, size;
-    if (!element.GetAttribute("name", &name) || !element.GetAttribute("checksum", &checksum) ||
-        !element.GetAttribute("timestamp", &timestamp) || !element.GetAttribute("size", &size)) {
+    const char* name = element.Attribute("name");
+    const char* checksum = element.Attribute("checksum");
+    const char* timestamp = element.Attribute("timestamp");
+    const char* size = element.Attribute("size");
+    if (name == nullptr || checksum == nullptr || timestamp == nullptr || size == nullptr) {
         result = MANIFEST_MISSING_ATTRIBUTE;
         return false;
     }
     const std::int32_t time = ParseInt32(timestamp);
-    push_back(ManifestFileInfo(name, time, checksum, static_cast<std::uint32_t>(ParseInt32(size))));
-    wxLogVerbose("Read from manifest: %s, ts: %d", name, time);
+    push_back(ManifestFileInfo(wxString::FromUTF8(name), time, wxString::FromUTF8(checksum),
+                               static_cast<std::uint32_t>(ParseInt32(size))));
+    wxLogVerbose("Read from manifest: %s, ts: %d", back().name, time);
     return true;
 }
 

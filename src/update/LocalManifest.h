@@ -1,11 +1,11 @@
 #pragma once
 
 #include "update/Manifest.h"
+#include "update/ManifestParser.h"
 
 #include <string>
 
 class ProgressNotifier;
-class wxXmlNode;
 
 // The manifest of the installed files, kept between runs in a file inside the
 // installation's base directory.
@@ -16,6 +16,8 @@ public:
 
     // Appends the records of the manifest file at path to the list.
     bool Load(const wxString& path) override;
+    // Appends the records of a manifest file's bytes to the list.
+    bool Read(wxInputStream& xml);
     // Replaces the file at path with all records. Always true: a failed write is
     // logged and leaves the previous file as it was.
     bool Save(const wxString& path) override;
@@ -36,7 +38,7 @@ public:
 
 private:
     wxString DefaultPath() const;
-    bool AppendRecord(const wxXmlNode& element);
+    bool AppendRecord(const ManifestParser::Child& element);
     std::string Format() const;
     bool Refresh(ManifestFileInfo& record) const;
 

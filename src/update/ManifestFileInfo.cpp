@@ -8,7 +8,7 @@ namespace {
 
 const wxString MANIFEST_SEPARATOR = "\\";
 const wxString PATH_SEPARATOR = wxString(wxFILE_SEP_PATH);
-const wxString WHITE_SPACE = " \t\n\v\f\r";
+constexpr std::string_view WHITE_SPACE = " \t\n\v\f\r";
 
 } // namespace
 
@@ -41,10 +41,10 @@ wxString PathToManifestName(const wxString& path)
     return name;
 }
 
-std::int32_t ParseInt32(const wxString& text, int base)
+std::int32_t ParseInt32(std::string_view text, int base)
 {
     auto it = text.begin();
-    while (it != text.end() && WHITE_SPACE.Find(*it) != wxNOT_FOUND)
+    while (it != text.end() && WHITE_SPACE.find(*it) != std::string_view::npos)
         ++it;
     bool negative = false;
     if (it != text.end() && (*it == '+' || *it == '-')) {
@@ -54,7 +54,7 @@ std::int32_t ParseInt32(const wxString& text, int base)
     const std::int64_t limit = negative ? -static_cast<std::int64_t>(INT32_MIN) : INT32_MAX;
     std::int64_t magnitude = 0;
     for (; it != text.end(); ++it) {
-        const std::int64_t digit = static_cast<std::int64_t>((*it).GetValue()) - '0';
+        const std::int64_t digit = static_cast<std::int64_t>(*it) - '0';
         if (digit < 0 || digit >= base)
             break;
         magnitude = std::min(magnitude * base + digit, limit);

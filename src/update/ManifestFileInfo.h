@@ -3,6 +3,7 @@
 #include <wx/string.h>
 
 #include <cstdint>
+#include <string_view>
 
 // One file of an installation, as the local manifest or a release's manifest
 // describes it. Fields that a manifest does not carry stay empty, 0 or false.
@@ -35,4 +36,4 @@ wxString PathToManifestName(const wxString& path);
 // Reads a manifest number as C's strtol reads it into 32 bits: leading white
 // space, an optional sign, then digits of the base (2 to 10) up to the first
 // other character; no digits give 0, values beyond the range its nearest bound.
-std::int32_t ParseInt32(const wxString& text, int base = 10);
+std::int32_t ParseInt32(std::string_view text, int base = 10);

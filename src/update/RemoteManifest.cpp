@@ -1,26 +1,24 @@
 #include "update/RemoteManifest.h"
 
-#include "download/BoundedInputStream.h"
 #include "download/HTTPWrapper.h"
 #include "download/ProgressInputStream.h"
 #include "progress/ProgressNotifier.h"
-#include "update/TextRunGuardInputStream.h"
+#include "update/ManifestParser.h"
 
 #include <wx/log.h>
-#include <wx/xml/xml.h>
 #include <wx/zstream.h>
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
+#include <cstring>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace {
 
 const char FILE_ELEMENT[] = "file";
-// A manifest holds elements only; longer text between them is refused before
-// the parser spends minutes on it.
-constexpr std::size_t MAX_TEXT_RUN = 4096;
 
 // The gauge counts in int; an unknown length (wxInvalidOffset) shows as 0.
 int ProgressRange(wxFileOffset announcedLength)
@@ -28,44 +26,96 @@ int ProgressRange(wxFileOffset announcedLength)
     return static_cast<int>(std::clamp<wxFileOffset>(announcedLength, 0, INT_MAX));
 }
 
-// Inflates the body and parses all of it. False when the body is not a
-// complete gzip or zlib stream of well-formed XML within MAX_XML_BYTES and
-// without long text.
-bool ParseBody(wxInputStream& body, ProgressNotifier* notifier, wxXmlDocument& document)
+// A path of the manifest, a slash or a backslash between components, with
+// backslashes only. Kept in UTF-8 until it is known to be good.
+std::string ManifestPath(const char* text)
 {
-    std::optional<ProgressInputStream> progress;
-    if (notifier != nullptr)
-        progress.emplace(&body, notifier);
-    wxZlibInputStream inflated(progress ? *progress : body, wxZLIB_AUTO);
-    BoundedInputStream bounded(&inflated, RemoteManifest::MAX_XML_BYTES);
-    TextRunGuardInputStream xml(&bounded, MAX_TEXT_RUN);
-    // The inflater's and the parser's own complaints; the caller logs the failure.
-    wxLogNull quiet;
-    // The parser takes a short read for the end, so a stream that failed after
-    // a complete document (a gzip trailer cut off) is caught here.
-    return document.Load(xml) && xml.GetLastError() != wxSTREAM_READ_ERROR;
+    std::string path(text);
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
 }
 
 // A name that stays inside the directory it is relative to: not empty, no
 // leading separator, no drive ("C:..."), no ".." part.
-bool IsConfined(const wxString& name)
+bool IsConfined(const std::string& name)
 {
-    if (name.empty() || name.StartsWith("\\") || (name.length() >= 2 && name[1] == ':'))
+    if (name.empty() || name[0] == '\\' || (name.size() >= 2 && name[1] == ':'))
         return false;
-    return !("\\" + name + "\\").Contains("\\..\\");
+    return ("\\" + name + "\\").find("\\..\\") == std::string::npos;
 }
 
 // An offset or byte count: required and above 0. A negative one would wrap
 // to a huge unsigned value.
-ManifestResult ReadPositive(const wxXmlNode& element, const char* attribute, std::uint32_t& value)
+ManifestResult ReadPositive(const ManifestParser::Child& element, const char* attribute, std::uint32_t& value)
 {
-    wxString text;
-    if (!element.GetAttribute(attribute, &text))
+    const char* text = element.Attribute(attribute);
+    if (text == nullptr)
         return MANIFEST_MISSING_ATTRIBUTE;
     const std::int32_t number = ParseInt32(text);
     if (number < 1)
         return MANIFEST_OUT_OF_RANGE;
     value = static_cast<std::uint32_t>(number);
+    return MANIFEST_OK;
+}
+
+// The installed size, when the release gives it: plain decimal digits within
+// 32 bits. Without it the size stays 0, unknown.
+ManifestResult ReadSize(const ManifestParser::Child& element, std::uint32_t& size)
+{
+    const char* text = element.Attribute("size");
+    if (text == nullptr)
+        return MANIFEST_OK;
+    const char* end = text + std::strlen(text);
+    const auto [stop, error] = std::from_chars(text, end, size);
+    return error == std::errc() && stop == end ? MANIFEST_OK : MANIFEST_OUT_OF_RANGE;
+}
+
+ManifestResult AppendRecord(const ManifestParser::Child& element, Manifest& manifest)
+{
+    if (std::strcmp(element.Name(), FILE_ELEMENT) != 0) {
+        wxLogError("XML error: the only element supported is %s.", FILE_ELEMENT);
+        return MANIFEST_UNKNOWN_ELEMENT;
+    }
+    const char* nameText = element.Attribute("name");
+    const char* archiveText = element.Attribute("source_zip");
+    const char* checksumText = element.Attribute("checksum");
+    if (nameText == nullptr || archiveText == nullptr || checksumText == nullptr)
+        return MANIFEST_MISSING_ATTRIBUTE;
+    const std::string path = ManifestPath(nameText);
+    const std::string archive = ManifestPath(archiveText);
+    // The installer writes and deletes by these names: one that leaves the
+    // installation fails the whole load before anything is touched.
+    if (!IsConfined(path) || !IsConfined(archive))
+        return MANIFEST_OUT_OF_RANGE;
+    const wxString name = wxString::FromUTF8(path);
+
+    std::int32_t mode = 0;
+    if (const char* modeText = element.Attribute("permission")) {
+        mode = ParseInt32(modeText, 8);
+        wxLogVerbose("Read file mode %o for %s", mode, name);
+        if (mode < 1)
+            return MANIFEST_OUT_OF_RANGE;
+    }
+    std::uint32_t offset = 0, compressedSize = 0, size = 0;
+    if (const ManifestResult read = ReadPositive(element, "offset", offset); read != MANIFEST_OK)
+        return read;
+    if (const ManifestResult read = ReadPositive(element, "compressed_size", compressedSize);
+        read != MANIFEST_OK)
+        return read;
+    const char* compressed = element.Attribute("compressed");
+    if (compressed == nullptr)
+        return MANIFEST_MISSING_ATTRIBUTE;
+    const bool isCompressed = std::strcmp(compressed, "true") == 0;
+    if (!isCompressed && std::strcmp(compressed, "false") != 0)
+        return MANIFEST_BAD_COMPRESSED;
+    if (const ManifestResult read = ReadSize(element, size); read != MANIFEST_OK)
+        return read;
+
+    const wxString checksum = wxString::FromUTF8(checksumText);
+    manifest.emplace_back(name, wxString::FromUTF8(archive), mode, checksum, offset, isCompressed,
+                          compressedSize);
+    manifest.back().size = size;
+    wxLogVerbose("Read from remote manifest: %s, %s", name, checksum);
     return MANIFEST_OK;
 }
 
@@ -101,75 +151,45 @@ bool RemoteManifest::Load(const wxString& url, ProgressNotifier* notifier)
     }
     if (notifier != nullptr)
         notifier->SetRange(ProgressRange(body->GetLength()));
-    wxXmlDocument document;
-    const bool parsed = ParseBody(*body, notifier, document);
-    body.reset();
-    if (!parsed) {
-        wxLogError("Malformed manifest or download error.");
-        result = MANIFEST_DOWNLOAD_FAILED;
-        return false;
+    return Read(*body, notifier);
+}
+
+// Records are taken as they arrive; those before a faulty one stay. A body
+// that is not a complete gzip or zlib stream of well-formed XML within the
+// parser's bounds leaves none.
+bool RemoteManifest::Read(wxInputStream& body, ProgressNotifier* notifier)
+{
+    result = MANIFEST_OK;
+    clear();
+    std::optional<ProgressInputStream> progress;
+    if (notifier != nullptr)
+        progress.emplace(&body, notifier);
+    wxZlibInputStream inflated(progress ? *progress : body, wxZLIB_AUTO);
+    const auto stopRequested = [notifier] { return notifier != nullptr && notifier->IsStopRequested(); };
+    ManifestParser parser(
+        [this](const ManifestParser::Child& element) {
+            result = AppendRecord(element, *this);
+            return result == MANIFEST_OK;
+        },
+        stopRequested);
+
+    const ManifestParser::Outcome outcome = parser.Parse(inflated);
+    if (outcome == ManifestParser::COMPLETE || outcome == ManifestParser::REFUSED) {
+        wxLogVerbose("Done reading remote manifest. Result: %d", result);
+        return result == MANIFEST_OK;
     }
-    AppendRecords(*document.GetRoot());
-    wxLogVerbose("Done reading remote manifest. Result: %d", result);
-    return result == MANIFEST_OK;
+    // A stop also cuts the download, which the parser sees as a failed read.
+    if (stopRequested())
+        wxLogVerbose("Stopped while reading remote manifest.");
+    else
+        wxLogError("Malformed manifest or download error.");
+    clear();
+    result = MANIFEST_DOWNLOAD_FAILED;
+    return false;
 }
 
 bool RemoteManifest::Save(const wxString&)
 {
     result = MANIFEST_NOT_SAVED;
     return false;
-}
-
-// A root without children is an empty release. Records read before a faulty
-// element stay in the list.
-void RemoteManifest::AppendRecords(const wxXmlNode& root)
-{
-    for (const wxXmlNode* element = root.GetChildren(); element != nullptr && result == MANIFEST_OK;
-         element = element->GetNext()) {
-        // A comment is no element: a publisher's note must not fail the release.
-        if (element->GetType() != wxXML_COMMENT_NODE)
-            result = AppendRecord(*element);
-    }
-}
-
-ManifestResult RemoteManifest::AppendRecord(const wxXmlNode& element)
-{
-    if (element.GetName() != FILE_ELEMENT) {
-        wxLogError("XML error: the only element supported is %s.", FILE_ELEMENT);
-        return MANIFEST_UNKNOWN_ELEMENT;
-    }
-    wxString name, archive, checksum;
-    if (!element.GetAttribute("name", &name) || !element.GetAttribute("source_zip", &archive) ||
-        !element.GetAttribute("checksum", &checksum))
-        return MANIFEST_MISSING_ATTRIBUTE;
-    name.Replace("/", "\\");
-    archive.Replace("/", "\\");
-    // The installer writes and deletes by these names: one that leaves the
-    // installation fails the whole load before anything is touched.
-    if (!IsConfined(name) || !IsConfined(archive))
-        return MANIFEST_OUT_OF_RANGE;
-
-    std::int32_t mode = 0;
-    wxString modeText;
-    if (element.GetAttribute("permission", &modeText)) {
-        mode = ParseInt32(modeText, 8);
-        wxLogVerbose("Read file mode %o for %s", mode, name);
-        if (mode < 1)
-            return MANIFEST_OUT_OF_RANGE;
-    }
-    std::uint32_t offset = 0, compressedSize = 0;
-    if (const ManifestResult read = ReadPositive(element, "offset", offset); read != MANIFEST_OK)
-        return read;
-    if (const ManifestResult read = ReadPositive(element, "compressed_size", compressedSize);
-        read != MANIFEST_OK)
-        return read;
-    wxString compressed;
-    if (!element.GetAttribute("compressed", &compressed))
-        return MANIFEST_MISSING_ATTRIBUTE;
-    if (compressed != "true" && compressed != "false")
-        return MANIFEST_BAD_COMPRESSED;
-
-    push_back(ManifestFileInfo(name, archive, mode, checksum, offset, compressed == "true", compressedSize));
-    wxLogVerbose("Read from remote manifest: %s, %s", name, checksum);
-    return MANIFEST_OK;
 }

@@ -6,12 +6,14 @@
 #include "support/FaultServer.h"
 #include "support/LogCapture.h"
 #include "support/NginxServer.h"
+#include "update/ManifestParser.h"
 
 #include <gtest/gtest.h>
 #include <wx/mstream.h>
 #include <wx/zstream.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <optional>
 #include <string>
@@ -76,6 +78,8 @@ TEST_F(RemoteManifestTest, ReadsGzipOrZlibWithSlashesTurnedToBackslashes)
                      {"source_zip", "bin.zip"},
                      {"permission", "0755"},
                      {"compressed", "false"},
+                     {"size", "4294967295"},
+                     {"publisher_note", "ignored"},
                      {"checksum", "900150983CD24FB0D6963F7D28E17F72"}}) +
         "\n</release>\n";
     for (const int format : {wxZLIB_GZIP, wxZLIB_ZLIB}) {
@@ -90,15 +94,15 @@ TEST_F(RemoteManifestTest, ReadsGzipOrZlibWithSlashesTurnedToBackslashes)
     }
     const auto fields = [](const ManifestFileInfo& r) {
         return std::make_tuple(r.name, r.source_zip, r.permission, r.checksum, r.offset, r.compressed_size,
-                               r.compressed);
+                               r.compressed, r.size);
     };
     EXPECT_EQ(fields(manifest.front()),
               std::make_tuple(wxString("data\\maps\\a.pak"), wxString("zips\\data.zip"), 0, wxString(ABC_MD5),
-                              10u, 20u, true));
+                              10u, 20u, true, 0u));
     // The upper-case checksum never equals a computed digest: the file always counts as changed.
     EXPECT_EQ(fields(manifest.back()),
               std::make_tuple(wxString("bin\\run"), wxString("bin.zip"), 0755,
-                              wxString("900150983CD24FB0D6963F7D28E17F72"), 10u, 20u, false));
+                              wxString("900150983CD24FB0D6963F7D28E17F72"), 10u, 20u, false, 4294967295u));
 
     EXPECT_TRUE(LoadXml("<manifest>\n</manifest>"));
     EXPECT_TRUE(manifest.empty());
@@ -124,6 +128,11 @@ TEST_F(RemoteManifestTest, FaultyRecordStopsTheLoadWithItsCodeKeepingEarlierReco
         {FileElement({{"name", "C:\\x"}}), MANIFEST_OUT_OF_RANGE},
         {FileElement({{"name", "a\\..\\..\\b"}}), MANIFEST_OUT_OF_RANGE},
         {FileElement({{"source_zip", "..\\a.zip"}}), MANIFEST_OUT_OF_RANGE},
+        {FileElement({{"size", "-1"}}), MANIFEST_OUT_OF_RANGE},
+        {FileElement({{"size", ""}}), MANIFEST_OUT_OF_RANGE},
+        {FileElement({{"size", "12kb"}}), MANIFEST_OUT_OF_RANGE},
+        {FileElement({{"size", "4294967296"}}), MANIFEST_OUT_OF_RANGE},
+        {"stray text", MANIFEST_UNKNOWN_ELEMENT},
     };
     for (const auto& [element, result] : cases) {
         LogCapture caseLog;
@@ -182,17 +191,63 @@ TEST_F(RemoteManifestTest, UnusableAnswerFailsWithOneErrorLine)
     }
 }
 
-// A well-formed manifest that inflates to four times the bound: reading stops
-// at the bound, long before the end of the compressed body. Long text between
-// elements is refused too: the parser's time grows with its square.
-TEST_F(RemoteManifestTest, CompressedBombAndLongTextAreRefused)
+std::string Repeat(const std::string& part, int times)
 {
+    std::string text;
+    text.reserve(part.size() * times);
+    for (int i = 0; i < times; ++i)
+        text += part;
+    return text;
+}
+
+// Each ends within seconds, whatever its size; a malformed one leaves no
+// records, a refused one those before the fault.
+TEST_F(RemoteManifestTest, HostileDocumentsEndQuicklyWithTheirResult)
+{
+    const std::string first = FileElement({{"name", "first.pak"}});
+    const std::string openRecord = first.substr(0, first.size() - 3) + ">";
+    std::string laughs = "<!DOCTYPE files [<!ENTITY a0 \"haha\">";
+    for (int level = 1; level <= 9; ++level)
+        laughs += "<!ENTITY a" + std::to_string(level) + " \"" +
+                  Repeat("&a" + std::to_string(level - 1) + ";", 10) + "\">";
+    laughs += "]>";
+    struct Case {
+        const char* what;
+        std::string xml;
+        int result;
+        size_t records;
+    };
+    const Case cases[] = {
+        {"elements nested under the root", "<files>" + Repeat("<a>", 1000000), MANIFEST_UNKNOWN_ELEMENT, 0},
+        {"elements nested in a record", "<files>" + openRecord + Repeat("<a>", 1000000),
+         MANIFEST_DOWNLOAD_FAILED, 0},
+        {"line ends after text", "<files>" + first + "x" + Repeat("\n", 400000), MANIFEST_UNKNOWN_ELEMENT, 1},
+        {"white space between records",
+         "<files>" + first + Repeat("\r\n", 4 << 20) + FileElement() + "</files>", MANIFEST_OK, 2},
+        {"long attribute",
+         "<files>" + first + FileElement({{"name", std::string(1 << 20, 'n')}}) + "</files>",
+         MANIFEST_DOWNLOAD_FAILED, 0},
+        {"entity expansion", laughs + "<files>" + first + "<file name=\"&a9;\"/></files>",
+         MANIFEST_DOWNLOAD_FAILED, 0},
+        {"undeclared entity", "<files>" + first + "&x;</files>", MANIFEST_DOWNLOAD_FAILED, 0},
+    };
+    for (const Case& c : cases) {
+        const std::string body = Compress(c.xml);
+        wxMemoryInputStream stream(body.data(), body.size());
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(manifest.Read(stream, nullptr), c.result == MANIFEST_OK) << c.what;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << c.what;
+        EXPECT_EQ(manifest.result, c.result) << c.what;
+        EXPECT_EQ(manifest.size(), c.records) << c.what;
+    }
+
+    // A bomb: reading stops at the bound, long before the end of the body.
     wxMemoryOutputStream packed;
     {
         wxZlibOutputStream deflater(packed, wxZ_DEFAULT_COMPRESSION, wxZLIB_GZIP);
         deflater.Write("<manifest>", 10);
         const std::string spaces(1 << 20, ' ');
-        for (std::uint64_t written = 0; written < 4 * RemoteManifest::MAX_XML_BYTES; written += spaces.size())
+        for (std::uint64_t written = 0; written < 4 * ManifestParser::MAX_XML_BYTES; written += spaces.size())
             deflater.Write(spaces.data(), spaces.size());
         deflater.Write("</manifest>", 11);
     }
@@ -204,11 +259,13 @@ TEST_F(RemoteManifestTest, CompressedBombAndLongTextAreRefused)
     EXPECT_EQ(manifest.result, MANIFEST_DOWNLOAD_FAILED);
     EXPECT_LT(recorder.Values(wxEVT_PROGRESS_UPDATED).back(), int(bomb.size() / 2));
 
-    std::string lines;
-    for (int line = 0; line < 1 << 19; ++line)
-        lines += "x\n";
-    EXPECT_FALSE(LoadXml("<manifest>" + FileElement() + lines + "</manifest>"));
+    // A stop ends the reading as a failure, but not as a malformed manifest.
+    LogCapture stopLog;
+    notifier.SetStopRequested(true);
+    wxMemoryInputStream stopped(bomb.data(), bomb.size());
+    EXPECT_FALSE(manifest.Read(stopped, &notifier));
     EXPECT_EQ(manifest.result, MANIFEST_DOWNLOAD_FAILED);
+    EXPECT_FALSE(stopLog.HasText("Malformed manifest or download error."));
 }
 
 } // namespace
