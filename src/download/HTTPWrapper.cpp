@@ -2,10 +2,11 @@
 
 #include "download/CurlInputStream.h"
 
+#include <wx/convauto.h>
 #include <wx/log.h>
-#include <wx/txtstrm.h>
 
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -90,7 +91,8 @@ wxInputStream* HTTPWrapper::OpenStream()
     auto stream = std::make_unique<CurlInputStream>(Origin(), target, rangeStart, cancellation);
     error = stream->Open();
     if (error == wxPROTO_NOERR) {
-        error = CheckAnswer(stream->GetStatus(), stream->GetContentRangeStart());
+        answerStatus = stream->GetStatus();
+        error = CheckAnswer(answerStatus, stream->GetContentRangeStart());
     }
     return error == wxPROTO_NOERR ? stream.release() : nullptr;
 }
@@ -138,13 +140,34 @@ bool FetchFirstLine(wxString& out, const wxString& url, const ParameterMap* para
         return false;
     }
     std::unique_ptr<wxInputStream> stream(http.OpenStream());
-    if (http.GetError() != wxPROTO_NOERR) {
+    if (http.GetError() != wxPROTO_NOERR || http.GetStatus() != 200) {
         return false;
     }
-    wxTextInputStream text(*stream, " \t", wxConvAuto());
-    out = text.ReadLine();
+    return ReadFirstLine(*stream, out);
+}
+
+bool ReadFirstLine(wxInputStream& source, wxString& out)
+{
+    // Byte by byte, so that nothing past the line's end is waited for.
+    std::string line;
+    char byte = 0;
+    bool ended = false;
+    while (line.size() <= MAX_FIRST_LINE_BYTES && source.Read(&byte, 1).LastRead() == 1) {
+        ended = byte == '\r' || byte == '\n';
+        if (ended) {
+            break;
+        }
+        line += byte;
+    }
+    if (line.size() > MAX_FIRST_LINE_BYTES) {
+        return false;
+    }
     // A line cut off by a stall or a dropped connection is not an answer.
-    return stream->GetLastError() != wxSTREAM_READ_ERROR;
+    if (!ended && source.GetLastError() == wxSTREAM_READ_ERROR) {
+        return false;
+    }
+    out = wxString(line.data(), wxConvAuto(), line.size());
+    return true;
 }
 
 wxInt64 GetRemoteFileSize(const wxString& url, const Cancellation* cancellation)

@@ -7,6 +7,7 @@
 #include <wx/string.h>
 #include <wx/uri.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -43,6 +44,8 @@ public:
     // byte. Redirections are not followed: a 3xx returns its own body.
     wxInputStream* OpenStream();
     wxProtocolError GetError() const { return error; }
+    // The status of the answer that OpenStream returned, or 0.
+    long GetStatus() const { return answerStatus; }
 
 private:
     std::string Origin() const;
@@ -54,12 +57,24 @@ private:
     std::uint64_t rangeStart = 0;
     bool connected = false;
     wxProtocolError error = wxPROTO_NOERR;
+    long answerStatus = 0;
     const Cancellation* cancellation;
 };
 
-// Requests url with params and stores the first line of the answer in out.
+// The longest first line taken: versions, tokens and event answers are a few
+// dozen characters, and a server must not make the launcher keep more.
+constexpr std::size_t MAX_FIRST_LINE_BYTES = 4096;
+
+// Requests url with params and stores the first line of a 200 answer in out.
+// Any other status, a failed read or a line longer than MAX_FIRST_LINE_BYTES
+// fails.
 bool FetchFirstLine(wxString& out, const wxString& url, const ParameterMap* params = nullptr,
                     const Cancellation* cancellation = nullptr);
+
+// Stores the text before the first CR or LF of source in out (encoding
+// detected as by wxConvAuto), reading no further than the line's end or one
+// byte past MAX_FIRST_LINE_BYTES. False for a longer line or a failed read.
+bool ReadFirstLine(wxInputStream& source, wxString& out);
 
 // The Content-Length announced for url, or -1; the body is not read.
 wxInt64 GetRemoteFileSize(const wxString& url, const Cancellation* cancellation = nullptr);

@@ -2,6 +2,7 @@
 
 #include "common/Cancellation.h"
 #include "common/MD5.h"
+#include "common/VersionText.h"
 #include "common/WorkerThread.h"
 #include "download/HTTPWrapper.h"
 #include "download/LimitedInputStream.h"
@@ -144,7 +145,8 @@ bool UpdateEngine::ReadRemoteVersion()
         }
         notifier->SetStatus(_("Reading remote version..."), MESSAGE_INFO);
         wxString answer;
-        if (FetchFirstLine(answer, url, nullptr, TransferCancellation())) {
+        // An answer that is no version (an error page, a stray line) is a failed query.
+        if (FetchFirstLine(answer, url, nullptr, TransferCancellation()) && LooksLikeVersion(answer)) {
             remoteVersion = answer;
             wxLogMessage("Remote version is: %s", remoteVersion);
             return true;

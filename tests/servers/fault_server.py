@@ -15,7 +15,8 @@ from the wrong offset is visible. Sized answers honour "Range: bytes=S-" with
   /silent/...                      no answer at all until the client leaves
   /trickle?size=M&bytes=K&interval=S   K bytes every S seconds
   /ignore-range?size=M             200 and the whole body, whatever the Range
-  /chunked?body=TEXT[&chunk=K]     TEXT (percent-decoded) in chunks of K bytes
+  /chunked?body=TEXT[&chunk=K][&repeat=R]   TEXT (percent-decoded) R times over,
+                                   in chunks of K bytes, until the client leaves
   /lines?text=TEXT                 TEXT (percent-decoded) as the exact body
   /status/NNN                      that status; 3xx carry a Location header
   /echo                            the request line and headers as received
@@ -165,9 +166,12 @@ class Handler(socketserver.BaseRequestHandler):
     def do_chunked(self, request):
         body = request.query.get("body", b"")
         step = max(1, int(request.number("chunk", 3)))
+        total = len(body) * int(request.number("repeat", 1))
+        cycle = body * (step // max(1, len(body)) + 2)
         self.send_head(200, [("Content-Type", "text/plain"), ("Transfer-Encoding", "chunked")])
-        for offset in range(0, len(body), step):
-            piece = body[offset:offset + step]
+        for offset in range(0, total, step):
+            start = offset % len(body)
+            piece = cycle[start:start + min(step, total - offset)]
             self.request.sendall(b"%x\r\n%s\r\n" % (len(piece), piece))
         self.request.sendall(b"0\r\n\r\n")
 

@@ -263,17 +263,23 @@ protected:
     }
 };
 
-// Retrying a server that refuses, or waiting on one that never answers: the
-// check ends as stopped and touches nothing.
+// Retrying a server that refuses or answers with no version, or waiting on
+// one that never answers: the check ends as stopped and touches nothing.
 TEST_F(StopTest, DuringTheVersionQueryLeavesTheInstallationAlone)
 {
     const std::string manifest = "<manifest>\r\n</manifest>\r\n";
+    const std::vector<std::string> retrying = {"Reading remote version...",
+                                               "Error reading remote version. Retrying in 1 seconds."};
     FaultServer faults;
-    const std::pair<std::string, std::vector<std::string>> cases[] = {
-        {"http://127.0.0.1:1/",
-         {"Reading remote version...", "Error reading remote version. Retrying in 1 seconds."}},
-        {faults.Url("/silent/"), {"Reading remote version..."}},
-    };
+    std::vector<std::pair<std::string, std::vector<std::string>>> cases = {{"http://127.0.0.1:1/", retrying}};
+    for (const std::string& answer : {std::string("1.0 beta\n"), std::string("../1.0"), std::string(65, '1'),
+                                      std::string(""), std::string("<html>\n")}) {
+        const std::string dir = "answer" + std::to_string(cases.size());
+        server.Write(dir + "/version-win-draft.php", answer);
+        cases.emplace_back(server.Url("/" + dir + "/"), retrying);
+    }
+    // Last: the notifier passes on a status only when it changes.
+    cases.emplace_back(faults.Url("/silent/"), std::vector<std::string>{"Reading remote version..."});
     for (const auto& [url, texts] : cases) {
         SCOPED_TRACE(url);
         install.Write("version.inf", "1");
