@@ -3,12 +3,14 @@
 #include "download/HTTPWrapper.h"
 #include "platform/AtomicFile.h"
 
+#include <wx/ffile.h>
 #include <wx/file.h>
 #include <wx/fileconf.h>
 #include <wx/filename.h>
 #include <wx/intl.h>
 #include <wx/log.h>
 #include <wx/mstream.h>
+#include <wx/sstream.h>
 #include <wx/stdpaths.h>
 
 #include <climits>
@@ -19,14 +21,21 @@ namespace {
 const char FIRST_RUN_MARKER[] = "firstRun";
 
 // Reads a settings file with its text encoding detected (UTF-8 or UTF-16 with a
-// byte-order mark, else the system's). The file is read whole: the toolkit's
-// stream reader cuts UTF-16 text at its first zero byte.
+// byte-order mark, else the system's); a missing file reads as empty. The file
+// is decoded whole here: the toolkit's stream reader cuts UTF-16 text at its
+// first zero byte. Zero characters (a file damaged by a crash) are dropped, or
+// the toolkit would end a line there when saving and glue the next entry to it.
 std::unique_ptr<wxFileConfig> OpenConfigFile(const wxString& path)
 {
-    auto conf = std::make_unique<wxFileConfig>(wxEmptyString, wxEmptyString, path, wxEmptyString,
-                                               wxCONFIG_USE_LOCAL_FILE, wxConvAuto());
-    // Saving goes through WriteFileAtomically, never through the toolkit.
-    conf->DisableAutoSave();
+    wxString text;
+    if (wxFileName::FileExists(path)) {
+        wxFFile file(path, "rb");
+        if (file.IsOpened())
+            file.ReadAll(&text, wxConvAuto());
+    }
+    text.Replace(wxString(wxUniChar(0)), wxString());
+    wxStringInputStream stream(text);
+    auto conf = std::make_unique<wxFileConfig>(stream, wxConvUTF8);
     // Values such as the news page template hold "${...}" placeholders of our own.
     conf->SetExpandEnvVars(false);
     return conf;

@@ -164,6 +164,13 @@ TEST_F(ConfigTest, SaveKeepsUnknownEntriesOrCreatesTheFile)
     EXPECT_EQ(install.Read("user.conf"), "volume=7\nresolution=1920x1080\nlanguage=151\nfullscreen=0\n"
                                          "quality=Fantastic\n");
     EXPECT_FALSE(wxFileName::Exists(install.File("user.conf.tmp")));
+
+    // Zero bytes (a crash's damage) in one line must not cost the others on saving.
+    Load("", std::string("junk\0\0=x\nfullscreen=0\nquality=Good\n", 35));
+    ASSERT_TRUE(config.SaveUserConfig());
+    Load("");
+    EXPECT_FALSE(config.fullscreen);
+    EXPECT_EQ(config.quality, "Good");
 }
 
 TEST_F(ConfigTest, FirstRunMarkerIsCreatedInTheCurrentDirectory)
