@@ -29,13 +29,17 @@ bool NeedsResolving(const wxString& name)
     return name.StartsWith("\\") || framed.Contains("\\.\\") || framed.Contains("\\..\\");
 }
 
-// The characters that may not appear raw in a double-quoted attribute value.
+// The characters that may not appear raw in a double-quoted attribute value,
+// and the white space that a reader would turn into plain spaces.
 wxString EscapeAttribute(const wxString& value)
 {
     wxString escaped(value);
-    escaped.Replace("&", "&amp;");
-    escaped.Replace("<", "&lt;");
-    escaped.Replace("\"", "&quot;");
+    escaped.Replace(wxS("&"), wxS("&amp;"));
+    escaped.Replace(wxS("<"), wxS("&lt;"));
+    escaped.Replace(wxS("\""), wxS("&quot;"));
+    escaped.Replace(wxS("\t"), wxS("&#9;"));
+    escaped.Replace(wxS("\n"), wxS("&#10;"));
+    escaped.Replace(wxS("\r"), wxS("&#13;"));
     return escaped;
 }
 

@@ -40,11 +40,11 @@ protected:
     LocalManifest manifest;
 };
 
-// Records with what the format cannot hold plainly: the three escaped
-// characters, a non-ASCII letter, numbers beyond 31 bits. Load appends.
+// Records with what the format cannot hold plainly: the escaped characters
+// and white space, a non-ASCII letter, numbers beyond 31 bits. Load appends.
 TEST_F(LocalManifestTest, SaveWritesTheExactFormatThatLoadsBack)
 {
-    manifest.push_back(ManifestFileInfo("data\\maps\\R&D <1> \"q\".pak", 1700000000, ABC_MD5, 3));
+    manifest.push_back(ManifestFileInfo("data\\maps\\R&D <1>\t\"q\"\r\n.pak", 1700000000, ABC_MD5, 3));
     manifest.push_back(ManifestFileInfo(wxString::FromUTF8("caf\xc3\xa9.txt"), 0, "", 0));
     manifest.push_back(
         ManifestFileInfo("big.bin", 3000000000LL, "d41d8cd98f00b204e9800998ecf8427e", 3000000000u));
@@ -53,7 +53,7 @@ TEST_F(LocalManifestTest, SaveWritesTheExactFormatThatLoadsBack)
 
     EXPECT_EQ(install.Read("manifest2.xml"),
               "<manifest>\r\n"
-              "\t<file name=\"data\\maps\\R&amp;D &lt;1> &quot;q&quot;.pak\" "
+              "\t<file name=\"data\\maps\\R&amp;D &lt;1>&#9;&quot;q&quot;&#13;&#10;.pak\" "
               "checksum=\"900150983cd24fb0d6963f7d28e17f72\" timestamp=\"1700000000\" size=\"3\" />\r\n"
               "\t<file name=\"caf\xc3\xa9.txt\" checksum=\"\" timestamp=\"0\" size=\"0\" />\r\n"
               "\t<file name=\"big.bin\" checksum=\"d41d8cd98f00b204e9800998ecf8427e\" "
