@@ -22,7 +22,7 @@ from the wrong offset is visible. Sized answers honour "Range: bytes=S-" with
   /echo                            the request line and headers as received
   /flaky/FAULT/N/NAME              the file NAME under --root DIR, ranges
                                    honoured; the first N requests for a NAME
-                                   ending in ".zip" suffer FAULT: "drop" (half
+                                   ending in ".zip" or ".exe" suffer FAULT: "drop" (half
                                    the body, then the connection closes),
                                    "stall" (half, then silence) or "corrupt"
                                    (a byte of the body changed)
@@ -190,7 +190,7 @@ class Handler(socketserver.BaseRequestHandler):
             body = data.read()
         start, length = self.send_sized(request, len(body))
         body = body[start:start + length]
-        if name.endswith(".zip") and take_fault(request.path, int(limit)):
+        if name.endswith((".zip", ".exe")) and take_fault(request.path, int(limit)):
             if fault == "corrupt":
                 middle = len(body) // 2
                 body = body[:middle] + bytes([body[middle] ^ 0xFF]) + body[middle + 1:]

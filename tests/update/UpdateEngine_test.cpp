@@ -6,6 +6,7 @@
 #include "support/FaultServer.h"
 #include "support/LogCapture.h"
 #include "support/NginxServer.h"
+#include "support/Polling.h"
 #include "support/TempDir.h"
 #include "support/TestRelease.h"
 #include "telemetry/TelemetryClient.h"
@@ -19,14 +20,6 @@
 #include <functional>
 
 namespace {
-
-int Count(const std::string& text, const std::string& part)
-{
-    int count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
-}
 
 class UpdateEngineTest : public ::testing::Test {
 protected:
@@ -181,9 +174,7 @@ TEST_P(GapTest, SkipsSmallGapsInOneRequest)
     CheckAndUpdate();
     ExpectInstalled(release);
     // nginx logs a request once its connection is done with it.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (Count(server.AccessLog(), "GET /a.zip") < requests && std::chrono::steady_clock::now() < deadline)
-        wxMilliSleep(20);
+    WaitUntil([&] { return Count(server.AccessLog(), "GET /a.zip") >= requests; });
     wxMilliSleep(100);
     EXPECT_EQ(Count(server.AccessLog(), "GET /a.zip"), requests);
 }

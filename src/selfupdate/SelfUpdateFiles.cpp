@@ -1,0 +1,28 @@
+#include "selfupdate/SelfUpdateFiles.h"
+
+#include "platform/Process.h"
+
+#include <wx/filename.h>
+#include <wx/log.h>
+
+wxString LauncherVersionUrl(const wxString& baseUrl)
+{
+    return baseUrl + "launcherVersion.inf";
+}
+
+wxString LauncherBuildUrl(const wxString& baseUrl, const wxString& languageCode, const wxString& version)
+{
+    return baseUrl + wxString::Format("launcher.%s.%s.exe", languageCode, version);
+}
+
+wxString SelfUpdateFilePath(const wxString& exeDir)
+{
+    return wxFileName(exeDir, "launcher_new.exe").GetFullPath();
+}
+
+long RunSelfUpdate(const wxString& exeDir)
+{
+    const wxString path = SelfUpdateFilePath(exeDir);
+    wxLogMessage("Starting new launcher: %s", path);
+    return platform::StartDetached({path});
+}

@@ -1,0 +1,221 @@
+#include "selfupdate/SelfUpdater.h"
+
+#include "download/HTTPWrapper.h"
+#include "download/ProgressInputStream.h"
+#include "progress/ProgressNotifier.h"
+#include "selfupdate/SelfUpdateFiles.h"
+
+#include <wx/file.h>
+#include <wx/filefn.h>
+#include <wx/intl.h>
+#include <wx/log.h>
+#include <wx/tokenzr.h>
+#include <wx/wfstream.h>
+
+#include <algorithm>
+#include <chrono>
+#include <limits>
+#include <memory>
+
+namespace {
+
+// Failed attempts come in bursts of eleven in a row; the pause after each
+// burst grows by a second up to five.
+constexpr int ATTEMPTS_PER_BURST = 11;
+constexpr int LONGEST_PAUSE = 5;
+
+class RetryBursts {
+public:
+    // Counts a failure; the seconds to pause now, or 0 to retry at once.
+    int Fail()
+    {
+        if (++failures < ATTEMPTS_PER_BURST)
+            return 0;
+        failures = 0;
+        pause = std::min(pause + 1, LONGEST_PAUSE);
+        return pause;
+    }
+
+private:
+    int failures = 0;
+    int pause = 0;
+};
+
+// _() hands out the shared catalog's string, which formatting would modify: format a copy.
+wxString FormatTranslated(const wxString& translated, int value)
+{
+    return wxString::Format(wxString(translated), value);
+}
+
+// Versions are numbers joined by dots, compared number by number. An empty
+// piece between dots counts, a trailing dot does not (the toolkit's tokenizer).
+bool IsNewerVersion(const wxString& current, const wxString& remote)
+{
+    const wxArrayString currentPieces = wxStringTokenize(current, ".");
+    const wxArrayString remotePieces = wxStringTokenize(remote, ".");
+    bool comparable = currentPieces.size() == remotePieces.size();
+    for (size_t i = 0; comparable && i < currentPieces.size(); ++i) {
+        long ours = 0;
+        long theirs = 0;
+        comparable = currentPieces[i].ToLong(&ours) && remotePieces[i].ToLong(&theirs);
+        if (comparable && theirs != ours)
+            return theirs > ours;
+    }
+    if (!comparable)
+        wxLogWarning("Error comparing launcher versions: %s - %s", current, remote);
+    return false;
+}
+
+} // namespace
+
+SelfUpdater::SelfUpdater(ProgressNotifier* notifier, const wxString& currentVersion,
+                         const wxString& languageCode, const wxString& baseUrl, const wxString& targetFile)
+    : notifier(notifier), currentVersion(currentVersion), languageCode(languageCode), baseUrl(baseUrl),
+      targetFile(targetFile), worker([this] { Entry(); })
+{
+}
+
+SelfUpdater::~SelfUpdater()
+{
+    Stop();
+    Join();
+}
+
+bool SelfUpdater::Start()
+{
+    return worker.Start();
+}
+
+void SelfUpdater::Stop()
+{
+    {
+        std::lock_guard lock(mutex);
+        cancellation.Request();
+    }
+    stopped.notify_all();
+}
+
+bool SelfUpdater::Pause(int seconds)
+{
+    std::unique_lock lock(mutex);
+    return !stopped.wait_for(lock, std::chrono::seconds(seconds),
+                             [this] { return cancellation.IsRequested(); });
+}
+
+void SelfUpdater::Entry()
+{
+    wxLogMessage("Starting self update, current launcher version is %s", currentVersion);
+    const int result = CheckForNewVersion() ? DownloadWithRetries() : SELF_UPDATE_NOT_NEEDED;
+    notifier->PostSelfUpdateDone(result);
+}
+
+bool SelfUpdater::CheckForNewVersion()
+{
+    const wxString url = LauncherVersionUrl(baseUrl);
+    wxLogMessage("Searching for new launcher version at '%s'", url);
+    if (!FetchRemoteVersion(url))
+        return false;
+    remoteVersion.Trim(true).Trim(false);
+    wxLogMessage("Launcher remote version is %s", remoteVersion);
+    return IsNewerVersion(currentVersion, remoteVersion);
+}
+
+bool SelfUpdater::FetchRemoteVersion(const wxString& url)
+{
+    RetryBursts retries;
+    for (;;) {
+        if (cancellation.IsRequested()) {
+            wxLogVerbose("Self update thread is being deleted.");
+            return false;
+        }
+        notifier->SetStatus(_("Checking for launcher updates..."), MESSAGE_INFO);
+        if (FetchFirstLine(remoteVersion, url, nullptr, &cancellation))
+            return true;
+        if (const int pause = retries.Fail(); pause > 0) {
+            wxLogError("Error checking remote launcher version. URL: %s", url);
+            notifier->SetErrorStatus(
+                FormatTranslated(_("Error checking launcher update. Will retry in %d seconds..."), pause));
+            Pause(pause);
+        }
+    }
+}
+
+int SelfUpdater::DownloadWithRetries()
+{
+    RetryBursts retries;
+    for (;;) {
+        notifier->SetStatus(_("downloading launcher update..."), MESSAGE_INFO);
+        const int result = DownloadLauncher();
+        if (result == SELF_UPDATE_DOWNLOADED || cancellation.IsRequested()) {
+            wxLogVerbose("Exiting self update thread.");
+            return result;
+        }
+        if (const int pause = retries.Fail(); pause > 0) {
+            notifier->SetErrorStatus(
+                FormatTranslated(_("Error downloading launcher update. Retrying in %d seconds."), pause));
+            if (!Pause(pause)) {
+                wxLogVerbose("Exiting self update thread.");
+                return SELF_UPDATE_FAILED;
+            }
+        }
+    }
+}
+
+int SelfUpdater::DownloadLauncher()
+{
+    const wxString url = LauncherBuildUrl(baseUrl, languageCode, remoteVersion);
+    wxLogMessage("Downloading: %s", url);
+    HTTPWrapper http(url, nullptr, &cancellation);
+    if (!http.IsValid()) {
+        wxLogError("Malformed URL: %s", url);
+        return SELF_UPDATE_FAILED;
+    }
+    if (!http.Connect()) {
+        wxLogError("Error connecting to server: %s", url);
+        return SELF_UPDATE_FAILED;
+    }
+    std::unique_ptr<wxInputStream> body(http.OpenStream());
+    if (http.GetError() != wxPROTO_NOERR || !body) {
+        wxLogError("Error requesting input stream: %s", url);
+        return SELF_UPDATE_FAILED;
+    }
+    const wxFileOffset size = body->GetLength();
+    notifier->SetRange(static_cast<int>(std::clamp<wxFileOffset>(size, 0, std::numeric_limits<int>::max())));
+    ProgressInputStream counted(body.get(), notifier);
+    return SaveLauncher(*body, counted) ? SELF_UPDATE_DOWNLOADED : SELF_UPDATE_FAILED;
+}
+
+// The body goes to a file beside the target, which it replaces only once
+// the whole body has arrived and is on disk: a launcher cut short is never
+// found, let alone started, at the next start.
+bool SelfUpdater::SaveLauncher(wxInputStream& body, wxInputStream& counted)
+{
+    const wxString partial = targetFile + ".part";
+    wxFile file;
+    bool written = false;
+    {
+        wxLogNull quiet; // the lines below say what failed
+        // A leftover of an earlier run would keep its own permissions.
+        wxRemoveFile(partial);
+        // Created runnable: it is a program that the next start may hand over to.
+        written =
+            file.Create(partial, true,
+                        wxS_DEFAULT | wxPOSIX_USER_EXECUTE | wxPOSIX_GROUP_EXECUTE | wxPOSIX_OTHERS_EXECUTE);
+        if (written) {
+            wxFileOutputStream output(file);
+            output.Write(counted);
+            written = output.GetLastError() == wxSTREAM_NO_ERROR;
+        }
+        written = written && file.Flush() && file.Close();
+    }
+    if (body.GetLastError() == wxSTREAM_READ_ERROR) {
+        wxLogError("Could not read from input stream.");
+    } else if (!written || !wxRenameFile(partial, targetFile)) {
+        wxLogError("Could not write to file %s", targetFile);
+    } else {
+        wxLogMessage("New launcher saved to: %s", targetFile);
+        return true;
+    }
+    wxRemoveFile(partial);
+    return false;
+}

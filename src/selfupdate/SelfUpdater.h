@@ -1,0 +1,70 @@
+#pragma once
+
+#include "common/Cancellation.h"
+#include "common/WorkerThread.h"
+
+#include <wx/string.h>
+
+#include <condition_variable>
+#include <mutex>
+
+class ProgressNotifier;
+class wxInputStream;
+
+// Result of a self-update, posted as wxEVT_SELF_UPDATE_DONE's integer.
+enum SelfUpdateResult : int {
+    SELF_UPDATE_DOWNLOADED = 5, // a newer launcher waits in the target file
+    SELF_UPDATE_NOT_NEEDED = 6, // none newer, versions not comparable, or stopped during the check
+    SELF_UPDATE_FAILED = 7,     // stopped while the download was failing, or not started at all
+};
+
+// Asks the update server for the current launcher version and, when it is
+// newer than the running one, downloads that launcher into the target file,
+// retrying failures until it succeeds or is stopped. Runs on a worker thread
+// of its own that reports through the notifier; the notifier must outlive
+// this object, which stops and waits for its thread when destroyed.
+class SelfUpdater {
+public:
+    // targetFile: full path of the downloaded launcher (SelfUpdateFilePath).
+    SelfUpdater(ProgressNotifier* notifier, const wxString& currentVersion, const wxString& languageCode,
+                const wxString& baseUrl, const wxString& targetFile);
+    ~SelfUpdater();
+    SelfUpdater(const SelfUpdater&) = delete;
+    SelfUpdater& operator=(const SelfUpdater&) = delete;
+
+    // Starts the thread; false when the system refused one.
+    bool Start();
+    // Asks the thread to end: a pause ends at once, a request within about
+    // 0.1 s. Safe from any thread.
+    void Stop();
+    void Join() { worker.Join(); }
+    bool IsRunning() const { return worker.IsRunning(); }
+
+    // True when the server names a newer launcher; asks until it answers or a stop.
+    bool CheckForNewVersion();
+    // One download of the server's launcher: SELF_UPDATE_DOWNLOADED or SELF_UPDATE_FAILED.
+    int DownloadLauncher();
+
+private:
+    void Entry();
+    bool FetchRemoteVersion(const wxString& url);
+    int DownloadWithRetries();
+    bool SaveLauncher(wxInputStream& body, wxInputStream& counted);
+    // Waits whole seconds; false when a stop came first.
+    bool Pause(int seconds);
+
+    ProgressNotifier* notifier;
+    wxString currentVersion;
+    wxString languageCode;
+    wxString baseUrl;
+    wxString targetFile;
+    wxString remoteVersion;
+
+    // Seen by every request of the thread; the mutex and the condition let a
+    // stop end a pause at once.
+    Cancellation cancellation;
+    std::mutex mutex;
+    std::condition_variable stopped;
+
+    WorkerThread worker;
+};

@@ -1,0 +1,158 @@
+// The self-update thread against update servers on loopback.
+#include "selfupdate/SelfUpdater.h"
+
+#include "progress/LauncherEvents.h"
+#include "progress/ProgressNotifier.h"
+#include "selfupdate/SelfUpdateFiles.h"
+#include "support/EventRecorder.h"
+#include "support/FaultServer.h"
+#include "support/LogCapture.h"
+#include "support/NginxServer.h"
+#include "support/Polling.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <wx/dir.h>
+#include <wx/filefn.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class SelfUpdaterTest : public testing::Test {
+protected:
+    std::unique_ptr<SelfUpdater> Updater(const std::string& baseUrl)
+    {
+        return std::make_unique<SelfUpdater>(&notifier, "3.3.16", "pt", wxString::FromUTF8(baseUrl),
+                                             SelfUpdateFilePath(exeDir.Path()));
+    }
+
+    wxArrayString FilesBesideTheExecutable() const
+    {
+        wxArrayString names;
+        wxDir::GetAllFiles(exeDir.Path(), &names, wxEmptyString, wxDIR_FILES);
+        return names;
+    }
+
+    // Stops the running updater and returns how long it took to end.
+    static Clock::duration StopAndJoin(SelfUpdater& updater)
+    {
+        const auto start = Clock::now();
+        updater.Stop();
+        updater.Join();
+        return Clock::now() - start;
+    }
+
+    const std::string build = FaultServer::Pattern(0, 200000);
+    TempDir exeDir;
+    NginxServer server;
+    EventRecorder events;
+    ProgressNotifier notifier{&events};
+    LogCapture log;
+};
+
+TEST_F(SelfUpdaterTest, ComparesVersionsNumberByNumber)
+{
+    struct Row {
+        const char* served;
+        bool newer;
+        bool warns; // the trimmed text must be the served one
+    };
+    const Row rows[] = {
+        {"3.3.16", false, false}, {"3.3.15", false, false},    {"3.3.17", true, false},
+        {"3.10.0", true, false},  {"3.3.16 \t", false, false}, {" 3.3.17\r\n3.9.0", true, false},
+        {"3.3.17.", true, false}, {"3.3", false, true},        {"3.3.16.1", false, true},
+        {"3.3.x", false, true},   {"", false, true},
+    };
+    for (const Row& row : rows) {
+        server.Write("launcherVersion.inf", row.served);
+        LogCapture rowLog;
+        EXPECT_EQ(Updater(server.Url("/"))->CheckForNewVersion(), row.newer) << row.served;
+        EXPECT_EQ(rowLog.Has(wxLOG_Warning,
+                             std::string("Error comparing launcher versions: 3.3.16 - ") + row.served),
+                  row.warns)
+            << row.served;
+    }
+}
+
+TEST_F(SelfUpdaterTest, DownloadsANewerLauncherRunnableBesideTheExecutable)
+{
+    server.Write("launcherVersion.inf", "3.3.17\n");
+    server.Write("launcher.pt.3.3.17.exe", build);
+    TempDir elsewhere;
+    const wxString startDir = wxGetCwd();
+    wxSetWorkingDirectory(elsewhere.Path());
+
+    auto updater = Updater(server.Url("/"));
+    ASSERT_TRUE(updater->Start());
+    updater->Join();
+    wxSetWorkingDirectory(startDir);
+
+    EXPECT_EQ(events.Values(wxEVT_SELF_UPDATE_DONE), std::vector<int>{SELF_UPDATE_DOWNLOADED});
+    EXPECT_TRUE(exeDir.Read("launcher_new.exe") == build);
+    struct stat file = {};
+    EXPECT_EQ(stat(exeDir.File("launcher_new.exe").fn_str(), &file), 0);
+    EXPECT_EQ(file.st_mode & S_IXUSR, S_IXUSR);
+    EXPECT_EQ(FilesBesideTheExecutable().size(), 1u);
+    wxArrayString strays;
+    EXPECT_EQ(wxDir::GetAllFiles(elsewhere.Path(), &strays), 0u);
+}
+
+TEST_F(SelfUpdaterTest, ABodyCutShortIsNeverKept)
+{
+    TempDir served;
+    served.Write("launcherVersion.inf", "3.3.17");
+    served.Write("launcher.pt.3.3.17.exe", build);
+    FaultServer faulty(served.Path().ToStdString());
+    auto updater = Updater(faulty.Url("/flaky/drop/1/"));
+    ASSERT_TRUE(updater->CheckForNewVersion());
+
+    EXPECT_EQ(updater->DownloadLauncher(), SELF_UPDATE_FAILED);
+    EXPECT_TRUE(log.Has(wxLOG_Error, "Could not read from input stream."));
+    EXPECT_TRUE(FilesBesideTheExecutable().empty());
+    EXPECT_EQ(updater->DownloadLauncher(), SELF_UPDATE_DOWNLOADED);
+    EXPECT_TRUE(exeDir.Read("launcher_new.exe") == build);
+}
+
+// Without an answer the thread asks eleven times at once, then pauses 1 s, 2 s, ...
+TEST_F(SelfUpdaterTest, RetriesInBurstsAndStopsWithinASecond)
+{
+    auto updater = Updater(server.Url("/"));
+    ASSERT_TRUE(updater->Start());
+    const auto requests = [&] { return Count(server.AccessLog(), "GET /launcherVersion.inf"); };
+    ASSERT_TRUE(WaitUntil([&] { return requests() >= 11; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(requests(), 11);
+    ASSERT_TRUE(WaitUntil([&] { return requests() >= 22; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+
+    EXPECT_LT(StopAndJoin(*updater), std::chrono::milliseconds(500)) << "stopped during the 2 s pause";
+    EXPECT_EQ(requests(), 22);
+    EXPECT_EQ(events.Values(wxEVT_SELF_UPDATE_DONE), std::vector<int>{SELF_UPDATE_NOT_NEEDED});
+    const std::vector<std::string> texts = events.Texts();
+    for (const char* pause : {"1", "2"})
+        EXPECT_EQ(
+            std::count(texts.begin(), texts.end(),
+                       std::string("Error checking launcher update. Will retry in ") + pause + " seconds..."),
+            1);
+
+    // A download under way ends as soon as it is stopped, leaving nothing behind.
+    server.Write("launcherVersion.inf", "3.3.17");
+    server.Write("launcher.pt.3.3.17.exe", build);
+    events.Take();
+    updater = Updater(server.Url("/slow/"));
+    ASSERT_TRUE(updater->Start());
+    ASSERT_TRUE(WaitUntil([&] { return events.Values(wxEVT_PROGRESS_UPDATED).size() >= 2; }));
+    EXPECT_FALSE(wxFileExists(exeDir.File("launcher_new.exe"))) << "only a whole body gets the name";
+    EXPECT_LT(StopAndJoin(*updater), std::chrono::seconds(1));
+    EXPECT_EQ(events.Values(wxEVT_SELF_UPDATE_DONE), std::vector<int>{SELF_UPDATE_FAILED});
+    EXPECT_TRUE(FilesBesideTheExecutable().empty());
+}
+
+} // namespace
