@@ -1,7 +1,10 @@
 #include "ui/LauncherApp.h"
 
+#include "app/Version.h"
 #include "platform/TerminationSignals.h"
+#include "selfupdate/SelfUpdateHandOver.h"
 #include "ui/LauncherFrame.h"
+#include "ui/MessageBox.h"
 
 #include <wx/cmdline.h>
 #include <wx/evtloop.h>
@@ -74,8 +77,9 @@ bool LauncherApp::HandleLocalLauncherUpdate()
         wxMilliSleep(RELAUNCH_PAUSE_MS);
         return false;
     }
-    // A launcher downloaded by an earlier run is looked for here once self-update exists.
-    return false;
+    const SelfUpdateHandOver handOver(GetExecutableDir(), LAUNCHER_VERSION, startup.config.baseUrl,
+                                      startup.config.languageCode, ShowMessageBox);
+    return handOver.HandleLocalLauncherUpdate();
 }
 
 void LauncherApp::OnEventLoopEnter(wxEventLoopBase* loop)

@@ -36,9 +36,9 @@ std::string ReadWhole(const wxString& path)
 
 } // namespace
 
-wxString LauncherProcess::Install(const wxString& installDir)
+wxString LauncherProcess::Install(const wxString& installDir, const wxString& name)
 {
-    const wxString target = installDir + "/launcher";
+    const wxString target = installDir + "/" + name;
     if (!wxFileName::FileExists(target)) {
         EXPECT_TRUE(wxCopyFile(LAUNCHER_EXE, target));
         chmod(target.fn_str(), 0755);
@@ -46,11 +46,15 @@ wxString LauncherProcess::Install(const wxString& installDir)
     return target;
 }
 
-LauncherProcess::LauncherProcess(const wxString& dir, const std::vector<std::string>& args)
+LauncherProcess::LauncherProcess(const wxString& dir, const std::vector<std::string>& args,
+                                 const wxString& exeName, const wxString& workDir)
     : installDir(dir), earlierLogs(LogFiles(dir))
 {
-    const std::string exe = Install(installDir).ToStdString();
+    const std::string exe = Install(installDir, exeName).ToStdString();
     const std::string dirPath = installDir.ToStdString();
+    const std::string startDir = workDir.empty() ? dirPath : workDir.ToStdString();
+    // Set here rather than between fork and exec, where only async-signal-safe calls belong.
+    setenv("LAUNCHER_CONFIRM_BOXES", "1", 1);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(exe.c_str()));
     for (const std::string& arg : args)
@@ -59,7 +63,7 @@ LauncherProcess::LauncherProcess(const wxString& dir, const std::vector<std::str
 
     pid = fork();
     if (pid == 0) {
-        if (chdir(dirPath.c_str()) != 0)
+        if (chdir(startDir.c_str()) != 0)
             _exit(126);
         int err = open((dirPath + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         dup2(err, STDERR_FILENO);

@@ -9,13 +9,15 @@
 #include <vector>
 
 // A real launcher process started from a copy of the built executable inside a
-// test installation directory, with that directory as its current directory.
+// test installation directory, by default with that directory as its current
+// directory. Its message boxes are confirmed without being shown, and logged.
 class LauncherProcess {
 public:
-    // Copies the launcher executable into installDir (once) and returns its path.
-    static wxString Install(const wxString& installDir);
+    // Copies the launcher executable into installDir under name (once) and returns its path.
+    static wxString Install(const wxString& installDir, const wxString& name = "launcher");
 
-    LauncherProcess(const wxString& installDir, const std::vector<std::string>& args = {});
+    LauncherProcess(const wxString& installDir, const std::vector<std::string>& args = {},
+                    const wxString& exeName = "launcher", const wxString& workDir = wxString());
     ~LauncherProcess();
     LauncherProcess(const LauncherProcess&) = delete;
     LauncherProcess& operator=(const LauncherProcess&) = delete;

@@ -2,11 +2,15 @@
 // display and reads what it wrote.
 #include "support/LauncherProcess.h"
 #include "support/LockHolder.h"
+#include "support/NginxServer.h"
+#include "support/Polling.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <wx/dir.h>
+#include <wx/filefn.h>
 
 #include <chrono>
 #include <csignal>
@@ -117,6 +121,73 @@ TEST_F(LauncherRun, CommandLineAndAMissingConf)
     EXPECT_NE(launcher.LogText().find("Config File " + install.File("launcher.conf").ToStdString() +
                                       " not found, please contact support."),
               std::string::npos);
+}
+
+// What a start does with a launcher that an earlier run downloaded, started
+// from another directory than its own; "running it" is the downloaded
+// launcher's own start.
+TEST_F(LauncherRun, HandsOverToADownloadedLauncherOnlyWhenItIsCurrentAndWhole)
+{
+    NginxServer server;
+    TempDir elsewhere;
+    // Records that it ran, and with how many arguments.
+    const std::string standIn = "#!/bin/sh\necho $# > \"$(dirname \"$0\")/handed-over\"\n";
+    server.Write("launcher.pt.3.3.17.exe", standIn);
+    const std::string self = "(this launcher)";
+    struct Row {
+        const char* what;
+        const char* served;
+        std::string local; // launcher_new.exe, if any
+        std::string line;
+        int requests;
+        bool kept;
+        bool handedOver;
+    };
+    const Row rows[] = {
+        {"no file", "3.3.17", "", "Local launcher installer not found, will run launcher normally.", 0, false,
+         false},
+        {"same size", "3.3.17", standIn,
+         "Message box confirmed without showing it: Found self-update, launcher needs to be restarted.", 2,
+         true, true},
+        {"one byte short", "3.3.17", standIn.substr(1),
+         "LocalSize=" + std::to_string(standIn.size() - 1) + " RemoteSize=" + std::to_string(standIn.size()),
+         2, false, false},
+        {"current already", "3.3.16", standIn,
+         "Launcher executable is already up to date, will remove local launcher installer.", 1, false, false},
+        {"running it", "3.3.17", self,
+         "This launcher runs from the local launcher installer, will keep it and run normally.", 0, true,
+         false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempDir dir;
+        // No news page or thread of the window's own adds requests.
+        dir.Write("launcher.conf",
+                  "enableLogDebug=1\nuseMiniBrowserOnly=1\nbaseUrl=" + server.Url("/") + "\n");
+        server.Write("launcherVersion.inf", row.served);
+        if (row.local == self) {
+            LauncherProcess::Install(dir.Path(), "launcher_new.exe");
+        } else if (!row.local.empty()) {
+            dir.Write("launcher_new.exe", row.local);
+            chmod(dir.File("launcher_new.exe").fn_str(), 0755);
+        }
+        const int before = Count(server.AccessLog(), "GET /launcher");
+        LauncherProcess launcher(dir.Path(), {}, row.local == self ? "launcher_new.exe" : "launcher",
+                                 elsewhere.Path());
+        EXPECT_EQ(launcher.WaitForLog(READY), !row.handedOver) << launcher.LogText();
+        EXPECT_NE(launcher.LogText().find(row.line), std::string::npos) << launcher.LogText();
+        // nginx logs a request once its connection is done with it.
+        const auto requests = [&] { return Count(server.AccessLog(), "GET /launcher") - before; };
+        WaitUntil([&] { return requests() >= row.requests; }, std::chrono::seconds(2));
+        EXPECT_EQ(requests(), row.requests);
+        EXPECT_EQ(wxFileExists(dir.File("launcher_new.exe")), row.kept);
+        if (row.handedOver) {
+            EXPECT_EQ(launcher.Pid(), -1) << "ended without its window";
+            WaitUntil([&] { return wxFileExists(dir.File("handed-over")); });
+            EXPECT_EQ(dir.Read("handed-over"), "0\n");
+        }
+        launcher.Stop(SIGTERM);
+    }
 }
 
 } // namespace

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <wx/defs.h>
+#include <wx/string.h>
+
+#include <functional>
+
+// Shows text to the player in a modal box of the given style (wxOK,
+// wxICON_INFORMATION, ...) and returns the answer once it is given.
+using MessageBoxFunction = std::function<int(const wxString& text, long style)>;
+
+// Decides at start-up what becomes of a launcher that an earlier run
+// downloaded beside this one: started, when it is still the update server's
+// current launcher, or removed, when it is stale or cut short.
+class SelfUpdateHandOver {
+public:
+    SelfUpdateHandOver(const wxString& exeDir, const wxString& currentVersion, const wxString& baseUrl,
+                       const wxString& languageCode, MessageBoxFunction showMessage);
+
+    // True when the downloaded launcher was started and this process is to end.
+    bool HandleLocalLauncherUpdate() const;
+    // The server's current launcher version without surrounding white space;
+    // empty when it cannot be read. One attempt.
+    wxString FetchRemoteLauncherVersion() const;
+    // The size the server announces for that version's launcher, or -1.
+    wxInt64 GetRemoteLauncherSize(const wxString& version) const;
+    // Deletes the downloaded launcher, trying for about ten seconds.
+    void RemoveSelfUpdateFile() const;
+
+private:
+    bool RunIfSameSize(const wxString& remoteVersion) const;
+
+    wxString exeDir;
+    wxString selfUpdateFile;
+    wxString currentVersion;
+    wxString baseUrl;
+    wxString languageCode;
+    MessageBoxFunction showMessage;
+};
