@@ -40,6 +40,9 @@ bool LauncherApp::OnInit()
     CheckInstances();
     if (HandleLocalLauncherUpdate()) {
         wxLogVerbose("Self update done, will restart launcher.");
+        // The toolkit skips OnExit after a failed OnInit and deletes the log
+        // target itself, so the log is closed here, while it is still ours.
+        startup.End();
         return false;
     }
 

@@ -183,6 +183,8 @@ TEST_F(LauncherRun, HandsOverToADownloadedLauncherOnlyWhenItIsCurrentAndWhole)
         EXPECT_EQ(wxFileExists(dir.File("launcher_new.exe")), row.kept);
         if (row.handedOver) {
             EXPECT_EQ(launcher.Pid(), -1) << "ended without its window";
+            const int status = launcher.Stop(SIGTERM);
+            EXPECT_TRUE(WIFEXITED(status)) << "a crash on the way out: " << status;
             WaitUntil([&] { return wxFileExists(dir.File("handed-over")); });
             EXPECT_EQ(dir.Read("handed-over"), "0\n");
         }
