@@ -127,8 +127,8 @@ TEST_F(SelfUpdaterTest, RetriesInBurstsAndStopsWithinASecond)
     ASSERT_TRUE(updater->Start());
     const auto requests = [&] { return Count(server.AccessLog(), "GET /launcherVersion.inf"); };
     ASSERT_TRUE(WaitUntil([&] { return requests() >= 11; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_EQ(requests(), 11);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(requests(), 11) << "a pause of a second follows the burst";
     ASSERT_TRUE(WaitUntil([&] { return requests() >= 22; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
 
