@@ -20,10 +20,9 @@ constexpr int REMOVE_INTERVAL_MS = 100;
 } // namespace
 
 SelfUpdateHandOver::SelfUpdateHandOver(const wxString& exeDir, const wxString& currentVersion,
-                                       const wxString& baseUrl, const wxString& languageCode,
-                                       MessageBoxFunction showMessage)
+                                       const wxString& baseUrl, const wxString& languageCode, AskUser askUser)
     : exeDir(exeDir), selfUpdateFile(SelfUpdateFilePath(exeDir)), currentVersion(currentVersion),
-      baseUrl(baseUrl), languageCode(languageCode), showMessage(std::move(showMessage))
+      baseUrl(baseUrl), languageCode(languageCode), askUser(std::move(askUser))
 {
 }
 
@@ -69,10 +68,11 @@ bool SelfUpdateHandOver::RunIfSameSize(const wxString& remoteVersion) const
     }
     wxLogMessage("Local launcher installer and the latest installer from update have the same size, will "
                  "consider it the same and launch it.");
-    showMessage(_("Found self-update, launcher needs to be restarted."), wxOK | wxICON_INFORMATION);
+    askUser(_("Found self-update, launcher needs to be restarted."), _("Launcher"),
+            wxOK | wxICON_INFORMATION);
     if (RunSelfUpdate(exeDir) != 0)
         return true;
-    showMessage(_("Could not run self-update, please contact support."), wxOK | wxICON_ERROR);
+    askUser(_("Could not run self-update, please contact support."), _("Launcher"), wxOK | wxICON_ERROR);
     return false;
 }
 

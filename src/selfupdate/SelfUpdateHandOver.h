@@ -1,13 +1,9 @@
 #pragma once
 
+#include "common/AskUser.h"
+
 #include <wx/defs.h>
 #include <wx/string.h>
-
-#include <functional>
-
-// Shows text to the player in a modal box of the given style (wxOK,
-// wxICON_INFORMATION, ...) and returns the answer once it is given.
-using MessageBoxFunction = std::function<int(const wxString& text, long style)>;
 
 // Decides at start-up what becomes of a launcher that an earlier run
 // downloaded beside this one: started, when it is still the update server's
@@ -15,7 +11,7 @@ using MessageBoxFunction = std::function<int(const wxString& text, long style)>;
 class SelfUpdateHandOver {
 public:
     SelfUpdateHandOver(const wxString& exeDir, const wxString& currentVersion, const wxString& baseUrl,
-                       const wxString& languageCode, MessageBoxFunction showMessage);
+                       const wxString& languageCode, AskUser askUser);
 
     // True when the downloaded launcher was started and this process is to end.
     bool HandleLocalLauncherUpdate() const;
@@ -35,5 +31,5 @@ private:
     wxString currentVersion;
     wxString baseUrl;
     wxString languageCode;
-    MessageBoxFunction showMessage;
+    AskUser askUser;
 };
