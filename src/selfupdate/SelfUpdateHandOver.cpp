@@ -1,5 +1,6 @@
 #include "selfupdate/SelfUpdateHandOver.h"
 
+#include "common/VersionText.h"
 #include "download/HTTPWrapper.h"
 #include "platform/FileStatus.h"
 #include "platform/Process.h"
@@ -81,7 +82,9 @@ wxString SelfUpdateHandOver::FetchRemoteLauncherVersion() const
     wxString version;
     if (!FetchFirstLine(version, LauncherVersionUrl(baseUrl)))
         return wxString();
-    return version.Trim(true).Trim(false);
+    version.Trim(true).Trim(false);
+    // It becomes part of a URL: a hostile answer counts as none.
+    return LooksLikeVersion(version) ? version : wxString();
 }
 
 wxInt64 SelfUpdateHandOver::GetRemoteLauncherSize(const wxString& version) const

@@ -16,7 +16,7 @@ public:
     // True when the downloaded launcher was started and this process is to end.
     bool HandleLocalLauncherUpdate() const;
     // The server's current launcher version without surrounding white space;
-    // empty when it cannot be read. One attempt.
+    // empty when it cannot be read or is no version. One attempt.
     wxString FetchRemoteLauncherVersion() const;
     // The size the server announces for that version's launcher, or -1.
     wxInt64 GetRemoteLauncherSize(const wxString& version) const;
