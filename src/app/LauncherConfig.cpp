@@ -98,7 +98,9 @@ LauncherConfig::LauncherConfig()
 
 void LauncherConfig::SetDefaults(const wxString& installDir)
 {
-    firstRun = !wxFileName::FileExists(FIRST_RUN_MARKER);
+    settingsDir = installDir;
+    startTime = wxDateTime::Now();
+    firstRun = !wxFileName::FileExists(SettingsPath(settingsDir, FIRST_RUN_MARKER));
     languageId = LANGUAGE_PORTUGUESE_BRAZILIAN;
     languageCode = LanguageCode(languageId);
     baseDir = installDir;
@@ -122,8 +124,8 @@ void LauncherConfig::SetDefaults(const wxString& installDir)
 
 void LauncherConfig::LoadConfig()
 {
-    const wxString launcherConfPath = SettingsPath(baseDir, "launcher.conf");
-    const wxString userConfPath = SettingsPath(baseDir, "user.conf");
+    const wxString launcherConfPath = SettingsPath(settingsDir, "launcher.conf");
+    const wxString userConfPath = SettingsPath(settingsDir, "user.conf");
 
     if (!IsReadableFile(launcherConfPath)) {
         configMissing = true;
@@ -241,7 +243,9 @@ void LauncherConfig::ReadUserConf(wxFileConfig& conf)
 bool LauncherConfig::SaveUserConfig() const
 {
     // Entries the launcher does not know are kept; a missing file starts empty.
-    const wxString path = SettingsPath(baseDir, "user.conf");
+    // The file goes back where it was read, so a baseDir elsewhere does not
+    // lose the player's choices.
+    const wxString path = SettingsPath(settingsDir, "user.conf");
     std::unique_ptr<wxFileConfig> conf = OpenConfigFile(path);
 
     conf->Write("resolution", resolution);
@@ -260,13 +264,15 @@ bool LauncherConfig::SaveUserConfig() const
     return platform::WriteFileAtomically(path, bytes);
 }
 
+// Beside the executable rather than in the current directory, which for a
+// launcher started from a menu is often the home directory.
 void LauncherConfig::CreateFirstRunMarker() const
 {
-    if (wxFileName::FileExists(FIRST_RUN_MARKER))
+    const wxString path = SettingsPath(settingsDir, FIRST_RUN_MARKER);
+    if (wxFileName::FileExists(path))
         return;
-    const wxString path = wxFileName(FIRST_RUN_MARKER).GetAbsolutePath();
     wxFile marker;
-    if (marker.Create(FIRST_RUN_MARKER, true, 0666))
+    if (marker.Create(path, true, 0666))
         wxLogMessage("Successfully created first-time-executed file at '%s'", path);
     else
         wxLogError("Could not create first-time-executed file, will ignore and continue running. "

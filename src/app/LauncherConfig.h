@@ -1,5 +1,6 @@
 #pragma once
 
+#include <wx/datetime.h>
 #include <wx/string.h>
 
 // Toolkit language identifiers the launcher knows (wxLANGUAGE_* values of the
@@ -22,6 +23,11 @@ class LauncherConfig {
 public:
     int languageId;
     wxString languageCode;
+    // Where launcher.conf, user.conf and the first-run marker live: the
+    // launcher's own directory, whatever the current directory or baseDir.
+    wxString settingsDir;
+    // When this run started; names the run's log files.
+    wxDateTime startTime;
     wxString baseDir;
     wxString logDir;
     wxString logFile;
@@ -44,11 +50,11 @@ public:
     // installDir holds the settings files and the logs: the launcher's own directory,
     // or the installation a tool works on.
     void SetDefaults(const wxString& installDir = GetExecutableDir());
-    // Reads launcher.conf, then user.conf, from baseDir as it stands when called.
+    // Reads launcher.conf, then user.conf, from settingsDir.
     void LoadConfig();
-    // Writes the player's choices to baseDir/user.conf, keeping entries it does not know.
+    // Writes the player's choices back to settingsDir/user.conf, keeping entries it does not know.
     bool SaveUserConfig() const;
-    // Creates the marker file "firstRun" in the current directory if it is missing.
+    // Creates the marker file "firstRun" in settingsDir if it is missing.
     void CreateFirstRunMarker() const;
 
 private:

@@ -31,13 +31,13 @@ void LauncherLog::PrepareForWorkers()
         firstLogger.Join();
 }
 
-void LauncherLog::Open(const wxString& logDir)
+void LauncherLog::Open(const wxString& logDir, const wxDateTime& start)
 {
     PrepareForWorkers();
     wxLog::SetTimestamp(TIMESTAMP_FORMAT);
     wxLog::SetLogLevel(wxLOG_Message);
 
-    logFilePath = wxFileName(logDir, FileNameFor(wxDateTime::Now())).GetFullPath();
+    logFilePath = wxFileName(logDir, FileNameFor(start)).GetFullPath();
     if (!wxFileName::Mkdir(logDir, 0777, wxPATH_MKDIR_FULL)) {
         wxLogError("Could not create logging directory %s", logDir);
         return;

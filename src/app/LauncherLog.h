@@ -17,9 +17,9 @@ public:
     LauncherLog& operator=(const LauncherLog&) = delete;
 
     // Sets the time stamp and the default level, creates logDir and makes a new
-    // file in it the log target. When the directory cannot be made the error
-    // goes to the target that was active, which stays so.
-    void Open(const wxString& logDir);
+    // file in it, named after start, the log target. When the directory cannot
+    // be made the error goes to the target that was active, which stays so.
+    void Open(const wxString& logDir, const wxDateTime& start = wxDateTime::Now());
     // Detaches and deletes the file target and closes the file.
     void Close();
 

@@ -3,6 +3,7 @@
 #include "app/InstanceLock.h"
 
 #include <curl/curl.h>
+#include <wx/filefn.h>
 #include <wx/log.h>
 
 LauncherStartup::LauncherStartup() = default;
@@ -16,7 +17,7 @@ void LauncherStartup::Begin(const wxString& dir)
 {
     installDir = dir;
     config.SetDefaults(installDir);
-    log.Open(config.logDir);
+    log.Open(config.logDir, config.startTime);
     wxLogMessage("Logging ready.");
     curl_global_init(CURL_GLOBAL_ALL);
     config.LoadConfig();
@@ -32,6 +33,15 @@ bool LauncherStartup::LockInstallation()
 {
     lock = CreateRandomLock(LAUNCHER_LOCK_PREFIX, installDir);
     return lock != nullptr;
+}
+
+void LauncherStartup::RemoveLock()
+{
+    if (!lock)
+        return;
+    // Deleted while still held, so no other process can take the name in between.
+    wxRemoveFile(lock->Path());
+    lock.reset();
 }
 
 void LauncherStartup::End()

@@ -28,6 +28,9 @@ public:
     bool IsInstallationInUse() const;
     // Holds a launcher lock of this run; false when it could not be made.
     bool LockInstallation();
+    // Deletes the lock file and releases it: a tool that has finished leaves no
+    // stale lock for the next launcher to clear.
+    void RemoveLock();
     void End();
 
     const wxString& InstallDir() const { return installDir; }

@@ -171,6 +171,7 @@ void UpdateCommand::RunEventLoop()
 void UpdateCommand::TearDown()
 {
     services.reset();
+    startup.RemoveLock();
     startup.End();
 }
 

@@ -5,20 +5,14 @@
 
 #include <gtest/gtest.h>
 #include <wx/filename.h>
-#include <wx/utils.h>
 
 namespace {
 
-// An installation in a temporary directory, with the configuration pointed at it
-// and the current directory inside it (the first-run marker lives there).
+// An installation in a temporary directory, with the configuration pointed at
+// it; the current directory lies elsewhere, as for a launcher started from a menu.
 class ConfigTest : public testing::Test {
 protected:
-    ConfigTest() : previousDir(wxGetCwd())
-    {
-        wxSetWorkingDirectory(install.Path());
-        config.baseDir = install.Path();
-    }
-    ~ConfigTest() override { wxSetWorkingDirectory(previousDir); }
+    ConfigTest() { config.SetDefaults(install.Path()); }
 
     void Load(const std::string& launcherConf, const std::string& userConf = "")
     {
@@ -29,7 +23,6 @@ protected:
     }
 
     TempDir install;
-    wxString previousDir;
     LogCapture log;
     LauncherConfig config;
 };
@@ -101,7 +94,7 @@ TEST_F(ConfigTest, NonIntegerValuesAreIgnoredAndDebugLogRaisesTheLevel)
     EXPECT_TRUE(log.Has(wxLOG_Info, "Debug log enabled."));
 }
 
-// user.conf is read from the installation even when baseDir points elsewhere.
+// user.conf is read from and saved to the installation even when baseDir points elsewhere.
 TEST_F(ConfigTest, BaseDirMovesTheGameButNotTheSettingsFiles)
 {
     TempDir elsewhere;
@@ -113,9 +106,10 @@ TEST_F(ConfigTest, BaseDirMovesTheGameButNotTheSettingsFiles)
     EXPECT_EQ(config.resolution, "1280x1024");
     EXPECT_TRUE(log.Has(wxLOG_Message, "Config: Found base directory: " + elsewhere.Path().ToStdString()));
 
+    config.resolution = "1024x768";
     ASSERT_TRUE(config.SaveUserConfig());
-    EXPECT_TRUE(wxFileName::FileExists(elsewhere.File("user.conf")));
-    EXPECT_EQ(install.Read("user.conf"), "resolution=1280x1024\n");
+    EXPECT_FALSE(wxFileName::FileExists(elsewhere.File("user.conf")));
+    EXPECT_EQ(install.Read("user.conf").substr(0, 20), "resolution=1024x768\n");
 }
 
 TEST_F(ConfigTest, UserConfChoicesAreReadAndFullscreenDefaultsToOn)
@@ -173,12 +167,14 @@ TEST_F(ConfigTest, SaveKeepsUnknownEntriesOrCreatesTheFile)
     EXPECT_EQ(config.quality, "Good");
 }
 
-TEST_F(ConfigTest, FirstRunMarkerIsCreatedInTheCurrentDirectory)
+TEST_F(ConfigTest, FirstRunMarkerIsCreatedBesideTheSettingsNotInTheCurrentDirectory)
 {
+    EXPECT_TRUE(config.firstRun);
     config.CreateFirstRunMarker();
     const std::string path = install.File("firstRun").ToStdString();
     EXPECT_TRUE(log.Has(wxLOG_Message, "Successfully created first-time-executed file at '" + path + "'"));
-    EXPECT_FALSE(LauncherConfig().firstRun);
+    config.SetDefaults(install.Path());
+    EXPECT_FALSE(config.firstRun);
 }
 
 } // namespace

@@ -121,6 +121,9 @@ TEST_F(UpdateCommandRun, InstallsTheReleaseThenFindsItUpToDate)
     ASSERT_EQ(logs.size(), 1u);
     EXPECT_NE(install.Read("logs/" + wxFileName(logs[0]).GetFullName()).find("Update done.\n"),
               std::string::npos);
+    wxArrayString locks;
+    wxDir::GetAllFiles(install.File("lock"), &locks);
+    EXPECT_TRUE(locks.empty()) << "the command takes its lock file away";
 
     ASSERT_EQ(Update(&out), 0) << out;
     EXPECT_NE(out.find("Up to date: version " + VERSION + "."), std::string::npos) << out;
