@@ -14,6 +14,7 @@
 #include "progress/ProgressNotifier.h"
 #include "telemetry/TelemetryClient.h"
 
+#include <wx/dir.h>
 #include <wx/ffile.h>
 #include <wx/filename.h>
 #include <wx/intl.h>
@@ -469,6 +470,52 @@ wxString UpdateEngine::ObsoleteFilePath(const wxString& name) const
     if ((extension != "res" && extension != "unity3d") || !file.FileExists())
         return wxString();
     return file.GetFullPath();
+}
+
+void UpdateEngine::FindChanges(const wxString& pattern)
+{
+    WaitForWorker();
+    if (localManifest.empty() && !localManifest.LoadDefault()) {
+        wxLogWarning("FindChanges: Could not read manifest during file check. Will try to recreate one");
+        if (!CreateLocalManifest()) {
+            wxLogError("Something went wrong while creating manifest.");
+            ReportChanges(nullptr);
+            return;
+        }
+    }
+    localManifest.CheckLocalChanges(nullptr);
+    if (!localManifest.SaveDefault())
+        wxLogError("Error writing manifest.");
+    UpdateLocalMap();
+
+    const wxString folder = pattern.BeforeLast('\\');
+    const wxString folderPath = localManifest.GetDirectory() + ManifestNameToPath(folder);
+    wxDir dir;
+    wxString fileName;
+    if (!wxDir::Exists(folderPath) || !dir.Open(folderPath) ||
+        !dir.GetFirst(&fileName, pattern.AfterLast('\\'), wxDIR_FILES)) {
+        wxLogVerbose("No files found matching pattern %s", pattern);
+        return;
+    }
+    wxArrayString changed;
+    do {
+        const wxString name = folder.empty() ? fileName : folder + "\\" + fileName;
+        const auto record = localMap.find(name);
+        if (record == localMap.end())
+            continue;
+        const wxString digest = FileMD5(localManifest.FullPath(name));
+        if (digest != record->second->checksum) {
+            wxLogVerbose("File: %s, expected MD5: %s, found MD5: %s", name, record->second->checksum, digest);
+            changed.push_back(name);
+        }
+    } while (dir.GetNext(&fileName));
+    ReportChanges(&changed);
+}
+
+void UpdateEngine::ReportChanges(const wxArrayString* changed)
+{
+    if (telemetry != nullptr)
+        telemetry->SetChanges(changed);
 }
 
 void UpdateEngine::UpdateLocalMap()

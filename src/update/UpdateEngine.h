@@ -3,6 +3,7 @@
 #include "update/LocalManifest.h"
 #include "update/RemoteManifest.h"
 
+#include <wx/arrstr.h>
 #include <wx/string.h>
 
 #include <cstdint>
@@ -92,6 +93,12 @@ public:
     FileList FindMissingFiles();
     const FileList& GetMismatches() const { return mismatches; }
 
+    // Hashes the installed files whose manifest names match pattern (a name
+    // whose last component may hold wildcards) and hands the names of those
+    // that differ from their records to the telemetry client. Waits for the
+    // worker first, since it shares the manifest.
+    void FindChanges(const wxString& pattern);
+
     bool UpdateLocalManifest();
     bool CreateLocalManifest();
     void CleanLocalManifest();
@@ -120,6 +127,7 @@ private:
     void FinishUpdate();
     void AbandonUpdate();
     void SendFinished(const wxString& result);
+    void ReportChanges(const wxArrayString* changed);
     // Sleeps whole seconds, cut short by a stop request.
     void Pause(int seconds) const;
     bool IsStopRequested() const;

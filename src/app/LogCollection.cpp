@@ -1,0 +1,55 @@
+#include "app/LogCollection.h"
+
+#include "app/LauncherConfig.h"
+#include "telemetry/TelemetryClient.h"
+
+#include <wx/dir.h>
+#include <wx/filename.h>
+#include <wx/log.h>
+
+wxString GameLogPath(const wxString& logDir, const wxDateTime& start, const wxString& sessionId)
+{
+    const wxString name = "client" + start.Format("-%Y%m%d-%H%M%S-") + sessionId + ".txt";
+    wxFileName path(logDir, name);
+    path.MakeAbsolute();
+    return path.GetFullPath();
+}
+
+void CollectLogs(TelemetryClient& telemetry, const wxString& gameLogPath, const LauncherConfig& config)
+{
+    telemetry.AddLogFile(gameLogPath);
+    telemetry.AddLogFile(config.logFile);
+    telemetry.AddLogFile(wxFileName(config.baseDir + "/velorian_Data", "output_log.txt").GetFullPath());
+    const wxString crashReport = NewestCrashReport(config.baseDir);
+    if (!crashReport.empty())
+        telemetry.AddLogFile(crashReport);
+}
+
+wxString NewestCrashReport(const wxString& baseDir)
+{
+    const wxString pattern = wxFileName(baseDir, "Crash*").GetFullPath();
+    wxDir dir;
+    wxString name;
+    bool found = false;
+    {
+        // An unreadable directory contributes nothing, quietly.
+        wxLogNull quiet;
+        found = wxDir::Exists(baseDir) && dir.Open(baseDir) && dir.GetFirst(&name, "Crash*", wxDIR_DIRS);
+    }
+    if (!found) {
+        wxLogVerbose("No files found matching pattern %s", pattern);
+        return wxString();
+    }
+    wxString newest;
+    time_t newestTime = 0;
+    do {
+        const wxString report =
+            wxFileName(wxFileName(baseDir, name).GetFullPath(), "error.log").GetFullPath();
+        const time_t modified = wxFileName::FileExists(report) ? wxFileModificationTime(report) : 0;
+        if (modified > newestTime) {
+            newest = report;
+            newestTime = modified;
+        }
+    } while (dir.GetNext(&name));
+    return newest;
+}
