@@ -12,6 +12,8 @@
 #include <wx/log.h>
 #include <wx/utils.h>
 
+#include <cstdlib>
+
 wxIMPLEMENT_APP(LauncherApp);
 
 namespace {
@@ -27,6 +29,19 @@ const wxCmdLineEntryDesc COMMAND_LINE[] = {
 // The restarting launcher passes --relaunch; give the old process time to end.
 const int RELAUNCH_PAUSE_MS = 3000;
 
+// A player never meets the toolkit's assertion dialog, which would hang the
+// launcher: the failure is logged and the launcher carries on. Tests set
+// LAUNCHER_ABORT_ON_ASSERT, so that an assertion fails them instead.
+void LogAssertion(const wxString& file, int line, const wxString& function, const wxString& condition,
+                  const wxString& message)
+{
+    wxLogError("Assertion failed in %s at %s:%d: %s %s", function, file, line, condition, message);
+    if (wxGetEnv("LAUNCHER_ABORT_ON_ASSERT", nullptr)) {
+        wxLog::FlushActive();
+        std::abort();
+    }
+}
+
 } // namespace
 
 LauncherApp::LauncherApp() = default;
@@ -34,6 +49,7 @@ LauncherApp::~LauncherApp() = default;
 
 bool LauncherApp::OnInit()
 {
+    wxSetAssertHandler(LogAssertion);
     // The toolkit's own command-line handling is skipped on purpose: the
     // command line is parsed later, during the hand-over step.
     startup.Begin(GetExecutableDir());
@@ -48,7 +64,7 @@ bool LauncherApp::OnInit()
 
     wxLogMessage("Initial check done. Will load launcher GUI.");
     auto* frame = new LauncherFrame(&startup.config, nullptr, 1, "Launcher", wxDefaultPosition, wxDefaultSize,
-                                    wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX);
+                                    wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX, ShowMessageBox);
     SetTopWindow(frame);
     frame->Show();
     return true;

@@ -1,12 +1,410 @@
 #include "ui/LauncherFrame.h"
 
-#include "app/Translations.h"
+#include "app/GameSettings.h"
+#include "app/LauncherServices.h"
+#include "platform/Resources.h"
+#include "progress/LauncherEvents.h"
+#include "progress/ProgressNotifier.h"
+#include "telemetry/TelemetryClient.h"
+#include "ui/DisplayResolutions.h"
+#include "ui/LauncherSequence.h"
+#include "update/UpdateEngine.h"
 
-LauncherFrame::LauncherFrame(const LauncherConfig* launcherConfig, wxWindow* parent, wxWindowID id,
-                             const wxString& title, const wxPoint& pos, const wxSize& size, long style)
-    : wxFrame(parent, id, title, pos, size, style), config(*launcherConfig)
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/combobox.h>
+#include <wx/gauge.h>
+#include <wx/hyperlink.h>
+#include <wx/icon.h>
+#include <wx/image.h>
+#include <wx/log.h>
+#include <wx/mstream.h>
+#include <wx/panel.h>
+#include <wx/sizer.h>
+#include <wx/stattext.h>
+#include <wx/utils.h>
+#include <wx/webview.h>
+
+#include <algorithm>
+
+namespace {
+
+enum ControlId : int {
+    PANEL_ID = 1040,
+    WEB_VIEW_ID = 1062,
+    STATUS_ID = 1063,
+    GAUGE_ID = 1072,
+    PLAY_ID = 1073,
+    EXIT_TIMER_ID = 1076,
+    PULSE_TIMER_ID = 1078,
+    RESOLUTION_CHOICE_ID = 1079,
+    RESOLUTION_LABEL_ID = 1080,
+    QUALITY_CHOICE_ID = 1081,
+    QUALITY_LABEL_ID = 1082,
+    FULLSCREEN_ID = 1083,
+    PROBLEMS_LINK_ID = 1084,
+};
+
+const wxSize NEWS_PAGE_SIZE(900, 450);
+constexpr int EXIT_TICK_MS = 1000;
+constexpr int PULSE_MS = 100;
+
+wxIcon LauncherIcon()
 {
-    locale = SetupTranslations(config.languageId);
+    const std::span<const unsigned char> png = platform::LoadResourceData("ICON_LAUNCHER", "ICON");
+    if (!wxImage::FindHandler(wxBITMAP_TYPE_PNG))
+        wxImage::AddHandler(new wxPNGHandler);
+    wxMemoryInputStream stream(png.data(), png.size());
+    wxIcon icon;
+    icon.CopyFromBitmap(wxBitmap(wxImage(stream, wxBITMAP_TYPE_PNG)));
+    return icon;
 }
 
-LauncherFrame::~LauncherFrame() = default;
+// The address that a page's "httpx" link stands for, or empty when it names
+// something other than a web page, which the desktop must not be asked to open.
+wxString BrowserAddress(wxString url)
+{
+    if (url.StartsWith("httpx"))
+        url.Replace("httpx", "http");
+    const wxString lower = url.Lower();
+    return lower.StartsWith("http://") || lower.StartsWith("https://") ? url : wxString();
+}
+
+void OpenInBrowser(const wxString& url)
+{
+    const wxString address = BrowserAddress(url);
+    if (address.empty()) {
+        wxLogWarning("Not opening %s in the browser.", url);
+        return;
+    }
+    wxLogVerbose("Opening external browser for URL: %s", address);
+    wxLaunchDefaultBrowser(address);
+}
+
+} // namespace
+
+#define EVT_LAUNCHER(type, handler) wx__DECLARE_EVT0(type, wxThreadEventHandler(handler))
+
+// clang-format off
+wxBEGIN_EVENT_TABLE(LauncherFrame, wxFrame)
+    EVT_LAUNCHER(wxEVT_STATUS_MESSAGE, LauncherFrame::OnStatusMessage)
+    EVT_LAUNCHER(wxEVT_PROGRESS_UPDATED, LauncherFrame::OnProgressUpdated)
+    EVT_LAUNCHER(wxEVT_PROGRESS_RANGE_UPDATED, LauncherFrame::OnProgressRangeUpdated)
+    EVT_LAUNCHER(wxEVT_PROGRESS_PULSE, LauncherFrame::OnProgressPulse)
+    EVT_LAUNCHER(wxEVT_NO_CHANGES_FOUND, LauncherFrame::OnNoChangesFound)
+    EVT_LAUNCHER(wxEVT_DISABLE_PLAY, LauncherFrame::OnDisablePlay)
+    EVT_LAUNCHER(wxEVT_START_UPDATE, LauncherFrame::OnStartUpdate)
+    EVT_LAUNCHER(wxEVT_UPDATE_STARTED, LauncherFrame::OnUpdateStarted)
+    EVT_LAUNCHER(wxEVT_UPDATE_STOPPED, LauncherFrame::OnUpdateStopped)
+    EVT_LAUNCHER(wxEVT_UPDATE_FINISHED, LauncherFrame::OnUpdateFinished)
+    EVT_LAUNCHER(wxEVT_SELF_UPDATE_DONE, LauncherFrame::OnSelfUpdateDone)
+    EVT_LAUNCHER(wxEVT_LOG_UPLOAD_DONE, LauncherFrame::OnLogUploadDone)
+    EVT_LAUNCHER(wxEVT_GAME_TERMINATED, LauncherFrame::OnGameTerminated)
+    EVT_CLOSE(LauncherFrame::OnClose)
+    EVT_TIMER(EXIT_TIMER_ID, LauncherFrame::OnExitTimer)
+    EVT_TIMER(PULSE_TIMER_ID, LauncherFrame::OnPulseTimer)
+    EVT_BUTTON(PLAY_ID, LauncherFrame::OnPlay)
+    EVT_WEBVIEW_ERROR(WEB_VIEW_ID, LauncherFrame::OnWebViewError)
+    EVT_WEBVIEW_NAVIGATING(WEB_VIEW_ID, LauncherFrame::OnWebViewNavigating)
+    EVT_WEBVIEW_NEWWINDOW(WEB_VIEW_ID, LauncherFrame::OnWebViewNewWindow)
+wxEND_EVENT_TABLE()
+    // clang-format on
+
+    LauncherFrame::LauncherFrame(const LauncherConfig* launcherConfig, wxWindow* parent, wxWindowID id,
+                                 const wxString& title, const wxPoint& pos, const wxSize& size, long style,
+                                 AskUser askUser)
+    : wxFrame(parent, id, title, pos, size, style), exitTimer(this, EXIT_TIMER_ID),
+      pulseTimer(this, PULSE_TIMER_ID), config(*launcherConfig)
+{
+    services = std::make_unique<LauncherServices>(config, this, config.settingsDir);
+    LauncherView& view = *this;
+    sequence = std::make_unique<LauncherSequence>(config, *services, view, this, std::move(askUser));
+    CreateControls();
+    LayOutControls();
+    statusText->SetLabelText(_("Initial setup..."));
+    playButton->Disable();
+    sequence->Start();
+}
+
+LauncherFrame::~LauncherFrame()
+{
+    config.resolution = resolutionChoice->GetValue();
+    config.quality = qualityChoice->GetValue();
+    config.fullscreen = fullscreenCheck->GetValue();
+    config.SaveUserConfig();
+    // Every thread ends before what it uses goes: the game watcher first, then
+    // the engine's worker and the telemetry threads, and the catalog they
+    // translate with last.
+    sequence.reset();
+    services.reset();
+}
+
+int LauncherFrame::GetState() const
+{
+    return sequence->GetState();
+}
+
+void LauncherFrame::CreateControls()
+{
+    panel = new wxPanel(this, PANEL_ID, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL | wxNO_BORDER);
+    webView = wxWebView::New(panel, WEB_VIEW_ID, wxString(), wxPoint(0, 0), NEWS_PAGE_SIZE);
+    statusText =
+        new wxStaticText(panel, STATUS_ID, _("Status"), wxDefaultPosition, wxDefaultSize, 0, "StatusMessage");
+    resolutionLabel = new wxStaticText(panel, RESOLUTION_LABEL_ID, _("Resolution"), wxDefaultPosition,
+                                       wxDefaultSize, 0, "TextResolution");
+    resolutionChoice = new wxComboBox(panel, RESOLUTION_CHOICE_ID, wxString(), wxDefaultPosition,
+                                      wxDefaultSize, GetResolutionChoices(), wxCB_READONLY);
+    qualityLabel = new wxStaticText(panel, QUALITY_LABEL_ID, _("Quality"), wxDefaultPosition, wxDefaultSize,
+                                    0, "TextQuality");
+    qualityChoice = new wxComboBox(panel, QUALITY_CHOICE_ID, wxString(), wxDefaultPosition, wxDefaultSize,
+                                   GetQualityNames(), wxCB_READONLY);
+    fullscreenCheck = new wxCheckBox(panel, FULLSCREEN_ID, _("Fullscreen"), wxDefaultPosition, wxDefaultSize,
+                                     wxALIGN_RIGHT);
+    gauge = new wxGauge(panel, GAUGE_ID, 100, wxDefaultPosition, wxDefaultSize, wxGA_HORIZONTAL,
+                        wxDefaultValidator, "Progress");
+    problemsLink =
+        new wxHyperlinkCtrl(panel, PROBLEMS_LINK_ID, _("Problems?"), WithIdentifiers(config.problemsUrl),
+                            wxDefaultPosition, wxDefaultSize, wxHL_DEFAULT_STYLE);
+    playButton = new wxButton(panel, PLAY_ID, _("Play"), wxDefaultPosition, wxDefaultSize, 0,
+                              wxDefaultValidator, "PlayButton");
+    for (wxWindow* control : {static_cast<wxWindow*>(statusText), static_cast<wxWindow*>(resolutionLabel),
+                              static_cast<wxWindow*>(resolutionChoice), static_cast<wxWindow*>(qualityLabel),
+                              static_cast<wxWindow*>(qualityChoice), static_cast<wxWindow*>(fullscreenCheck)})
+        control->SetFont(*wxNORMAL_FONT);
+    // The status line takes the row's free width, and as many lines as its text needs.
+    statusText->SetMinSize(wxSize(0, -1));
+    PreselectChoices();
+}
+
+void LauncherFrame::LayOutControls()
+{
+    sizer = new wxBoxSizer(wxHORIZONTAL);
+    panelSizer = new wxBoxSizer(wxVERTICAL);
+    barSizer = new wxBoxSizer(wxHORIZONTAL);
+    progressSizer = new wxBoxSizer(wxHORIZONTAL);
+    // Where an item expands, that alone places it: the toolkit rejects an
+    // alignment beside wxEXPAND, and would ignore it anyway.
+    sizer->Add(panel, 1, wxEXPAND, 0);
+    panelSizer->Add(webView, 0, wxALIGN_CENTER | wxBOTTOM, 10);
+    panelSizer->Add(barSizer, 0, wxEXPAND | wxLEFT | wxRIGHT, 10);
+    panelSizer->Add(progressSizer, 1, wxEXPAND | wxALL, 10);
+    barSizer->Add(statusText, 1, wxALIGN_CENTER_VERTICAL | wxLEFT, 2);
+    barSizer->Add(resolutionLabel, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 5);
+    barSizer->Add(resolutionChoice, 0, wxALIGN_BOTTOM | wxRIGHT, 20);
+    barSizer->Add(qualityLabel, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 5);
+    barSizer->Add(qualityChoice, 0, wxALIGN_BOTTOM | wxRIGHT, 20);
+    barSizer->Add(fullscreenCheck, 0, wxALIGN_CENTER_VERTICAL, 0);
+    progressSizer->Add(gauge, 1, wxALIGN_BOTTOM | wxRIGHT, 12);
+    progressSizer->Add(problemsLink, 0, wxALIGN_CENTER | wxRIGHT, 10);
+    progressSizer->Add(playButton, 0, wxEXPAND, 0);
+    panel->SetSizer(panelSizer);
+
+    SetTitle(_("Velorian Launcher"));
+    SetIcon(LauncherIcon());
+    SetSizer(sizer);
+    sizer->Fit(this);
+    sizer->SetSizeHints(this);
+    Centre(wxBOTH);
+}
+
+void LauncherFrame::PreselectChoices()
+{
+    const int resolution = PreselectResolution(resolutionChoice->GetStrings(), config.resolution);
+    if (resolution >= 0)
+        resolutionChoice->SetSelection(resolution);
+    const int quality = PreselectQuality(qualityChoice->GetStrings(), config.quality);
+    if (quality >= 0)
+        qualityChoice->SetSelection(quality);
+    fullscreenCheck->SetValue(config.fullscreen);
+}
+
+wxString LauncherFrame::WithIdentifiers(const wxString& url) const
+{
+    wxString filled(url);
+    filled.Replace("${clientid}", services->Telemetry().GetClientId());
+    filled.Replace("${sessionid}", services->Telemetry().GetSessionId());
+    return filled;
+}
+
+void LauncherFrame::EnablePlay(bool enable)
+{
+    playButton->Enable(enable);
+}
+
+void LauncherFrame::ShowMiniBrowser()
+{
+    statusText->SetLabelText(_("Mini-browser mode."));
+    playButton->SetLabel("Refresh");
+    playButton->Enable();
+}
+
+void LauncherFrame::LoadNewsPage()
+{
+    wxString url = WithIdentifiers(config.newsUrl);
+    url.Replace("${versionid}", services->Engine().GetLocalVersion());
+    url.Replace("${firsttime}", config.firstRun ? "1" : "0");
+    wxLogMessage("Using news URL: %s", url);
+    webView->LoadURL(url);
+}
+
+void LauncherFrame::ReloadNewsPage()
+{
+    webView->Reload();
+}
+
+void LauncherFrame::RequestAttention()
+{
+    RequestUserAttention(wxUSER_ATTENTION_INFO);
+}
+
+GameChoices LauncherFrame::Choices() const
+{
+    return {resolutionChoice->GetValue(), qualityChoice->GetSelection(), fullscreenCheck->GetValue()};
+}
+
+void LauncherFrame::HideWindow()
+{
+    Hide();
+}
+
+void LauncherFrame::StopPulse()
+{
+    pulseTimer.Stop();
+}
+
+void LauncherFrame::StartExitTimer()
+{
+    exitTimer.Start(EXIT_TICK_MS);
+}
+
+void LauncherFrame::StopExitTimer()
+{
+    exitTimer.Stop();
+}
+
+void LauncherFrame::DestroyWindow()
+{
+    Destroy();
+}
+
+void LauncherFrame::OnStatusMessage(wxThreadEvent& event)
+{
+    // The width the layout gives the line; a new label resizes it to fit the text.
+    const int width = statusText->GetSize().GetWidth();
+    statusText->SetLabelText(event.GetString());
+    statusText->Wrap(width);
+    if (event.GetInt() == MESSAGE_ERROR) {
+        statusText->SetForegroundColour(wxColour("RED"));
+        RequestUserAttention(wxUSER_ATTENTION_ERROR);
+        wxBell();
+    } else {
+        statusText->SetForegroundColour(wxNullColour);
+    }
+    panel->Layout();
+}
+
+void LauncherFrame::OnProgressUpdated(wxThreadEvent& event)
+{
+    pulseTimer.Stop();
+    wxLogVerbose("Progress updated: %d", event.GetInt());
+    gauge->SetValue(std::clamp(event.GetInt(), 0, gauge->GetRange()));
+}
+
+void LauncherFrame::OnProgressRangeUpdated(wxThreadEvent& event)
+{
+    pulseTimer.Stop();
+    wxLogVerbose("Progress range updated: %d", event.GetInt());
+    gauge->SetRange(std::max(event.GetInt(), 0));
+}
+
+void LauncherFrame::OnProgressPulse(wxThreadEvent&)
+{
+    pulseTimer.Start(PULSE_MS);
+    gauge->Pulse();
+}
+
+void LauncherFrame::OnPulseTimer(wxTimerEvent&)
+{
+    gauge->Pulse();
+}
+
+void LauncherFrame::OnNoChangesFound(wxThreadEvent&)
+{
+    sequence->OnNoChangesFound();
+}
+
+void LauncherFrame::OnDisablePlay(wxThreadEvent&)
+{
+    EnablePlay(false);
+}
+
+void LauncherFrame::OnStartUpdate(wxThreadEvent&)
+{
+    sequence->OnStartUpdate();
+}
+
+void LauncherFrame::OnUpdateStarted(wxThreadEvent&)
+{
+    sequence->OnUpdateStarted();
+}
+
+void LauncherFrame::OnUpdateStopped(wxThreadEvent&)
+{
+    sequence->OnUpdateStopped();
+}
+
+void LauncherFrame::OnUpdateFinished(wxThreadEvent&)
+{
+    sequence->OnUpdateFinished();
+}
+
+void LauncherFrame::OnSelfUpdateDone(wxThreadEvent& event)
+{
+    sequence->OnSelfUpdateDone(event.GetInt());
+}
+
+void LauncherFrame::OnLogUploadDone(wxThreadEvent&)
+{
+    sequence->OnLogUploadDone();
+}
+
+void LauncherFrame::OnGameTerminated(wxThreadEvent&)
+{
+    sequence->OnGameTerminated();
+}
+
+// Consumed without a veto: the exit sequence closes the window when the threads are done.
+void LauncherFrame::OnClose(wxCloseEvent&)
+{
+    sequence->OnClose();
+}
+
+void LauncherFrame::OnExitTimer(wxTimerEvent&)
+{
+    sequence->OnExitTimer();
+}
+
+void LauncherFrame::OnPlay(wxCommandEvent&)
+{
+    sequence->OnPlay();
+}
+
+void LauncherFrame::OnWebViewError(wxWebViewEvent& event)
+{
+    wxLogError("WebView: Error loading %s", event.GetURL());
+}
+
+// "httpx" links are the page's way of asking for the player's own browser.
+void LauncherFrame::OnWebViewNavigating(wxWebViewEvent& event)
+{
+    if (!event.GetURL().StartsWith("httpx"))
+        return;
+    event.Veto();
+    OpenInBrowser(event.GetURL());
+}
+
+// The web view opens no windows of its own; such links go to the browser too.
+void LauncherFrame::OnWebViewNewWindow(wxWebViewEvent& event)
+{
+    OpenInBrowser(event.GetURL());
+}

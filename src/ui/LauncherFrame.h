@@ -1,22 +1,104 @@
 #pragma once
 
+#include "app/AskUser.h"
 #include "app/LauncherConfig.h"
+#include "ui/LauncherView.h"
 
 #include <wx/frame.h>
+#include <wx/timer.h>
 
 #include <memory>
 
-class InstalledTranslations;
+class LauncherSequence;
+class LauncherServices;
+class wxBoxSizer;
+class wxButton;
+class wxCheckBox;
+class wxComboBox;
+class wxGauge;
+class wxHyperlinkCtrl;
+class wxPanel;
+class wxStaticText;
+class wxThreadEvent;
+class wxWebView;
+class wxWebViewEvent;
 
-// The launcher's only window. It keeps its own copy of the settings and the
-// player's language for as long as it is open.
-class LauncherFrame : public wxFrame {
+// The launcher's only window: the news page, the status line, the display
+// choices, the gauge, the "Problems?" link and Play. It owns the services the
+// workers use and the launcher's sequence, turns the workers' events into
+// calls on the sequence, and shows progress and status texts.
+class LauncherFrame : public wxFrame, private LauncherView {
 public:
+    // askUser shows the message boxes the sequence needs.
     LauncherFrame(const LauncherConfig* config, wxWindow* parent, wxWindowID id, const wxString& title,
-                  const wxPoint& pos, const wxSize& size, long style);
+                  const wxPoint& pos, const wxSize& size, long style, AskUser askUser);
+    // Saves the player's choices, then ends every thread before what it uses goes.
     ~LauncherFrame() override;
 
+    // The launcher state (LauncherState).
+    int GetState() const;
+
 private:
+    void CreateControls();
+    void LayOutControls();
+    void PreselectChoices();
+    // The configured address with the placeholders that both pages carry filled in.
+    wxString WithIdentifiers(const wxString& url) const;
+
+    void EnablePlay(bool enable) override;
+    void ShowMiniBrowser() override;
+    void LoadNewsPage() override;
+    void ReloadNewsPage() override;
+    void RequestAttention() override;
+    GameChoices Choices() const override;
+    void HideWindow() override;
+    void StopPulse() override;
+    void StartExitTimer() override;
+    void StopExitTimer() override;
+    void DestroyWindow() override;
+
+    void OnStatusMessage(wxThreadEvent& event);
+    void OnProgressUpdated(wxThreadEvent& event);
+    void OnProgressRangeUpdated(wxThreadEvent& event);
+    void OnProgressPulse(wxThreadEvent& event);
+    void OnNoChangesFound(wxThreadEvent& event);
+    void OnDisablePlay(wxThreadEvent& event);
+    void OnStartUpdate(wxThreadEvent& event);
+    void OnUpdateStarted(wxThreadEvent& event);
+    void OnUpdateStopped(wxThreadEvent& event);
+    void OnUpdateFinished(wxThreadEvent& event);
+    void OnSelfUpdateDone(wxThreadEvent& event);
+    void OnLogUploadDone(wxThreadEvent& event);
+    void OnGameTerminated(wxThreadEvent& event);
+    void OnClose(wxCloseEvent& event);
+    void OnExitTimer(wxTimerEvent& event);
+    void OnPulseTimer(wxTimerEvent& event);
+    void OnPlay(wxCommandEvent& event);
+    void OnWebViewError(wxWebViewEvent& event);
+    void OnWebViewNavigating(wxWebViewEvent& event);
+    void OnWebViewNewWindow(wxWebViewEvent& event);
+
+    wxBoxSizer* sizer = nullptr;
+    wxPanel* panel = nullptr;
+    wxBoxSizer* panelSizer = nullptr;
+    wxWebView* webView = nullptr;
+    wxBoxSizer* barSizer = nullptr;
+    wxStaticText* resolutionLabel = nullptr;
+    wxComboBox* resolutionChoice = nullptr;
+    wxStaticText* qualityLabel = nullptr;
+    wxComboBox* qualityChoice = nullptr;
+    wxCheckBox* fullscreenCheck = nullptr;
+    wxBoxSizer* progressSizer = nullptr;
+    wxTimer exitTimer;
+    wxTimer pulseTimer;
+    wxButton* playButton = nullptr;
+    wxGauge* gauge = nullptr;
+    wxStaticText* statusText = nullptr;
+    wxHyperlinkCtrl* problemsLink = nullptr;
     LauncherConfig config;
-    std::unique_ptr<InstalledTranslations> locale;
+    // The catalog, notifier, telemetry client and engine, in the order they must go.
+    std::unique_ptr<LauncherServices> services;
+    std::unique_ptr<LauncherSequence> sequence;
+
+    wxDECLARE_EVENT_TABLE();
 };

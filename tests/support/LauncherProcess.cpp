@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -61,6 +62,8 @@ LauncherProcess::LauncherProcess(const wxString& dir, const std::vector<std::str
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
 
+    // A toolkit assertion in the launcher fails the test instead of being logged only.
+    setenv("LAUNCHER_ABORT_ON_ASSERT", "1", 1);
     pid = fork();
     if (pid == 0) {
         if (chdir(startDir.c_str()) != 0)
@@ -162,10 +165,50 @@ bool LauncherProcess::WaitForWindow(const std::string& title, std::chrono::secon
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
-        for (const std::string& id : WindowsTitled(title))
-            if (IsShownWindowOf(id, pid))
-                return true;
+        if (IsWindowShown(title))
+            return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return false;
+}
+
+bool LauncherProcess::IsWindowShown(const std::string& title) const
+{
+    for (const std::string& id : WindowsTitled(title))
+        if (IsShownWindowOf(id, pid))
+            return true;
+    return false;
+}
+
+bool LauncherProcess::ClickFromBottomRight(const std::string& title, int dx, int dy) const
+{
+    for (const std::string& id : WindowsTitled(title)) {
+        if (!IsShownWindowOf(id, pid))
+            continue;
+        std::istringstream geometry(CommandOutput("xdotool getwindowgeometry --shell " + id));
+        int width = 0;
+        int height = 0;
+        for (std::string line; std::getline(geometry, line);) {
+            if (line.rfind("WIDTH=", 0) == 0)
+                width = std::stoi(line.substr(6));
+            if (line.rfind("HEIGHT=", 0) == 0)
+                height = std::stoi(line.substr(7));
+        }
+        const std::string click = "xdotool mousemove --window " + id + " " + std::to_string(width - dx) +
+                                  " " + std::to_string(height - dy) + " click 1";
+        return width > 0 && std::system(click.c_str()) == 0;
+    }
+    return false;
+}
+
+int LauncherProcess::Wait(std::chrono::seconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (pid > 0 && waitpid(pid, &exitStatus, WNOHANG) != pid) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    pid = -1;
+    return exitStatus;
 }

@@ -34,6 +34,13 @@ public:
     // past its start-up and handles signals.
     bool WaitForWindow(const std::string& title,
                        std::chrono::seconds timeout = std::chrono::seconds(30)) const;
+    bool IsWindowShown(const std::string& title) const;
+    // Clicks into this process's window of that title, dx and dy pixels left of
+    // and above its bottom right corner, as a player would with the mouse.
+    bool ClickFromBottomRight(const std::string& title, int dx, int dy) const;
+    // Waits for the process to end by itself and returns its wait status; -1
+    // when it still runs after timeout.
+    int Wait(std::chrono::seconds timeout);
 
     // Sends a signal unless the process has ended, and returns its wait status.
     int Stop(int signal);

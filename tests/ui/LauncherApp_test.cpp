@@ -4,16 +4,22 @@
 #include "support/LockHolder.h"
 #include "support/NginxServer.h"
 #include "support/Polling.h"
+#include "support/TelemetryServer.h"
 #include "support/TempDir.h"
+#include "support/TestRelease.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <wx/dir.h>
 #include <wx/filefn.h>
+#include <wx/filename.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <map>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -49,7 +55,7 @@ TEST_F(LauncherRun, NormalStartLogsInOrderOpensTheWindowAndClosesCleanly)
 {
     LauncherProcess launcher(install.Path());
     ASSERT_TRUE(launcher.WaitForLog(READY)) << launcher.LogText() << launcher.StandardError();
-    ASSERT_TRUE(launcher.WaitForWindow("Launcher"));
+    ASSERT_TRUE(launcher.WaitForWindow("Velorian Launcher"));
     EXPECT_TRUE(wxFileExists(install.File("pt/launcher.mo"))) << "the catalog is written at every start";
 
     const std::string log = launcher.LogText();
@@ -190,6 +196,105 @@ TEST_F(LauncherRun, HandsOverToADownloadedLauncherOnlyWhenItIsCurrentAndWhole)
         }
         launcher.Stop(SIGTERM);
     }
+}
+
+// The player's way: an installation one release behind, under a path with a
+// space, in a window on nginx's release with a news page and the telemetry
+// service beside it.
+class PlayerRun : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (getenv("DISPLAY") == nullptr)
+            GTEST_SKIP() << "needs an X display (the test command provides Xvfb)";
+        wxFileName::Mkdir(dir, wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL);
+        server.Write("news.html", "<html><body>Velorian news</body></html>");
+    }
+
+    // Publishes a release with the stand-in game, which records its arguments.
+    void Publish(TestRelease& release, const std::string& version, const std::string& path)
+    {
+        release.Add("bin/velorian game", "#!/bin/sh\nfor arg in \"$@\"; do printf '%s\\n' \"$arg\"; done > "
+                                         "\"$(dirname \"$0\")/argv.txt\"\n");
+        release.Publish(server.Root() + "/release", version, "pt");
+        Write("launcher.conf", "enableLogDebug=1\nbaseUrl=" + server.Url(path) + "\nuploadUrl=" +
+                                   telemetry.Url() + "\nnewsUrl=" + server.Url("/news.html") +
+                                   "?CLIENTID=${clientid}&VERSIONID=${versionid}&FIRSTTIME=${firsttime}\n"
+                                   "gameExecutable=bin/velorian game\nminSysMemoryMB=1\n");
+    }
+
+    void Write(const std::string& name, const std::string& bytes)
+    {
+        root.Write("Velorian Game/" + name, bytes);
+    }
+    std::string Read(const std::string& name) const { return root.Read("Velorian Game/" + name); }
+
+    NginxServer server;
+    TelemetryServer telemetry;
+    TempDir root;
+    const wxString dir = root.File("Velorian Game");
+};
+
+TEST_F(PlayerRun, UpdatesInTheWindowPlaysUploadsTheLogsAndExits)
+{
+    TestRelease older;
+    older.Add("data/readme.txt", "old\n");
+    Publish(older, "1.0", "/release/");
+    ASSERT_EQ(std::system(("'" UPDATE_COMMAND_EXE "' '" + dir.ToStdString() + "' > /dev/null").c_str()), 0);
+    TestRelease newer;
+    newer.Add("data/readme.txt", "new and longer\n", true);
+    newer.Add("velorian_Data/Managed/Game.dll", "assembly");
+    Publish(newer, "2.0", "/release/");
+
+    LauncherProcess launcher(dir);
+    ASSERT_TRUE(launcher.WaitForLog("Update done.", std::chrono::seconds(60))) << launcher.LogText();
+    EXPECT_EQ(Read("data/readme.txt"), "new and longer\n");
+    // A changed library of the same size and time is reported with the logs.
+    const wxFileName library(dir + "/velorian_Data/Managed/Game.dll");
+    const wxDateTime modified = library.GetModificationTime();
+    Write("velorian_Data/Managed/Game.dll", "cheating");
+    library.SetTimes(nullptr, &modified, nullptr);
+
+    for (int attempt = 0; attempt < 20 && !launcher.WaitForLog("Starting the game.", std::chrono::seconds(1));
+         ++attempt)
+        launcher.ClickFromBottomRight("Velorian Launcher", 30, 25);
+    ASSERT_TRUE(launcher.WaitForLog("Starting background checks.")) << launcher.LogText();
+    EXPECT_FALSE(launcher.IsWindowShown("Velorian Launcher"));
+    const int status = launcher.Wait(std::chrono::seconds(30));
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << launcher.LogText();
+
+    std::vector<TelemetryServer::Request> uploads;
+    for (const TelemetryServer::Request& request : telemetry.Requests())
+        if (!request.parts.empty())
+            uploads.push_back(request);
+    ASSERT_EQ(uploads.size(), 1u) << launcher.LogText();
+    std::map<std::string, std::string> parts;
+    for (const TelemetryServer::Part& part : uploads[0].parts)
+        parts[part.name] = part.bytes;
+    EXPECT_EQ(parts["action"], "send_file");
+    EXPECT_EQ(parts["changes"], "velorian_Data\\Managed\\Game.dll");
+    EXPECT_EQ(parts["logfile"].substr(0, 2), "PK");
+
+    std::istringstream argv(Read("bin/argv.txt"));
+    std::vector<std::string> words;
+    for (std::string word; std::getline(argv, word);)
+        words.push_back(word);
+    ASSERT_EQ(words.size(), 7u) << Read("bin/argv.txt");
+    const std::vector<std::string> fixed = {"-launch", "-language=pt", "-resolution=1280x1024", "-quality=4",
+                                            "-fullscreen"};
+    EXPECT_EQ(std::vector<std::string>(words.begin(), words.begin() + 5), fixed);
+    const std::string logPrefix = "-logfile=" + dir.ToStdString() + "/logs/client-";
+    EXPECT_EQ(words[5].substr(0, logPrefix.size()), logPrefix);
+    EXPECT_EQ(words[5].substr(words[5].size() - parts["SESSID"].size() - 5), "-" + parts["SESSID"] + ".txt");
+    EXPECT_EQ(words[6], "-launcherpath=" + dir.ToStdString() + "/launcher");
+
+    EXPECT_EQ(Read("version.inf"), "2.0");
+    EXPECT_TRUE(wxFileName::FileExists(dir + "/firstRun"));
+    EXPECT_EQ(Read("user.conf"), "resolution=1280x1024\nfullscreen=1\nquality=Bonito\nlanguage=151\n");
+    EXPECT_NE(
+        server.AccessLog().find("GET /news.html?CLIENTID=" + parts["GUID"] + "&VERSIONID=1.0&FIRSTTIME=1 "),
+        std::string::npos)
+        << server.AccessLog();
 }
 
 } // namespace

@@ -1,0 +1,235 @@
+#include "ui/LauncherSequence.h"
+
+#include "app/LauncherConfig.h"
+#include "app/LauncherServices.h"
+#include "app/LogCollection.h"
+#include "progress/ProgressNotifier.h"
+#include "telemetry/TelemetryClient.h"
+#include "ui/LauncherView.h"
+#include "update/UpdateEngine.h"
+
+#include <wx/intl.h>
+#include <wx/log.h>
+
+namespace {
+
+// Results of the self-update that the sequence tells apart.
+constexpr int SELF_UPDATE_DOWNLOADED = 5;
+constexpr int SELF_UPDATE_NOT_NEEDED = 6;
+
+// The exit waits this long, one tick a second, for the threads to end.
+constexpr int MAX_EXIT_ATTEMPTS = 60;
+
+// The game's managed libraries, whose changes the telemetry service hears of.
+const char MANAGED_ASSEMBLIES[] = "velorian_Data\\Managed\\*.dll";
+
+} // namespace
+
+LauncherSequence::LauncherSequence(const LauncherConfig& config, LauncherServices& services,
+                                   LauncherView& view, wxEvtHandler* target, AskUser askUser)
+    : config(config), services(services), view(view), askUser(askUser), game(config, target, askUser),
+      gameLogPath(GameLogPath(config.logDir, config.startTime, services.Telemetry().GetSessionId()))
+{
+    CollectLogs(services.Telemetry(), gameLogPath, config);
+}
+
+void LauncherSequence::Start()
+{
+    ProgressNotifier& notifier = services.Notifier();
+    // The page is shown in this mode too: a mini-browser without a page would show nothing to refresh.
+    view.LoadNewsPage();
+    if (config.miniBrowserOnly) {
+        notifier.Pulse();
+        view.ShowMiniBrowser();
+    } else if (config.configMissing) {
+        notifier.SetErrorStatus(_("Config file not found, please contact support."));
+        notifier.PostDisablePlay();
+        services.Telemetry().SendEvent("updater_finished", "ABORTED_GET_REMOTE_VERSION");
+    } else if (!config.gameRunning) {
+        StartSelfUpdate();
+    } else if (services.Engine().IsLocalVersionValid()) {
+        notifier.SetStatus(_("Velorian already running. Skipping update."), MESSAGE_INFO);
+        notifier.Complete();
+        state = STATE_READY;
+        view.EnablePlay(true);
+    } else {
+        askUser(_("Update already in progress."), _("Launcher"), wxOK | wxICON_INFORMATION);
+        StartExitSequence();
+    }
+}
+
+// The self-update thread starts here; until it exists the launcher counts as current.
+void LauncherSequence::StartSelfUpdate()
+{
+    state = STATE_SELF_UPDATING;
+    services.Notifier().PostSelfUpdateDone(SELF_UPDATE_NOT_NEEDED);
+}
+
+void LauncherSequence::StartUpdateCheck()
+{
+    state = STATE_CHECKING;
+    services.Engine().StartChecker();
+}
+
+void LauncherSequence::OnSelfUpdateDone(int code)
+{
+    if (IgnoredWhileExiting("OnSelfUpdateDone"))
+        return;
+    wxLogVerbose("Self thread finished.");
+    if (code != SELF_UPDATE_DOWNLOADED) {
+        StartUpdateCheck();
+        return;
+    }
+    wxLogMessage("Downloaded new launcher, restarting.");
+    askUser(_("New launcher version.\nLauncher will now try to restart."), _("Launcher"),
+            wxOK | wxICON_INFORMATION);
+    StartExitSequence();
+}
+
+void LauncherSequence::OnNoChangesFound()
+{
+    if (IgnoredWhileExiting("OnNoChangesFound"))
+        return;
+    view.RequestAttention();
+    state = STATE_READY;
+    view.EnablePlay(true);
+}
+
+void LauncherSequence::OnStartUpdate()
+{
+    // The update would clear the stop that the exit asked for.
+    if (IgnoredWhileExiting("OnStartUpdate"))
+        return;
+    wxLogMessage("Starting update.");
+    state = STATE_UPDATING;
+    services.Engine().StartUpdater();
+}
+
+void LauncherSequence::OnUpdateStarted()
+{
+    IgnoredWhileExiting("OnUpdateStarted");
+}
+
+void LauncherSequence::OnUpdateStopped()
+{
+    if (IgnoredWhileExiting("OnUpdateStopped"))
+        return;
+    wxLogVerbose("Update stopped.");
+    state = STATE_UPDATE_STOPPED;
+    view.EnablePlay(false);
+}
+
+void LauncherSequence::OnUpdateFinished()
+{
+    if (IgnoredWhileExiting("OnUpdateFinished"))
+        return;
+    services.Notifier().SetStatus(_("Update done. Click Play to start the game."), MESSAGE_INFO);
+    view.RequestAttention();
+    state = STATE_UPDATE_DONE;
+    view.EnablePlay(true);
+}
+
+bool LauncherSequence::IgnoredWhileExiting(const char* handler) const
+{
+    if (state != STATE_EXITING)
+        return false;
+    wxLogMessage("Event %s while exiting.", handler);
+    return true;
+}
+
+void LauncherSequence::OnPlay()
+{
+    if (config.miniBrowserOnly) {
+        view.ReloadNewsPage();
+        return;
+    }
+    view.EnablePlay(false);
+    if (state != STATE_READY && state != STATE_UPDATE_DONE) {
+        wxLogWarning("The PLAY button should be disabled. Most likely a bug. State: %d", state);
+        return;
+    }
+    wxLogMessage("Starting the game.");
+    if (game.LaunchGame(view.Choices(), gameLogPath)) {
+        services.Notifier().SetStatus(_("Game running..."), MESSAGE_INFO);
+        view.HideWindow();
+        StartBackgroundChecks();
+    } else {
+        services.Notifier().SetErrorStatus(_("Could not start the game, please contact support."));
+        wxLogVerbose("Could not start the game.");
+        view.EnablePlay(true);
+    }
+}
+
+void LauncherSequence::StartBackgroundChecks()
+{
+    wxLogMessage("Starting background checks.");
+    services.Engine().FindChanges(MANAGED_ASSEMBLIES);
+}
+
+void LauncherSequence::OnGameTerminated()
+{
+    services.Telemetry().StartLogUpload();
+    StartExitSequence();
+}
+
+void LauncherSequence::OnClose()
+{
+    wxLogVerbose("Close button clicked, will start exit sequence.");
+    StartExitSequence();
+}
+
+void LauncherSequence::StartExitSequence()
+{
+    const int previous = state;
+    state = STATE_EXITING;
+    services.Notifier().SetStatus(_("Quitting launcher..."), MESSAGE_INFO);
+    if (previous == STATE_UPDATING || previous == STATE_CHECKING) {
+        wxLogVerbose("Will stop update.");
+        services.Engine().Stop();
+    }
+    view.StopPulse();
+    view.EnablePlay(false);
+    wxLogVerbose("Starting exit timer.");
+    exitAttempts = 0;
+    view.StartExitTimer();
+}
+
+void LauncherSequence::OnExitTimer()
+{
+    ++exitAttempts;
+    wxLogVerbose("Trying to exit, attempt #%d.", exitAttempts);
+    bool ready = true;
+    if (services.Telemetry().IsUploading()) {
+        wxLogVerbose("Waiting log upload to finish.");
+        ready = false;
+    }
+    // A stopped check or update ends within a second or so; the window waits
+    // for it here rather than blocking in its destructor.
+    if (services.Engine().IsWorking()) {
+        wxLogVerbose("Waiting update thread.");
+        ready = false;
+    }
+    if (exitAttempts >= MAX_EXIT_ATTEMPTS || ready)
+        FinishExit();
+}
+
+void LauncherSequence::OnLogUploadDone()
+{
+    if (state == STATE_EXITING)
+        FinishExit();
+}
+
+void LauncherSequence::FinishExit()
+{
+    // The upload's end and a tick may both ask; the window goes once.
+    if (exitFinished)
+        return;
+    exitFinished = true;
+    view.StopExitTimer();
+    if (services.Telemetry().IsUploading()) {
+        wxLogVerbose("Killing data collector.");
+        services.Telemetry().StopLogUpload();
+    }
+    wxLogMessage("Exit launcher.");
+    view.DestroyWindow();
+}

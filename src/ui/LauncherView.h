@@ -1,0 +1,26 @@
+#pragma once
+
+#include "app/GameLauncher.h"
+
+// What the launcher's sequence asks of its window. The window keeps the
+// controls; the sequence decides when each of these happens.
+class LauncherView {
+public:
+    virtual ~LauncherView() = default;
+
+    virtual void EnablePlay(bool enable) = 0;
+    // Play becomes "Refresh" for the page, and the status line says so.
+    virtual void ShowMiniBrowser() = 0;
+    virtual void LoadNewsPage() = 0;
+    virtual void ReloadNewsPage() = 0;
+    // Asks the player to look at the window, without alarm.
+    virtual void RequestAttention() = 0;
+    virtual GameChoices Choices() const = 0;
+    virtual void HideWindow() = 0;
+    virtual void StopPulse() = 0;
+    // One tick a second for the exit sequence, until stopped.
+    virtual void StartExitTimer() = 0;
+    virtual void StopExitTimer() = 0;
+    // Destroys the window once pending events are done; the application ends with it.
+    virtual void DestroyWindow() = 0;
+};
