@@ -1,9 +1,10 @@
 #!/bin/bash
 # Times a full update of a 1 GiB release from nginx on loopback with
-# velorian-update beside the by-hand pipeline (curl the archives, unzip them,
-# md5sum the files), prints the update's peak memory and request count, then
-# times start to outcome on an up-to-date installation of 20,000 files beside
-# find listing them.
+# velorian-update beside the launcher's window and the by-hand pipeline (curl
+# the archives, unzip them, md5sum the files), prints the update's peak memory
+# and request count and how long the window's event loop was blocked at worst,
+# then times start to outcome on an up-to-date installation of 20,000 files
+# beside find listing them. The window gets a private Xvfb without a display.
 # Usage: bench/update_bench.sh [size-MiB] (default 1024); needs a build in build/.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -11,8 +12,10 @@ build=${BUILD_DIR:-$root/build}
 size_mib=${1:-1024}
 work=$(mktemp -d /var/tmp/update-bench.XXXXXX)
 nginx_pid=
+xvfb_pid=
 cleanup() {
     [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -58,6 +61,29 @@ make_install() {
     printf 'baseUrl=%s\nuploadUrl=http://127.0.0.1:1/telemetry\n' "$base_url" > "$1/launcher.conf"
 }
 
+# The launcher in a fresh installation, timed from its start to "Update done."
+# in its log; a 10 ms timer inside it logs the longest delay of its event loop.
+window_update() {
+    local install=$1 launcher_pid
+    make_install "$install"
+    printf 'newsUrl=%snews.html\n' "$base_url" >> "$install/launcher.conf"
+    cp "$build/src/launcher" "$install/launcher"
+    if [ -z "${DISPLAY:-}" ]; then
+        Xvfb -displayfd 5 -screen 0 1280x1024x24 5> "$work/display" 2> /dev/null &
+        xvfb_pid=$!
+        until [ -s "$work/display" ]; do sleep 0.1; done
+        export DISPLAY=:$(cat "$work/display")
+    fi
+    local start=$(now)
+    (cd "$install" && LAUNCHER_LOOP_PROBE=1 exec ./launcher) > /dev/null 2>&1 &
+    launcher_pid=$!
+    until grep -qs -e "Update done\.$" -e "Update stopped" "$install"/logs/*.txt; do sleep 0.05; done
+    window_seconds=$(seconds "$start" "$(now)")
+    kill -TERM "$launcher_pid"
+    wait "$launcher_pid" || true
+    loop_delay=$(grep -ho "Event loop: .*" "$install"/logs/*.txt)
+}
+
 seconds() { python3 -c "import sys; print('%.2f' % (float(sys.argv[2]) - float(sys.argv[1])))" "$@"; }
 now() { date +%s.%N; }
 
@@ -76,6 +102,11 @@ archives=$(ls "$work/www"/*.zip | wc -l)
 diff -r -q -x launcher.conf -x logs -x client.id -x version.inf -x manifest2.xml -x pt -x lock \
     "$work/game" "$work/install" > /dev/null && same=identical || same=DIFFERENT
 
+echo "<p>Benchmark</p>" > "$work/www/news.html"
+window_update "$work/window"
+diff -r -q -x launcher.conf -x logs -x client.id -x version.inf -x manifest2.xml -x pt -x lock -x launcher \
+    -x user.conf "$work/game" "$work/window" > /dev/null && window_same=identical || window_same=DIFFERENT
+
 mkdir -p "$work/pipeline"
 start=$(now)
 for archive in "$work/www"/*.zip; do
@@ -86,10 +117,13 @@ for archive in "$work/pipeline"/*.zip; do unzip -q -o "$archive" -d "$work/pipel
 pipeline_seconds=$(seconds "$start" "$(now)")
 
 echo "velorian-update: ${update_seconds} s, peak RSS $((update_kib / 1024)) MiB, $requests range requests for $archives archives, installation $same"
+echo "launcher window: ${window_seconds} s to \"Update done.\", installation $window_same; $loop_delay"
+python3 -c "import sys; print('ratio window/velorian-update: %.2f' % (float(sys.argv[1]) / float(sys.argv[2])))" \
+    "$window_seconds" "$update_seconds"
 echo "curl+unzip+md5sum: ${pipeline_seconds} s"
 python3 -c "import sys; print('ratio update/pipeline: %.2f' % (float(sys.argv[1]) / float(sys.argv[2])))" \
     "$update_seconds" "$pipeline_seconds"
-rm -rf "$work/game" "$work/www"/* "$work/install" "$work/pipeline"
+rm -rf "$work/game" "$work/www"/* "$work/install" "$work/window" "$work/pipeline"
 
 echo "== Start to outcome on an up-to-date installation of 20,000 files =="
 make_game "$work/game" 80 20000

@@ -3,6 +3,7 @@
 #include "app/Version.h"
 #include "platform/TerminationSignals.h"
 #include "selfupdate/SelfUpdateHandOver.h"
+#include "ui/EventLoopProbe.h"
 #include "ui/LauncherFrame.h"
 #include "ui/MessageBox.h"
 
@@ -67,11 +68,14 @@ bool LauncherApp::OnInit()
                                     wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX, ShowMessageBox);
     SetTopWindow(frame);
     frame->Show();
+    if (wxGetEnv("LAUNCHER_LOOP_PROBE", nullptr))
+        loopProbe = std::make_unique<EventLoopProbe>();
     return true;
 }
 
 int LauncherApp::OnExit()
 {
+    loopProbe.reset();
     startup.End();
     return 0;
 }

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+class EventLoopProbe;
 class wxEventLoopSource;
 
 // The application object: runs the start-up steps in order, owns the settings,
@@ -27,4 +28,5 @@ private:
 
     LauncherStartup startup;
     std::unique_ptr<wxEventLoopSource> signalSource;
+    std::unique_ptr<EventLoopProbe> loopProbe;
 };
