@@ -246,7 +246,10 @@ TEST_F(PlayerRun, UpdatesInTheWindowPlaysUploadsTheLogsAndExits)
     newer.Add("velorian_Data/Managed/Game.dll", "assembly");
     Publish(newer, "2.0", "/release/");
 
-    LauncherProcess launcher(dir);
+    // Started from a menu, the launcher's current directory is elsewhere. Its
+    // log must not share the command's name, which has one-second resolution.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    LauncherProcess launcher(dir, {}, "launcher", root.Path());
     ASSERT_TRUE(launcher.WaitForLog("Update done.", std::chrono::seconds(60))) << launcher.LogText();
     EXPECT_EQ(Read("data/readme.txt"), "new and longer\n");
     // A changed library of the same size and time is reported with the logs.
@@ -290,6 +293,7 @@ TEST_F(PlayerRun, UpdatesInTheWindowPlaysUploadsTheLogsAndExits)
 
     EXPECT_EQ(Read("version.inf"), "2.0");
     EXPECT_TRUE(wxFileName::FileExists(dir + "/firstRun"));
+    EXPECT_FALSE(wxFileName::FileExists(root.File("firstRun")));
     EXPECT_EQ(Read("user.conf"), "resolution=1280x1024\nfullscreen=1\nquality=Bonito\nlanguage=151\n");
     EXPECT_NE(
         server.AccessLog().find("GET /news.html?CLIENTID=" + parts["GUID"] + "&VERSIONID=1.0&FIRSTTIME=1 "),
