@@ -26,6 +26,7 @@
 #include <wx/webview.h>
 
 #include <algorithm>
+#include <initializer_list>
 
 namespace {
 
@@ -148,6 +149,11 @@ void LauncherFrame::CreateControls()
 {
     panel = new wxPanel(this, PANEL_ID, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL | wxNO_BORDER);
     webView = wxWebView::New(panel, WEB_VIEW_ID, wxString(), wxPoint(0, 0), NEWS_PAGE_SIZE);
+    // Without a web engine the launcher still updates and starts the game.
+    if (webView == nullptr) {
+        wxLogError("WebView: no web engine, the news page stays empty.");
+        new wxPanel(panel, WEB_VIEW_ID, wxPoint(0, 0), NEWS_PAGE_SIZE);
+    }
     statusText =
         new wxStaticText(panel, STATUS_ID, _("Status"), wxDefaultPosition, wxDefaultSize, 0, "StatusMessage");
     resolutionLabel = new wxStaticText(panel, RESOLUTION_LABEL_ID, _("Resolution"), wxDefaultPosition,
@@ -167,9 +173,8 @@ void LauncherFrame::CreateControls()
                             wxDefaultPosition, wxDefaultSize, wxHL_DEFAULT_STYLE);
     playButton = new wxButton(panel, PLAY_ID, _("Play"), wxDefaultPosition, wxDefaultSize, 0,
                               wxDefaultValidator, "PlayButton");
-    for (wxWindow* control : {static_cast<wxWindow*>(statusText), static_cast<wxWindow*>(resolutionLabel),
-                              static_cast<wxWindow*>(resolutionChoice), static_cast<wxWindow*>(qualityLabel),
-                              static_cast<wxWindow*>(qualityChoice), static_cast<wxWindow*>(fullscreenCheck)})
+    for (wxWindow* control : std::initializer_list<wxWindow*>{statusText, resolutionLabel, resolutionChoice,
+                                                              qualityLabel, qualityChoice, fullscreenCheck})
         control->SetFont(*wxNORMAL_FONT);
     // The status line takes the row's free width, and as many lines as its text needs.
     statusText->SetMinSize(wxSize(0, -1));
@@ -185,7 +190,7 @@ void LauncherFrame::LayOutControls()
     // Where an item expands, that alone places it: the toolkit rejects an
     // alignment beside wxEXPAND, and would ignore it anyway.
     sizer->Add(panel, 1, wxEXPAND, 0);
-    panelSizer->Add(webView, 0, wxALIGN_CENTER | wxBOTTOM, 10);
+    panelSizer->Add(panel->FindWindow(WEB_VIEW_ID), 0, wxALIGN_CENTER | wxBOTTOM, 10);
     panelSizer->Add(barSizer, 0, wxEXPAND | wxLEFT | wxRIGHT, 10);
     panelSizer->Add(progressSizer, 1, wxEXPAND | wxALL, 10);
     barSizer->Add(statusText, 1, wxALIGN_CENTER_VERTICAL | wxLEFT, 2);
@@ -244,12 +249,14 @@ void LauncherFrame::LoadNewsPage()
     url.Replace("${versionid}", services->Engine().GetLocalVersion());
     url.Replace("${firsttime}", config.firstRun ? "1" : "0");
     wxLogMessage("Using news URL: %s", url);
-    webView->LoadURL(url);
+    if (webView != nullptr)
+        webView->LoadURL(url);
 }
 
 void LauncherFrame::ReloadNewsPage()
 {
-    webView->Reload();
+    if (webView != nullptr)
+        webView->Reload();
 }
 
 void LauncherFrame::RequestAttention()
