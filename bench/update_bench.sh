@@ -62,7 +62,9 @@ make_install() {
 }
 
 # The launcher in a fresh installation, timed from its start to "Update done."
-# in its log; a 10 ms timer inside it logs the longest delay of its event loop.
+# in its log; a 10 ms timer inside it logs the longest delay of its event loop,
+# and loop_delay_ms keeps the longest of all runs.
+loop_delay_ms=0
 window_update() {
     local install=$1 launcher_pid
     make_install "$install"
@@ -81,7 +83,9 @@ window_update() {
     window_seconds=$(seconds "$start" "$(now)")
     kill -TERM "$launcher_pid"
     wait "$launcher_pid" || true
-    loop_delay=$(grep -ho "Event loop: .*" "$install"/logs/*.txt)
+    local delay
+    delay=$(grep -ho "longest delay [0-9]*" "$install"/logs/*.txt | grep -o "[0-9]*$")
+    loop_delay_ms=$((delay > loop_delay_ms ? delay : loop_delay_ms))
 }
 
 seconds() { python3 -c "import sys; print('%.2f' % (float(sys.argv[2]) - float(sys.argv[1])))" "$@"; }
@@ -103,9 +107,25 @@ diff -r -q -x launcher.conf -x logs -x client.id -x version.inf -x manifest2.xml
     "$work/game" "$work/install" > /dev/null && same=identical || same=DIFFERENT
 
 echo "<p>Benchmark</p>" > "$work/www/news.html"
+sync
 window_update "$work/window"
 diff -r -q -x launcher.conf -x logs -x client.id -x version.inf -x manifest2.xml -x pt -x lock -x launcher \
     -x user.conf "$work/game" "$work/window" > /dev/null && window_same=identical || window_same=DIFFERENT
+window_best=$window_seconds
+# Two more rounds in turn, so that other load on the machine and the disk's
+# write-back of the previous run weigh on both alike; the best of three counts.
+update_best=$update_seconds
+for round in 2 3; do
+    rm -rf "$work/install" "$work/window"
+    make_install "$work/install"
+    sync
+    start=$(now)
+    "$build/src/velorian-update" "$work/install" > /dev/null
+    update_best=$(python3 -c "import sys; print(min(float(x) for x in sys.argv[1:]))" "$(seconds "$start" "$(now)")" "$update_best")
+    sync
+    window_update "$work/window"
+    window_best=$(python3 -c "import sys; print(min(float(x) for x in sys.argv[1:]))" "$window_seconds" "$window_best")
+done
 
 mkdir -p "$work/pipeline"
 start=$(now)
@@ -117,9 +137,10 @@ for archive in "$work/pipeline"/*.zip; do unzip -q -o "$archive" -d "$work/pipel
 pipeline_seconds=$(seconds "$start" "$(now)")
 
 echo "velorian-update: ${update_seconds} s, peak RSS $((update_kib / 1024)) MiB, $requests range requests for $archives archives, installation $same"
-echo "launcher window: ${window_seconds} s to \"Update done.\", installation $window_same; $loop_delay"
+echo "launcher window: installation $window_same"
+echo "best of three: velorian-update ${update_best} s, launcher window ${window_best} s; longest event-loop delay of the window ${loop_delay_ms} ms"
 python3 -c "import sys; print('ratio window/velorian-update: %.2f' % (float(sys.argv[1]) / float(sys.argv[2])))" \
-    "$window_seconds" "$update_seconds"
+    "$window_best" "$update_best"
 echo "curl+unzip+md5sum: ${pipeline_seconds} s"
 python3 -c "import sys; print('ratio update/pipeline: %.2f' % (float(sys.argv[1]) / float(sys.argv[2])))" \
     "$update_seconds" "$pipeline_seconds"

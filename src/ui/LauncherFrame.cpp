@@ -44,11 +44,15 @@ enum ControlId : int {
     QUALITY_LABEL_ID = 1082,
     FULLSCREEN_ID = 1083,
     PROBLEMS_LINK_ID = 1084,
+    DISPLAY_TIMER_ID = 1085,
 };
 
 const wxSize NEWS_PAGE_SIZE(900, 450);
 constexpr int EXIT_TICK_MS = 1000;
 constexpr int PULSE_MS = 100;
+// The status line and the gauge change at most this often: the workers report
+// far more often than anyone can read, and each change costs the GUI thread.
+constexpr int DISPLAY_INTERVAL_MS = 100;
 
 wxIcon LauncherIcon()
 {
@@ -104,6 +108,7 @@ wxBEGIN_EVENT_TABLE(LauncherFrame, wxFrame)
     EVT_CLOSE(LauncherFrame::OnClose)
     EVT_TIMER(EXIT_TIMER_ID, LauncherFrame::OnExitTimer)
     EVT_TIMER(PULSE_TIMER_ID, LauncherFrame::OnPulseTimer)
+    EVT_TIMER(DISPLAY_TIMER_ID, LauncherFrame::OnDisplayTimer)
     EVT_BUTTON(PLAY_ID, LauncherFrame::OnPlay)
     EVT_WEBVIEW_ERROR(WEB_VIEW_ID, LauncherFrame::OnWebViewError)
     EVT_WEBVIEW_NAVIGATING(WEB_VIEW_ID, LauncherFrame::OnWebViewNavigating)
@@ -115,7 +120,7 @@ wxEND_EVENT_TABLE()
                                  const wxString& title, const wxPoint& pos, const wxSize& size, long style,
                                  AskUser askUser)
     : wxFrame(parent, id, title, pos, size, style), exitTimer(this, EXIT_TIMER_ID),
-      pulseTimer(this, PULSE_TIMER_ID), config(*launcherConfig)
+      pulseTimer(this, PULSE_TIMER_ID), displayTimer(this, DISPLAY_TIMER_ID), config(*launcherConfig)
 {
     services = std::make_unique<LauncherServices>(config, this, config.settingsDir);
     LauncherView& view = *this;
@@ -296,11 +301,51 @@ void LauncherFrame::DestroyWindow()
 
 void LauncherFrame::OnStatusMessage(wxThreadEvent& event)
 {
+    pendingStatus = event.GetString();
+    pendingKind = event.GetInt();
+    statusPending = true;
+    ShowPendingSoon();
+}
+
+void LauncherFrame::OnProgressUpdated(wxThreadEvent& event)
+{
+    pulseTimer.Stop();
+    wxLogVerbose("Progress updated: %d", event.GetInt());
+    pendingPosition = event.GetInt();
+    positionPending = true;
+    ShowPendingSoon();
+}
+
+void LauncherFrame::ShowPendingSoon()
+{
+    if (!displayTimer.IsRunning())
+        ShowPending();
+}
+
+void LauncherFrame::OnDisplayTimer(wxTimerEvent&)
+{
+    ShowPending();
+}
+
+void LauncherFrame::ShowPending()
+{
+    if (!statusPending && !positionPending)
+        return;
+    if (statusPending)
+        ShowStatus();
+    if (positionPending)
+        gauge->SetValue(std::clamp(pendingPosition, 0, gauge->GetRange()));
+    statusPending = positionPending = false;
+    displayTimer.StartOnce(DISPLAY_INTERVAL_MS);
+}
+
+void LauncherFrame::ShowStatus()
+{
     // The width the layout gives the line; a new label resizes it to fit the text.
     const int width = statusText->GetSize().GetWidth();
-    statusText->SetLabelText(event.GetString());
+    statusText->SetLabelText(pendingStatus);
     statusText->Wrap(width);
-    if (event.GetInt() == MESSAGE_ERROR) {
+    if (pendingKind == MESSAGE_ERROR) {
         statusText->SetForegroundColour(wxColour("RED"));
         RequestUserAttention(wxUSER_ATTENTION_ERROR);
         wxBell();
@@ -308,13 +353,6 @@ void LauncherFrame::OnStatusMessage(wxThreadEvent& event)
         statusText->SetForegroundColour(wxNullColour);
     }
     panel->Layout();
-}
-
-void LauncherFrame::OnProgressUpdated(wxThreadEvent& event)
-{
-    pulseTimer.Stop();
-    wxLogVerbose("Progress updated: %d", event.GetInt());
-    gauge->SetValue(std::clamp(event.GetInt(), 0, gauge->GetRange()));
 }
 
 void LauncherFrame::OnProgressRangeUpdated(wxThreadEvent& event)

@@ -58,6 +58,12 @@ private:
     void DestroyWindow() override;
 
     void OnStatusMessage(wxThreadEvent& event);
+    void OnDisplayTimer(wxTimerEvent& event);
+    // Shows the newest status text and gauge position now, or when the
+    // display timer runs out if they changed less than an interval ago.
+    void ShowPendingSoon();
+    void ShowPending();
+    void ShowStatus();
     void OnProgressUpdated(wxThreadEvent& event);
     void OnProgressRangeUpdated(wxThreadEvent& event);
     void OnProgressPulse(wxThreadEvent& event);
@@ -91,6 +97,14 @@ private:
     wxBoxSizer* progressSizer = nullptr;
     wxTimer exitTimer;
     wxTimer pulseTimer;
+    // The newest status text and gauge position not shown yet, and what keeps
+    // them from changing too often.
+    wxTimer displayTimer;
+    wxString pendingStatus;
+    int pendingKind = 0;
+    bool statusPending = false;
+    int pendingPosition = 0;
+    bool positionPending = false;
     wxButton* playButton = nullptr;
     wxGauge* gauge = nullptr;
     wxStaticText* statusText = nullptr;

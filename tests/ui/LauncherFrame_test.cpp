@@ -246,7 +246,7 @@ TEST_F(WindowTest, StateFollowsTheWorkersEventsAndIgnoresThemWhileExiting)
     }
     EXPECT_EQ(asked,
               std::vector<std::string>{"Nova versão do launcher.\nO launcher tentará reiniciar agora."});
-    EXPECT_EQ(Status(), "Cancelando a atualização...");
+    EXPECT_TRUE(RunUntil([this] { return Status() == "Cancelando a atualização..."; }));
     // The first tick finds nothing running and closes the window, saving the choices.
     ASSERT_TRUE(RunUntil([this] { return !frame; }, 5s));
     EXPECT_NE(install.Read("user.conf").find("quality=Bonito\n"), std::string::npos)
