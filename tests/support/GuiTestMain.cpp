@@ -1,6 +1,8 @@
 // The main of the window's tests: the toolkit with its window system, on the
 // display that the test command provides, and an active event loop that tests
 // run by yielding to it.
+#include "app/LauncherLog.h"
+
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <wx/app.h>
@@ -41,6 +43,7 @@ int main(int argc, char** argv)
         return 1;
     }
     wxSetAssertHandler(FailOnAssert);
+    LauncherLog::PrepareForWorkers();
     // As the application does at start-up, before any thread makes a request.
     curl_global_init(CURL_GLOBAL_DEFAULT);
     int result = 0;

@@ -301,4 +301,26 @@ TEST_F(PlayerRun, UpdatesInTheWindowPlaysUploadsTheLogsAndExits)
         << server.AccessLog();
 }
 
+// A stop reaches the transfer at once: the window never waits for the file.
+TEST_F(PlayerRun, ClosingDuringASlowLargeDownloadEndsWithinSeconds)
+{
+    TestRelease release;
+    release.Add("data/large.bin", std::string(3000000, 'L'));
+    Publish(release, "1.0", "/slow/release/");
+    LauncherProcess launcher(dir);
+    ASSERT_TRUE(launcher.WaitForLog("Downloading data\\large.bin from a.zip", std::chrono::seconds(60)))
+        << launcher.LogText();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+
+    const auto closed = std::chrono::steady_clock::now();
+    kill(launcher.Pid(), SIGTERM);
+    const int status = launcher.Wait(std::chrono::seconds(30));
+    EXPECT_LT(std::chrono::steady_clock::now() - closed, std::chrono::seconds(5));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_NE(launcher.LogText().find("Will stop update."), std::string::npos);
+    EXPECT_EQ(Read("manifest2.xml").find("large.bin"), std::string::npos)
+        << "the partial file is not recorded";
+    EXPECT_EQ(Read("version.inf"), "invalid");
+}
+
 } // namespace
