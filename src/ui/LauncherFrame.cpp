@@ -88,37 +88,9 @@ void OpenInBrowser(const wxString& url)
 
 } // namespace
 
-#define EVT_LAUNCHER(type, handler) wx__DECLARE_EVT0(type, wxThreadEventHandler(handler))
-
-// clang-format off
-wxBEGIN_EVENT_TABLE(LauncherFrame, wxFrame)
-    EVT_LAUNCHER(wxEVT_STATUS_MESSAGE, LauncherFrame::OnStatusMessage)
-    EVT_LAUNCHER(wxEVT_PROGRESS_UPDATED, LauncherFrame::OnProgressUpdated)
-    EVT_LAUNCHER(wxEVT_PROGRESS_RANGE_UPDATED, LauncherFrame::OnProgressRangeUpdated)
-    EVT_LAUNCHER(wxEVT_PROGRESS_PULSE, LauncherFrame::OnProgressPulse)
-    EVT_LAUNCHER(wxEVT_NO_CHANGES_FOUND, LauncherFrame::OnNoChangesFound)
-    EVT_LAUNCHER(wxEVT_DISABLE_PLAY, LauncherFrame::OnDisablePlay)
-    EVT_LAUNCHER(wxEVT_START_UPDATE, LauncherFrame::OnStartUpdate)
-    EVT_LAUNCHER(wxEVT_UPDATE_STARTED, LauncherFrame::OnUpdateStarted)
-    EVT_LAUNCHER(wxEVT_UPDATE_STOPPED, LauncherFrame::OnUpdateStopped)
-    EVT_LAUNCHER(wxEVT_UPDATE_FINISHED, LauncherFrame::OnUpdateFinished)
-    EVT_LAUNCHER(wxEVT_SELF_UPDATE_DONE, LauncherFrame::OnSelfUpdateDone)
-    EVT_LAUNCHER(wxEVT_LOG_UPLOAD_DONE, LauncherFrame::OnLogUploadDone)
-    EVT_LAUNCHER(wxEVT_GAME_TERMINATED, LauncherFrame::OnGameTerminated)
-    EVT_CLOSE(LauncherFrame::OnClose)
-    EVT_TIMER(EXIT_TIMER_ID, LauncherFrame::OnExitTimer)
-    EVT_TIMER(PULSE_TIMER_ID, LauncherFrame::OnPulseTimer)
-    EVT_TIMER(DISPLAY_TIMER_ID, LauncherFrame::OnDisplayTimer)
-    EVT_BUTTON(PLAY_ID, LauncherFrame::OnPlay)
-    EVT_WEBVIEW_ERROR(WEB_VIEW_ID, LauncherFrame::OnWebViewError)
-    EVT_WEBVIEW_NAVIGATING(WEB_VIEW_ID, LauncherFrame::OnWebViewNavigating)
-    EVT_WEBVIEW_NEWWINDOW(WEB_VIEW_ID, LauncherFrame::OnWebViewNewWindow)
-wxEND_EVENT_TABLE()
-    // clang-format on
-
-    LauncherFrame::LauncherFrame(const LauncherConfig* launcherConfig, wxWindow* parent, wxWindowID id,
-                                 const wxString& title, const wxPoint& pos, const wxSize& size, long style,
-                                 AskUser askUser)
+LauncherFrame::LauncherFrame(const LauncherConfig* launcherConfig, wxWindow* parent, wxWindowID id,
+                             const wxString& title, const wxPoint& pos, const wxSize& size, long style,
+                             AskUser askUser)
     : wxFrame(parent, id, title, pos, size, style), exitTimer(this, EXIT_TIMER_ID),
       pulseTimer(this, PULSE_TIMER_ID), displayTimer(this, DISPLAY_TIMER_ID), config(*launcherConfig)
 {
@@ -453,3 +425,32 @@ void LauncherFrame::OnWebViewNewWindow(wxWebViewEvent& event)
 {
     OpenInBrowser(event.GetURL());
 }
+
+// The launcher's events carry their payload in a thread event.
+#define EVT_LAUNCHER(type, handler) wx__DECLARE_EVT0(type, wxThreadEventHandler(handler))
+
+// The table is the file's last part: the formatter would indent what follows it.
+// clang-format off
+wxBEGIN_EVENT_TABLE(LauncherFrame, wxFrame)
+    EVT_LAUNCHER(wxEVT_STATUS_MESSAGE, LauncherFrame::OnStatusMessage)
+    EVT_LAUNCHER(wxEVT_PROGRESS_UPDATED, LauncherFrame::OnProgressUpdated)
+    EVT_LAUNCHER(wxEVT_PROGRESS_RANGE_UPDATED, LauncherFrame::OnProgressRangeUpdated)
+    EVT_LAUNCHER(wxEVT_PROGRESS_PULSE, LauncherFrame::OnProgressPulse)
+    EVT_LAUNCHER(wxEVT_NO_CHANGES_FOUND, LauncherFrame::OnNoChangesFound)
+    EVT_LAUNCHER(wxEVT_DISABLE_PLAY, LauncherFrame::OnDisablePlay)
+    EVT_LAUNCHER(wxEVT_START_UPDATE, LauncherFrame::OnStartUpdate)
+    EVT_LAUNCHER(wxEVT_UPDATE_STARTED, LauncherFrame::OnUpdateStarted)
+    EVT_LAUNCHER(wxEVT_UPDATE_STOPPED, LauncherFrame::OnUpdateStopped)
+    EVT_LAUNCHER(wxEVT_UPDATE_FINISHED, LauncherFrame::OnUpdateFinished)
+    EVT_LAUNCHER(wxEVT_SELF_UPDATE_DONE, LauncherFrame::OnSelfUpdateDone)
+    EVT_LAUNCHER(wxEVT_LOG_UPLOAD_DONE, LauncherFrame::OnLogUploadDone)
+    EVT_LAUNCHER(wxEVT_GAME_TERMINATED, LauncherFrame::OnGameTerminated)
+    EVT_CLOSE(LauncherFrame::OnClose)
+    EVT_TIMER(EXIT_TIMER_ID, LauncherFrame::OnExitTimer)
+    EVT_TIMER(PULSE_TIMER_ID, LauncherFrame::OnPulseTimer)
+    EVT_TIMER(DISPLAY_TIMER_ID, LauncherFrame::OnDisplayTimer)
+    EVT_BUTTON(PLAY_ID, LauncherFrame::OnPlay)
+    EVT_WEBVIEW_ERROR(WEB_VIEW_ID, LauncherFrame::OnWebViewError)
+    EVT_WEBVIEW_NAVIGATING(WEB_VIEW_ID, LauncherFrame::OnWebViewNavigating)
+    EVT_WEBVIEW_NEWWINDOW(WEB_VIEW_ID, LauncherFrame::OnWebViewNewWindow)
+wxEND_EVENT_TABLE()
