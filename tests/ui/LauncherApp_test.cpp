@@ -211,11 +211,12 @@ protected:
         server.Write("news.html", "<html><body>Velorian news</body></html>");
     }
 
-    // Publishes a release with the stand-in game, which records its arguments.
+    // Publishes a release with the stand-in game, which records its arguments
+    // and runs for two seconds.
     void Publish(TestRelease& release, const std::string& version, const std::string& path)
     {
         release.Add("bin/velorian game", "#!/bin/sh\nfor arg in \"$@\"; do printf '%s\\n' \"$arg\"; done > "
-                                         "\"$(dirname \"$0\")/argv.txt\"\n");
+                                         "\"$(dirname \"$0\")/argv.txt\"\nsleep 2\n");
         release.Publish(server.Root() + "/release", version, "pt");
         Write("launcher.conf", "enableLogDebug=1\nbaseUrl=" + server.Url(path) + "\nuploadUrl=" +
                                    telemetry.Url() + "\nnewsUrl=" + server.Url("/news.html") +
@@ -262,7 +263,12 @@ TEST_F(PlayerRun, UpdatesInTheWindowPlaysUploadsTheLogsAndExits)
          ++attempt)
         launcher.ClickFromBottomRight("Velorian Launcher", 30, 25);
     ASSERT_TRUE(launcher.WaitForLog("Starting background checks.")) << launcher.LogText();
-    EXPECT_FALSE(launcher.IsWindowShown("Velorian Launcher"));
+    bool hidden = false;
+    for (int poll = 0; poll < 15 && !hidden; ++poll) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        hidden = !launcher.IsWindowShown("Velorian Launcher");
+    }
+    EXPECT_TRUE(hidden) << "the window hides while the game runs";
     const int status = launcher.Wait(std::chrono::seconds(30));
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << launcher.LogText();
 
