@@ -5,11 +5,12 @@
 namespace {
 
 constexpr std::chrono::milliseconds TICK(10);
+// Shorter delays are the timer's own jitter.
+constexpr std::chrono::milliseconds REPORTED_DELAY(20);
 
 } // namespace
 
-// Delays up to one tick are the timer's own jitter and go unreported.
-EventLoopProbe::EventLoopProbe() : lastTick(std::chrono::steady_clock::now()), longestDelay(TICK)
+EventLoopProbe::EventLoopProbe() : lastTick(std::chrono::steady_clock::now())
 {
     Start(TICK.count());
 }
@@ -19,8 +20,6 @@ void EventLoopProbe::Notify()
     const auto now = std::chrono::steady_clock::now();
     const auto delay = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastTick) - TICK;
     lastTick = now;
-    if (delay <= longestDelay)
-        return;
-    longestDelay = delay;
-    wxLogMessage("Event loop: longest delay so far %ld ms.", static_cast<long>(delay.count()));
+    if (delay > REPORTED_DELAY)
+        wxLogMessage("Event loop: blocked for %ld ms.", static_cast<long>(delay.count()));
 }
