@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/AskUser.h"
+#include "common/AskUser.h"
 #include "platform/Process.h"
 
 #include <wx/string.h>

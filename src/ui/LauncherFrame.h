@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/AskUser.h"
 #include "app/LauncherConfig.h"
+#include "common/AskUser.h"
 #include "ui/LauncherView.h"
 
 #include <wx/frame.h>

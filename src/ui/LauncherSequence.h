@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/AskUser.h"
 #include "app/GameLauncher.h"
+#include "common/AskUser.h"
 
 #include <wx/string.h>
 
