@@ -54,16 +54,17 @@ LauncherProcess::LauncherProcess(const wxString& dir, const std::vector<std::str
     const std::string exe = Install(installDir, exeName).ToStdString();
     const std::string dirPath = installDir.ToStdString();
     const std::string startDir = workDir.empty() ? dirPath : workDir.ToStdString();
-    // Set here rather than between fork and exec, where only async-signal-safe calls belong.
+    // Set here rather than between fork and exec, where only async-signal-safe
+    // calls belong. A toolkit assertion in the launcher fails the test instead
+    // of being logged only.
     setenv("LAUNCHER_CONFIRM_BOXES", "1", 1);
+    setenv("LAUNCHER_ABORT_ON_ASSERT", "1", 1);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(exe.c_str()));
     for (const std::string& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
 
-    // A toolkit assertion in the launcher fails the test instead of being logged only.
-    setenv("LAUNCHER_ABORT_ON_ASSERT", "1", 1);
     pid = fork();
     if (pid == 0) {
         if (chdir(startDir.c_str()) != 0)
