@@ -20,9 +20,11 @@ wxString SelfUpdateFilePath(const wxString& exeDir)
     return wxFileName(exeDir, "launcher_new.exe").GetFullPath();
 }
 
-long RunSelfUpdate(const wxString& exeDir)
+long RunSelfUpdate(const wxString& exeDir, bool afterThisEnds)
 {
     const wxString path = SelfUpdateFilePath(exeDir);
     wxLogMessage("Starting new launcher: %s", path);
+    if (afterThisEnds)
+        return platform::StartDetached({path, "--relaunch"});
     return platform::StartDetached({path});
 }

@@ -14,6 +14,7 @@ wxString LauncherBuildUrl(const wxString& baseUrl, const wxString& languageCode,
 // directory, so that the download, the hand-over and the start agree.
 wxString SelfUpdateFilePath(const wxString& exeDir);
 
-// Starts the downloaded launcher without arguments and without waiting for
-// it; its process id, or 0 when it could not start.
-long RunSelfUpdate(const wxString& exeDir);
+// Starts the downloaded launcher without waiting for it; its process id, or 0
+// when it could not start. With afterThisEnds it is told (--relaunch) to give
+// this process a few seconds to end first.
+long RunSelfUpdate(const wxString& exeDir, bool afterThisEnds = false);

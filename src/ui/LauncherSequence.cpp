@@ -3,7 +3,10 @@
 #include "app/LauncherConfig.h"
 #include "app/LauncherServices.h"
 #include "app/LogCollection.h"
+#include "app/Version.h"
 #include "progress/ProgressNotifier.h"
+#include "selfupdate/SelfUpdateFiles.h"
+#include "selfupdate/SelfUpdater.h"
 #include "telemetry/TelemetryClient.h"
 #include "ui/LauncherView.h"
 #include "update/UpdateEngine.h"
@@ -12,10 +15,6 @@
 #include <wx/log.h>
 
 namespace {
-
-// Results of the self-update that the sequence tells apart.
-constexpr int SELF_UPDATE_DOWNLOADED = 5;
-constexpr int SELF_UPDATE_NOT_NEEDED = 6;
 
 // The exit waits this long, one tick a second, for the threads to end.
 constexpr int MAX_EXIT_ATTEMPTS = 60;
@@ -32,6 +31,8 @@ LauncherSequence::LauncherSequence(const LauncherConfig& config, LauncherService
 {
     CollectLogs(services.Telemetry(), gameLogPath, config);
 }
+
+LauncherSequence::~LauncherSequence() = default;
 
 void LauncherSequence::Start()
 {
@@ -58,11 +59,16 @@ void LauncherSequence::Start()
     }
 }
 
-// The self-update thread starts here; until it exists the launcher counts as current.
 void LauncherSequence::StartSelfUpdate()
 {
     state = STATE_SELF_UPDATING;
-    services.Notifier().PostSelfUpdateDone(SELF_UPDATE_NOT_NEEDED);
+    selfUpdater = std::make_unique<SelfUpdater>(&services.Notifier(), LAUNCHER_VERSION, config.languageCode,
+                                                config.baseUrl, SelfUpdateFilePath(GetExecutableDir()));
+    if (!selfUpdater->Start()) {
+        wxLogError("Error starting self update.");
+        selfUpdater.reset();
+        services.Notifier().PostSelfUpdateDone(SELF_UPDATE_FAILED);
+    }
 }
 
 void LauncherSequence::StartUpdateCheck()
@@ -73,6 +79,8 @@ void LauncherSequence::StartUpdateCheck()
 
 void LauncherSequence::OnSelfUpdateDone(int code)
 {
+    // The thread posted this as its last act: the join is immediate.
+    selfUpdater.reset();
     if (IgnoredWhileExiting("OnSelfUpdateDone"))
         return;
     wxLogVerbose("Self thread finished.");
@@ -83,6 +91,9 @@ void LauncherSequence::OnSelfUpdateDone(int code)
     wxLogMessage("Downloaded new launcher, restarting.");
     askUser(_("New launcher version.\nLauncher will now try to restart."), _("Launcher"),
             wxOK | wxICON_INFORMATION);
+    // The new launcher waits for this one to end, or it would find the
+    // installation locked and take the game for running.
+    RunSelfUpdate(GetExecutableDir(), true);
     StartExitSequence();
 }
 
@@ -187,6 +198,8 @@ void LauncherSequence::StartExitSequence()
         wxLogVerbose("Will stop update.");
         services.Engine().Stop();
     }
+    if (selfUpdater)
+        selfUpdater->Stop();
     view.StopPulse();
     view.EnablePlay(false);
     wxLogVerbose("Starting exit timer.");
@@ -209,6 +222,10 @@ void LauncherSequence::OnExitTimer()
         wxLogVerbose("Waiting update thread.");
         ready = false;
     }
+    if (selfUpdater && selfUpdater->IsRunning()) {
+        wxLogVerbose("Waiting self update thread.");
+        ready = false;
+    }
     if (exitAttempts >= MAX_EXIT_ATTEMPTS || ready)
         FinishExit();
 }
@@ -229,6 +246,11 @@ void LauncherSequence::FinishExit()
     if (services.Telemetry().IsUploading()) {
         wxLogVerbose("Killing data collector.");
         services.Telemetry().StopLogUpload();
+    }
+    if (selfUpdater) {
+        // Asked to stop when the exit began, it ends within a fraction of a second.
+        wxLogVerbose("Killing self updater.");
+        selfUpdater.reset();
     }
     wxLogMessage("Exit launcher.");
     view.DestroyWindow();

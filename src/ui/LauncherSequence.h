@@ -5,9 +5,12 @@
 
 #include <wx/string.h>
 
+#include <memory>
+
 class LauncherConfig;
 class LauncherServices;
 class LauncherView;
+class SelfUpdater;
 class wxEvtHandler;
 
 // Where the launcher's sequence stands. The numbers appear in the log.
@@ -32,6 +35,7 @@ public:
     // Everything given must outlive the sequence; target receives the game's end.
     LauncherSequence(const LauncherConfig& config, LauncherServices& services, LauncherView& view,
                      wxEvtHandler* target, AskUser askUser);
+    ~LauncherSequence();
     LauncherSequence(const LauncherSequence&) = delete;
     LauncherSequence& operator=(const LauncherSequence&) = delete;
 
@@ -66,6 +70,8 @@ private:
     LauncherView& view;
     const AskUser askUser;
     GameLauncher game;
+    // The self-update thread while it runs.
+    std::unique_ptr<SelfUpdater> selfUpdater;
     wxString gameLogPath;
     int state = STATE_INITIAL;
     int exitAttempts = 0;

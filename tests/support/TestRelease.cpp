@@ -1,5 +1,6 @@
 #include "support/TestRelease.h"
 
+#include "app/Version.h"
 #include "common/MD5.h"
 
 #include <wx/filename.h>
@@ -89,4 +90,6 @@ void TestRelease::Publish(const wxString& root, const std::string& version, cons
         WriteFileBytes(root + "/" + name, bytes);
     WriteFileBytes(root + "/" + version + ".xml.gz", Gzip(xml));
     WriteFileBytes(root + "/version-win-" + language + ".php", version + "\n");
+    // The window asks for the current launcher before it looks at the game.
+    WriteFileBytes(root + "/launcherVersion.inf", std::string(LAUNCHER_VERSION) + "\n");
 }

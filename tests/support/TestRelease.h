@@ -18,7 +18,8 @@ public:
                       const std::string& archive = "a.zip", std::uint32_t gap = 0);
     // A record whose attributes are written as given (name first).
     void AddRawRecord(const std::string& attributes);
-    // Writes the archives, "<version>.xml.gz" and "version-win-<language>.php" into root.
+    // Writes the archives, "<version>.xml.gz", "version-win-<language>.php" and
+    // "launcherVersion.inf" naming the running launcher into root.
     void Publish(const wxString& root, const std::string& version,
                  const std::string& language = "draft") const;
     // The installed content of every file added, by manifest name.

@@ -198,6 +198,30 @@ TEST_F(LauncherRun, HandsOverToADownloadedLauncherOnlyWhenItIsCurrentAndWhole)
     }
 }
 
+// A newer launcher found while the window is open is saved beside the
+// executable, started once this one has gone, and handed over to at the next start.
+TEST_F(LauncherRun, WindowFetchesANewerLauncherStartsItAndEnds)
+{
+    NginxServer server;
+    TempDir elsewhere;
+    server.Write("launcherVersion.inf", "3.3.17\n");
+    server.Write("launcher.pt.3.3.17.exe",
+                 "#!/bin/sh\necho \"run $*\" >> \"$(dirname \"$0\")/handed-over\"\n");
+    install.Write("launcher.conf", "enableLogDebug=1\nbaseUrl=" + server.Url("/") + "\n");
+    for (const bool windowOpens : {true, false}) {
+        LauncherProcess launcher(install.Path(), {}, "launcher", elsewhere.Path());
+        const int status = launcher.Wait(std::chrono::seconds(30));
+        // A start that hands over ends from OnInit, which the toolkit reports as a failure.
+        EXPECT_TRUE(WIFEXITED(status) && (WEXITSTATUS(status) == 0) == windowOpens)
+            << status << launcher.LogText();
+        const std::string expected = windowOpens ? "run --relaunch\n" : "run --relaunch\nrun \n";
+        WaitUntil([&] { return install.Read("handed-over") == expected; });
+        EXPECT_EQ(install.Read("handed-over"), expected) << launcher.LogText();
+        EXPECT_EQ(launcher.LogText().find("Downloading: ") != std::string::npos, windowOpens);
+        NextSecond();
+    }
+}
+
 // The player's way: an installation one release behind, under a path with a
 // space, in a window on nginx's release with a news page and the telemetry
 // service beside it.
