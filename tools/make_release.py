@@ -8,6 +8,7 @@ game version and the current launcher version.
 """
 
 import argparse
+import base64
 import bisect
 import gzip
 import hashlib
@@ -333,6 +334,40 @@ def write_atomically(path, data):
     os.replace(temporary, path)
 
 
+def load_signing_key(path):
+    """The private key that make_signing_key.py wrote: the standard base64 of a 32-byte Ed25519 seed."""
+    try:
+        from nacl.signing import SigningKey
+    except ImportError:
+        raise ReleaseError("--sign-key needs PyNaCl (Debian package python3-nacl)") from None
+    try:
+        seed = base64.b64decode(path.read_text().strip(), validate=True)
+    except (OSError, ValueError) as error:
+        raise ReleaseError(f"cannot read the signing key {path}: {error}") from None
+    if len(seed) != 32:
+        raise ReleaseError(f"{path} holds no signing key of make_signing_key.py")
+    return SigningKey(seed)
+
+
+def write_signed(path, data, signing_key):
+    """Writes data, and before it, when there is a key, its detached signature beside it (path + ".sig",
+    the standard base64 of the Ed25519 signature of exactly these bytes), so that a launcher that
+    finds the file finds its signature too."""
+    if signing_key is not None:
+        signature = base64.b64encode(signing_key.sign(data).signature) + b"\n"
+        write_atomically(path.with_name(path.name + ".sig"), signature)
+    write_atomically(path, data)
+
+
+def launcher_path(args, launcher_version):
+    """Where the launcher build goes; a version published before must not change under launchers that
+    are fetching it."""
+    path = args.out_dir / f"launcher.{args.language}.{launcher_version}.exe"
+    if path.exists() and path.read_bytes() != args.launcher.read_bytes():
+        raise ReleaseError(f"{path} holds another launcher build; give a new --launcher-version")
+    return path
+
+
 def archive_name(version, number):
     # Flat in OUT_DIR: the launcher would turn a "/" in an archive name into a backslash.
     return f"{version}-{number:03d}.zip"
@@ -410,7 +445,8 @@ def parse_arguments(argv):
                     "archives VERSION-001.zip, VERSION-002.zip, ..., the manifest VERSION.xml.gz, the "
                     "answer version-win-CODE.php naming VERSION as the current release, and "
                     "launcherVersion.inf naming the current launcher (a newer one than the players' is "
-                    "fetched from launcher.CODE.X.Y.Z.exe, which you place beside it). Several releases "
+                    "fetched from launcher.CODE.X.Y.Z.exe, which --launcher writes or you place beside "
+                    "it). With --sign-key the manifest and the launcher build are signed. Several releases "
                     "can share OUT_DIR; the version answer is written last, so launchers switch to a "
                     "release only when it is complete.",
         epilog="Example: %(prog)s game/ /srv/www/update/ 1.4.0, then serve /srv/www/update/ and set the "
@@ -431,6 +467,12 @@ def parse_arguments(argv):
                             "getting an archive of its own)" % DEFAULT_ARCHIVE_MIB)
     parser.add_argument("--launcher-version", metavar="X.Y.Z",
                         help="the current launcher version (default: the one this source tree builds)")
+    parser.add_argument("--launcher", type=Path, metavar="EXE",
+                        help="publish this launcher build as launcher.CODE.X.Y.Z.exe for that version")
+    parser.add_argument("--sign-key", type=Path, metavar="KEYFILE",
+                        help="sign the manifest and the launcher build with this private key (made by "
+                             "make_signing_key.py; needs python3-nacl): each gets a .sig file beside it, "
+                             "which launchers configured with the public key require")
     return parser.parse_args(argv)
 
 
@@ -441,12 +483,16 @@ def counted(number, noun):
 def make_release(args):
     check_arguments(args)
     launcher_version = args.launcher_version or default_launcher_version()
+    signing_key = load_signing_key(args.sign_key) if args.sign_key else None
+    launcher = launcher_path(args, launcher_version) if args.launcher else None
     files = collect_files(args.game_dir)
     runs = plan_archives(files, args)
     args.out_dir.mkdir(parents=True, exist_ok=True)
     members = write_archives(runs, args.out_dir, args.version)
     manifest = gzip.compress(manifest_xml(members), mtime=0)
-    write_atomically(args.out_dir / f"{args.version}.xml.gz", manifest)
+    write_signed(args.out_dir / f"{args.version}.xml.gz", manifest, signing_key)
+    if launcher is not None:
+        write_signed(launcher, args.launcher.read_bytes(), signing_key)
     write_atomically(args.out_dir / "launcherVersion.inf", f"{launcher_version}\n".encode())
     # Last: from this moment launchers fetch the new release.
     write_atomically(args.out_dir / f"version-win-{args.language}.php", f"{args.version}\n".encode())

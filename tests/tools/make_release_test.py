@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """The release builder, checked the way the launcher reads a release: byte ranges out of archives."""
 
+import base64
 import gzip
 import hashlib
 import os
+import stat
 import subprocess
 import sys
 import tempfile
@@ -13,8 +15,10 @@ import zipfile
 import zlib
 from pathlib import Path
 
-MAKE_RELEASE = Path(__file__).resolve().parents[2] / "tools" / "make_release.py"
+TOOLS = Path(__file__).resolve().parents[2] / "tools"
+MAKE_RELEASE = TOOLS / "make_release.py"
 VERSION = "2.7.1"
+LAUNCHER = "launcher.pt.3.3.17.exe"
 
 GAME_FILES = {
     "game.exe": b"MZ" + b"\x90" * 5000,
@@ -37,7 +41,14 @@ class ReleaseBuilderTest(unittest.TestCase):
             (cls.game / name).parent.mkdir(parents=True, exist_ok=True)
             (cls.game / name).write_bytes(content)
         cls.out = Path(cls.temp.name) / "server"
-        subprocess.run([sys.executable, MAKE_RELEASE, cls.game, cls.out, VERSION, "--archives", "3"],
+        cls.key = Path(cls.temp.name) / "signing.key"
+        made = subprocess.run([sys.executable, TOOLS / "make_signing_key.py", cls.key], check=True,
+                              capture_output=True, text=True)
+        cls.public_key = made.stdout.strip().removeprefix("releaseKey=")
+        launcher = Path(cls.temp.name) / "launcher"
+        launcher.write_bytes(b"launcher build")
+        subprocess.run([sys.executable, MAKE_RELEASE, cls.game, cls.out, VERSION, "--archives", "3",
+                        "--sign-key", cls.key, "--launcher", launcher, "--launcher-version", "3.3.17"],
                        check=True, stdout=subprocess.DEVNULL)
         with gzip.open(cls.out / f"{VERSION}.xml.gz") as manifest:
             cls.records = [element.attrib for element in ElementTree.parse(manifest).getroot()]
@@ -89,6 +100,16 @@ class ReleaseBuilderTest(unittest.TestCase):
     def test_version_answer_names_the_release(self):
         self.assertEqual((self.out / "version-win-pt.php").read_text().splitlines()[0], VERSION)
         self.assertRegex((self.out / "launcherVersion.inf").read_text(), r"\A\d+(\.\d+)+\n\Z")
+
+    # Each signature covers the bytes served, under the public key as printed; the private key is
+    # the owner's alone.
+    def test_signatures_verify_with_the_printed_key(self):
+        from nacl.signing import VerifyKey
+        verify_key = VerifyKey(base64.b64decode(self.public_key, validate=True))
+        for name in (f"{VERSION}.xml.gz", LAUNCHER):
+            signature = (self.out / (name + ".sig")).read_text().removesuffix("\n")
+            verify_key.verify((self.out / name).read_bytes(), base64.b64decode(signature, validate=True))
+        self.assertEqual(stat.S_IMODE(self.key.stat().st_mode), 0o600)
 
 
 if __name__ == "__main__":
