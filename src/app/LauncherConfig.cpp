@@ -1,5 +1,6 @@
 #include "app/LauncherConfig.h"
 
+#include "common/SignatureVerifier.h"
 #include "download/HTTPWrapper.h"
 #include "platform/AtomicFile.h"
 
@@ -120,6 +121,7 @@ void LauncherConfig::SetDefaults(const wxString& installDir)
     problemsUrl = _("http://help.velorian.invalid/faq/categoria/16/problemas-na-instalacao"
                     "?CLIENTID=${clientid}&SESSIONID=${sessionid}");
     configMissing = false;
+    releaseKey.clear();
 }
 
 void LauncherConfig::LoadConfig()
@@ -216,6 +218,15 @@ void LauncherConfig::ReadLauncherConf(wxFileConfig& conf)
 
     if (ReadBool(conf, "useMiniBrowserOnly", miniBrowserOnly) && miniBrowserOnly)
         wxLogWarning("Starting in minibrowser mode.");
+
+    if (conf.Read("releaseKey", &text)) {
+        if (SignatureVerifier::FromBase64(text.utf8_string())) {
+            wxLogMessage("Config: Found release key: %s", text);
+            releaseKey = text;
+        } else {
+            wxLogWarning("Config: Ignoring bad release key: %s", text);
+        }
+    }
 }
 
 void LauncherConfig::ReadUserConf(wxFileConfig& conf)

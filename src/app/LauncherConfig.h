@@ -44,6 +44,8 @@ public:
     wxString problemsUrl;
     bool configMissing;
     bool firstRun;
+    // The publisher's public key (base64); empty when releases are taken unsigned.
+    wxString releaseKey;
 
     LauncherConfig();
 

@@ -40,10 +40,11 @@ TEST_F(ConfigTest, MissingLauncherConfKeepsDefaultsAndSkipsUserConf)
 // Support reads these exact lines in players' logs.
 TEST_F(ConfigTest, EachKeyLogsItsAcceptanceOrRejection)
 {
+    const std::string zeroKey = std::string(43, 'A') + "="; // 32 zero bytes
     struct {
-        const char* line;
+        std::string line;
         wxLogLevel level;
-        const char* logText;
+        std::string logText;
     } const cases[] = {
         {"baseUrl=http://up.example.com/path", wxLOG_Message,
          "Config: Found base URL: http://up.example.com/path/"},
@@ -62,6 +63,8 @@ TEST_F(ConfigTest, EachKeyLogsItsAcceptanceOrRejection)
         {"baseDir=/no/such/directory", wxLOG_Warning,
          "Config: Ignoring bad base directory: /no/such/directory"},
         {"useMiniBrowserOnly=1", wxLOG_Warning, "Starting in minibrowser mode."},
+        {"releaseKey=" + zeroKey, wxLOG_Message, "Config: Found release key: " + zeroKey},
+        {"releaseKey=c2hvcnQ=", wxLOG_Warning, "Config: Ignoring bad release key: c2hvcnQ="},
     };
     install.Write("game/velorian.bin", "");
     for (const auto& c : cases) {
@@ -75,6 +78,7 @@ TEST_F(ConfigTest, EachKeyLogsItsAcceptanceOrRejection)
     EXPECT_EQ(config.minSysMemoryMB, 1);
     EXPECT_EQ(config.baseDir, install.Path());
     EXPECT_TRUE(config.miniBrowserOnly);
+    EXPECT_EQ(config.releaseKey, zeroKey);
 }
 
 // Values that are not whole numbers count as absent and are not even logged.

@@ -1,0 +1,55 @@
+#include "common/SignatureVerifier.h"
+
+#include <sodium.h>
+
+#include <algorithm>
+
+namespace {
+
+static_assert(crypto_sign_PUBLICKEYBYTES == 32);
+
+// Decodes text into exactly out's size of bytes; any other length, a
+// character outside the alphabet or missing padding fails.
+template <std::size_t Size> bool DecodeBase64(std::string_view text, std::array<unsigned char, Size>& out)
+{
+    // One more byte than wanted, so that a longer value shows as one.
+    unsigned char decoded[Size + 1];
+    std::size_t length = 0;
+    if (sodium_base642bin(decoded, sizeof decoded, text.data(), text.size(), nullptr, &length, nullptr,
+                          sodium_base64_VARIANT_ORIGINAL) != 0 ||
+        length != Size)
+        return false;
+    std::copy(decoded, decoded + Size, out.begin());
+    return true;
+}
+
+std::string_view WithoutLineEnd(std::string_view line)
+{
+    if (line.ends_with('\n'))
+        line.remove_suffix(1);
+    if (line.ends_with('\r'))
+        line.remove_suffix(1);
+    return line;
+}
+
+} // namespace
+
+std::optional<SignatureVerifier> SignatureVerifier::FromBase64(std::string_view text)
+{
+    // Picks the fastest implementations; safe to call again and from any thread.
+    if (sodium_init() < 0)
+        return std::nullopt;
+    SignatureVerifier verifier;
+    if (!DecodeBase64(text, verifier.publicKey))
+        return std::nullopt;
+    return verifier;
+}
+
+bool SignatureVerifier::Verify(std::string_view data, std::string_view signatureFile) const
+{
+    std::array<unsigned char, crypto_sign_BYTES> signature;
+    if (!DecodeBase64(WithoutLineEnd(signatureFile), signature))
+        return false;
+    return crypto_sign_verify_detached(signature.data(), reinterpret_cast<const unsigned char*>(data.data()),
+                                       data.size(), publicKey.data()) == 0;
+}

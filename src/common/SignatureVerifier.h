@@ -1,0 +1,23 @@
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string_view>
+
+// The publisher's Ed25519 public key, and the check of the detached
+// signatures made with its private half. A signature file is one line: the
+// standard base64, with padding, of the 64-byte signature of the signed
+// file's exact bytes.
+class SignatureVerifier {
+public:
+    // The key from the standard base64 of its 32 bytes, or nothing when the
+    // text is not exactly that.
+    static std::optional<SignatureVerifier> FromBase64(std::string_view text);
+
+    // True when signatureFile (one line, a trailing line end allowed) holds
+    // the key's signature of data.
+    bool Verify(std::string_view data, std::string_view signatureFile) const;
+
+private:
+    std::array<unsigned char, 32> publicKey{};
+};
