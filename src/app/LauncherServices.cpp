@@ -2,6 +2,7 @@
 
 #include "app/LauncherConfig.h"
 #include "app/Translations.h"
+#include "common/SignatureVerifier.h"
 #include "progress/ProgressNotifier.h"
 #include "telemetry/TelemetryClient.h"
 #include "update/UpdateEngine.h"
@@ -26,6 +27,8 @@ LauncherServices::LauncherServices(const LauncherConfig& config, wxEvtHandler* t
     engine->SetTelemetry(telemetry.get());
     engine->SetBaseUrl(config.baseUrl);
     engine->SetLanguageCode(config.languageCode);
+    // No key configured reads as none: releases are then taken unsigned.
+    engine->SetReleaseKey(SignatureVerifier::FromBase64(config.releaseKey.utf8_string()));
 }
 
 LauncherServices::~LauncherServices() = default;

@@ -48,7 +48,7 @@ const char DESCRIPTION[] = "\n"
                            "  2  stopped\n"
                            "  3  a file of the installation could not be written\n"
                            "  4  the update server has no release, did not answer, or its manifest\n"
-                           "     could not be read";
+                           "     could not be read or is not signed by the publisher";
 
 // The last line of the command when it ends without success.
 wxString FailureText(int status)
@@ -238,6 +238,8 @@ void UpdateCommand::OnDisablePlay(wxThreadEvent&)
     if (services->Engine().RemoteVersionTimedOut())
         Finish(EXIT_NO_RELEASE,
                wxString::Format("The update server did not answer for %d seconds.", waitSeconds));
+    else if (services->Engine().ReleaseRefused())
+        Finish(EXIT_NO_RELEASE, "The update server's release is not signed by the publisher.");
     else
         Finish(EXIT_NO_RELEASE, FailureText(EXIT_NO_RELEASE));
 }

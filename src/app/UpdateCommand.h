@@ -22,7 +22,8 @@ public:
         EXIT_FAILED = 1,
         EXIT_STOPPED = 2,
         EXIT_WRITE_ERROR = 3,
-        EXIT_NO_RELEASE = 4, // the server has no release, did not answer, or its manifest could not be read
+        // The server has no release, did not answer, or its manifest could not be read or was refused.
+        EXIT_NO_RELEASE = 4,
     };
 
     UpdateCommand();

@@ -4,7 +4,13 @@
 
 #include <wx/stream.h>
 
+#include <cstddef>
+#include <memory>
+#include <string>
+
+class HTTPWrapper;
 class ProgressNotifier;
+class SignatureVerifier;
 
 // The files of the current release and where their data lies on the update
 // server, read from a gzip (or zlib) compressed XML manifest. Never written.
@@ -15,8 +21,23 @@ public:
     // null) shows the download's progress in compressed bytes, and a stop
     // requested through it ends the download and the reading.
     bool Load(const wxString& url, ProgressNotifier* notifier);
+    // The same for a signed release: the manifest's bytes are taken only when
+    // the signature beside them (url + ".sig") verifies with publisher, and
+    // fail with MANIFEST_NOT_SIGNED otherwise.
+    bool LoadSigned(const wxString& url, const SignatureVerifier& publisher, ProgressNotifier* notifier);
     // Replaces the records with those of a compressed manifest's bytes.
     bool Read(wxInputStream& body, ProgressNotifier* notifier);
     // Refuses with MANIFEST_NOT_SAVED.
     bool Save(const wxString& path) override;
+
+private:
+    // A fresh result and no records.
+    void Begin(const wxString& url);
+    // The body of the answer to http, or null with the result and the log
+    // saying why; notifier (may be null) gets its announced length.
+    std::unique_ptr<wxInputStream> Open(HTTPWrapper& http, const wxString& url, ProgressNotifier* notifier);
+    // The whole body into bytes, failing beyond limit bytes; notifier (may be
+    // null) counts them as they come.
+    bool Fetch(HTTPWrapper& http, const wxString& url, std::size_t limit, ProgressNotifier* notifier,
+               std::string& bytes);
 };

@@ -174,7 +174,14 @@ bool UpdateEngine::IsNewVersion() const
 
 bool UpdateEngine::LoadRemoteManifest()
 {
-    const bool loaded = remoteManifest.Load(baseUrl + remoteVersion + ".xml.gz", notifier);
+    const wxString url = baseUrl + remoteVersion + ".xml.gz";
+    bool loaded = true;
+    if (!releaseKey) {
+        loaded = remoteManifest.Load(url, notifier);
+    } else if (url != verifiedManifestUrl) {
+        loaded = remoteManifest.LoadSigned(url, *releaseKey, notifier);
+        verifiedManifestUrl = loaded ? url : wxString();
+    }
     UpdateRemoteMap();
     return loaded;
 }
@@ -252,6 +259,7 @@ void UpdateEngine::Check()
 {
     // The records of an earlier list go away with the manifests reloaded below.
     mismatches.clear();
+    verifiedManifestUrl.clear();
     wxLogMessage("Starting local checks.");
     if (telemetry != nullptr) {
         telemetry->SetVersion(localVersion);
@@ -270,15 +278,22 @@ void UpdateEngine::Check()
     const bool newVersion = IsNewVersion();
     if (newVersion) {
         wxLogMessage("New version found: %s", remoteVersion);
+        // A signed release is verified before anything is written for it.
+        if (releaseKey && !DownloadReleaseManifest())
+            return;
     } else {
         wxLogVerbose("Checking local files for missing files");
         ReloadLocalManifest();
         // Entries for the files put back must update their records, not add copies.
         UpdateLocalMap();
-        LoadRemoteManifest();
+        const bool loaded = LoadRemoteManifest();
         // A manifest cut short by a stop would make every file look present.
         if (EndIfStopped())
             return;
+        if (!loaded && ReleaseRefused()) {
+            EndWithoutManifest();
+            return;
+        }
         mismatches = FindMissingFiles();
         if (mismatches.empty()) {
             wxLogMessage("No new version found.");
@@ -299,13 +314,7 @@ void UpdateEngine::Check()
         UpdateLocalManifest();
     if (EndIfStopped())
         return;
-    notifier->SetStatus(_("New version found. Downloading update data."));
-    if (!LoadRemoteManifest() && !IsStopRequested()) {
-        wxLogError("Could not read download remote manifest.");
-        EndWithoutRelease(_("Could not download update data."));
-        return;
-    }
-    if (EndIfStopped())
+    if (!DownloadReleaseManifest() || EndIfStopped())
         return;
     if (newVersion) {
         CleanLocalManifest();
@@ -340,6 +349,28 @@ void UpdateEngine::EndWithoutRelease(const wxString& status)
     notifier->SetErrorStatus(status);
     notifier->PostDisablePlay();
     SendFinished("ABORTED_GET_REMOTE_VERSION");
+}
+
+bool UpdateEngine::DownloadReleaseManifest()
+{
+    notifier->SetStatus(_("New version found. Downloading update data."));
+    if (LoadRemoteManifest())
+        return true;
+    EndWithoutManifest();
+    return false;
+}
+
+void UpdateEngine::EndWithoutManifest()
+{
+    if (EndIfStopped())
+        return;
+    if (ReleaseRefused()) {
+        wxLogError("Refused release %s: it is not signed by the publisher.", remoteVersion);
+        EndWithoutRelease(_("The update data is not signed by the publisher."));
+    } else {
+        wxLogError("Could not read download remote manifest.");
+        EndWithoutRelease(_("Could not download update data."));
+    }
 }
 
 FileList UpdateEngine::CompareManifests() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/SignatureVerifier.h"
 #include "update/LocalManifest.h"
 #include "update/RemoteManifest.h"
 
@@ -11,6 +12,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class Cancellation;
@@ -60,6 +62,9 @@ public:
     // How long the version query keeps retrying a server that does not
     // answer before the check gives up; 0 retries until stopped.
     void SetRemoteVersionWait(int seconds) { remoteVersionWait = seconds; }
+    // With the publisher's key, a release is taken only when its manifest's
+    // signature verifies; without one (the default), as it comes.
+    void SetReleaseKey(std::optional<SignatureVerifier> key) { releaseKey = key; }
     wxString GetLocalVersion() const { return localVersion; }
     bool IsLocalVersionValid() const;
     wxString GetRemoteVersion() const { return remoteVersion; }
@@ -72,6 +77,8 @@ public:
     bool ReadRemoteVersion();
     // True when the last version query gave up on a server that did not answer.
     bool RemoteVersionTimedOut() const { return remoteVersionTimedOut; }
+    // True when the last check refused a release that the publisher did not sign.
+    bool ReleaseRefused() const { return remoteManifest.result == MANIFEST_NOT_SIGNED; }
     // Whether the installed release differs from the one the server named.
     bool IsNewVersion() const;
     bool IsRemoteVersionValid() const;
@@ -116,6 +123,11 @@ private:
     wxString VersionFilePath() const;
     bool EndIfStopped();
     void EndWithoutRelease(const wxString& status);
+    // Loads the release's manifest; when it cannot be had, ends the check and
+    // returns false.
+    bool DownloadReleaseManifest();
+    // Ends a check whose release manifest was refused or could not be read.
+    void EndWithoutManifest();
     bool ReloadLocalManifest();
     // The obsolete data file a dropped record may name, or empty.
     wxString ObsoleteFilePath(const wxString& name) const;
@@ -149,6 +161,10 @@ private:
     wxString remoteVersion;
     int remoteVersionWait = 0;
     bool remoteVersionTimedOut = false;
+    std::optional<SignatureVerifier> releaseKey;
+    // The signed manifest that this check has verified and loaded, so that it
+    // is fetched once.
+    wxString verifiedManifestUrl;
     ProgressNotifier* notifier = nullptr;
     TelemetryClient* telemetry = nullptr;
     std::unique_ptr<WorkerThread> worker;

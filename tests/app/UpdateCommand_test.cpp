@@ -7,6 +7,7 @@
 #include "support/ServerProcess.h"
 #include "support/TempDir.h"
 #include "support/TestRelease.h"
+#include "support/TestSigningKey.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -143,6 +144,14 @@ TEST_F(UpdateCommandRun, EachFailureEndsWithItsOwnStatus)
     ASSERT_TRUE(wxFileName::Mkdir(install.File("data/stored.bin"), wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL));
     EXPECT_EQ(Update(), 3);
     EXPECT_EQ(install.Read("version.inf"), "invalid");
+
+    // A release that the configured key did not sign.
+    install.Write("launcher.conf",
+                  install.Read("launcher.conf") + "releaseKey=" + TestSigningKey().PublicKey());
+    CommandRun refused({install.Path().ToStdString()});
+    EXPECT_EQ(refused.Wait(), 4);
+    EXPECT_NE(refused.Err().find("release is not signed by the publisher."), std::string::npos)
+        << refused.Err();
 
     server.Write("release/version-win-" + language + ".php", "invalid_remote\n");
     EXPECT_EQ(Update(), 4);

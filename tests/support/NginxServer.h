@@ -29,6 +29,7 @@ public:
 
     // Writes a file under Root(), creating parent directories.
     void Write(const wxString& name, const std::string& bytes) const;
+    std::string Read(const wxString& name) const { return state.Read("www/" + name); }
     // A sparse file of size bytes, all zero except that it ends with tail;
     // takes no disk space however large.
     void WriteSparse(const wxString& name, std::uint64_t size, const std::string& tail) const;

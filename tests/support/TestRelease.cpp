@@ -2,6 +2,7 @@
 
 #include "app/Version.h"
 #include "common/MD5.h"
+#include "support/TestSigningKey.h"
 
 #include <wx/filename.h>
 
@@ -80,7 +81,8 @@ void TestRelease::AddRawRecord(const std::string& attributes)
     records.push_back(attributes);
 }
 
-void TestRelease::Publish(const wxString& root, const std::string& version, const std::string& language) const
+void TestRelease::Publish(const wxString& root, const std::string& version, const std::string& language,
+                          const TestSigningKey* signer) const
 {
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<files>\n";
     for (const std::string& record : records)
@@ -88,7 +90,10 @@ void TestRelease::Publish(const wxString& root, const std::string& version, cons
     xml += "</files>\n";
     for (const auto& [name, bytes] : archives)
         WriteFileBytes(root + "/" + name, bytes);
-    WriteFileBytes(root + "/" + version + ".xml.gz", Gzip(xml));
+    const std::string manifest = Gzip(xml);
+    WriteFileBytes(root + "/" + version + ".xml.gz", manifest);
+    if (signer != nullptr)
+        WriteFileBytes(root + "/" + version + ".xml.gz.sig", signer->Sign(manifest));
     WriteFileBytes(root + "/version-win-" + language + ".php", version + "\n");
     // The window asks for the current launcher before it looks at the game.
     WriteFileBytes(root + "/launcherVersion.inf", std::string(LAUNCHER_VERSION) + "\n");

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+class TestSigningKey;
+
 // A release laid out by hand, for tests that need exact offsets and gaps or
 // names that no release tool would write: archives of raw members, the
 // gzip'ed manifest and the version answer, as an update server serves them.
@@ -18,10 +20,11 @@ public:
                       const std::string& archive = "a.zip", std::uint32_t gap = 0);
     // A record whose attributes are written as given (name first).
     void AddRawRecord(const std::string& attributes);
-    // Writes the archives, "<version>.xml.gz", "version-win-<language>.php" and
-    // "launcherVersion.inf" naming the running launcher into root.
-    void Publish(const wxString& root, const std::string& version,
-                 const std::string& language = "draft") const;
+    // Writes the archives, "<version>.xml.gz" (and its ".sig" when a signer is
+    // given), "version-win-<language>.php" and "launcherVersion.inf" naming the
+    // running launcher into root.
+    void Publish(const wxString& root, const std::string& version, const std::string& language = "draft",
+                 const TestSigningKey* signer = nullptr) const;
     // The installed content of every file added, by manifest name.
     const std::map<std::string, std::string>& Files() const { return files; }
 

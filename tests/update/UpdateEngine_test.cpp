@@ -9,6 +9,7 @@
 #include "support/Polling.h"
 #include "support/TempDir.h"
 #include "support/TestRelease.h"
+#include "support/TestSigningKey.h"
 #include "telemetry/TelemetryClient.h"
 
 #include <gtest/gtest.h>
@@ -159,6 +160,58 @@ TEST_F(UpdateEngineTest, RefusedManifestDisablesPlayAndWritesNothing)
     EXPECT_EQ(install.Read("version.inf"), "invalid");
     EXPECT_FALSE(wxFileExists(install.File("../escaped.bin")));
     EXPECT_FALSE(wxFileExists(install.File("fine.bin")));
+}
+
+// With the publisher's key, a release is taken only when the signature beside
+// its manifest verifies over the bytes served; anything else stops the check
+// before it writes a byte, whether a new release or a missing file is at stake.
+TEST_F(UpdateEngineTest, TakesOnlyReleasesSignedByThePublisher)
+{
+    const TestSigningKey publisher, stranger;
+    const auto startSigned = [&] {
+        StartEngine(server.Url("/"));
+        engine->SetReleaseKey(SignatureVerifier::FromBase64(publisher.PublicKey()));
+    };
+    TestRelease first, second;
+    first.Add("game.bin", "version 1");
+    second.Add("game.bin", "version 2");
+    first.Publish(server.Root(), "1", "draft", &publisher);
+    startSigned();
+    CheckAndUpdate();
+    ExpectInstalled(first);
+
+    const std::pair<const char*, std::function<void()>> refused[] = {
+        {"one flipped byte",
+         [&] {
+             std::string manifest = server.Read("2.xml.gz");
+             manifest[20] ^= 1;
+             server.Write("2.xml.gz", manifest);
+         }},
+        {"no signature", [&] { wxRemoveFile(server.Root() + "/2.xml.gz.sig"); }},
+        {"another key", [&] { server.Write("2.xml.gz.sig", stranger.Sign(server.Read("2.xml.gz"))); }},
+        {"another version's", [&] { server.Write("2.xml.gz.sig", server.Read("1.xml.gz.sig")); }},
+        {"a missing file",
+         [&] {
+             wxRemoveFile(install.File("game.bin"));
+             first.Publish(server.Root(), "1", "draft", &stranger);
+         }},
+    };
+    for (const auto& [name, tamper] : refused) {
+        SCOPED_TRACE(name);
+        second.Publish(server.Root(), "2", "draft", &publisher);
+        tamper();
+        const auto before = Tree(install);
+        startSigned();
+        CheckAndUpdate();
+        EXPECT_TRUE(Posted(wxEVT_DISABLE_PLAY));
+        EXPECT_EQ(events.Texts().back(), "The update data is not signed by the publisher.");
+        EXPECT_TRUE(engine->ReleaseRefused());
+        EXPECT_TRUE(Tree(install) == before);
+    }
+    second.Publish(server.Root(), "2", "draft", &publisher);
+    startSigned();
+    CheckAndUpdate();
+    ExpectInstalled(second);
 }
 
 class GapTest : public UpdateEngineTest,
