@@ -133,13 +133,16 @@ wxProtocolError HTTPWrapper::CheckAnswer(long status, wxFileOffset contentRangeS
 }
 
 bool FetchFirstLine(wxString& out, const wxString& url, const ParameterMap* params,
-                    const Cancellation* cancellation)
+                    const Cancellation* cancellation, long* status)
 {
     HTTPWrapper http(url, params, cancellation);
     if (!http.IsValid() || !http.Connect()) {
         return false;
     }
     std::unique_ptr<wxInputStream> stream(http.OpenStream());
+    if (status != nullptr) {
+        *status = http.GetStatus();
+    }
     if (http.GetError() != wxPROTO_NOERR || http.GetStatus() != 200) {
         return false;
     }

@@ -67,9 +67,9 @@ constexpr std::size_t MAX_FIRST_LINE_BYTES = 4096;
 
 // Requests url with params and stores the first line of a 200 answer in out.
 // Any other status, a failed read or a line longer than MAX_FIRST_LINE_BYTES
-// fails.
+// fails. status (may be null) receives the answer's status, 0 without one.
 bool FetchFirstLine(wxString& out, const wxString& url, const ParameterMap* params = nullptr,
-                    const Cancellation* cancellation = nullptr);
+                    const Cancellation* cancellation = nullptr, long* status = nullptr);
 
 // Stores the text before the first CR or LF of source in out (encoding
 // detected as by wxConvAuto), reading no further than the line's end or one

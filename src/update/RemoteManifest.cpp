@@ -25,8 +25,6 @@ const char FILE_ELEMENT[] = "file";
 // A signed manifest is held whole until its signature is checked: far above
 // the 1 MB of a release of 20,000 files, far below what would hurt.
 constexpr std::size_t MAX_SIGNED_MANIFEST_BYTES = 32u << 20;
-// A signature file is one line of 88 characters.
-constexpr std::size_t MAX_SIGNATURE_BYTES = 1024;
 
 const Cancellation* StopOf(const ProgressNotifier* notifier)
 {
@@ -153,19 +151,19 @@ bool RemoteManifest::LoadSigned(const wxString& url, const SignatureVerifier& pu
                                 ProgressNotifier* notifier)
 {
     Begin(url);
-    HTTPWrapper manifestHttp(url, nullptr, StopOf(notifier));
     std::string manifest;
-    if (!Fetch(manifestHttp, url, MAX_SIGNED_MANIFEST_BYTES, notifier, manifest))
+    if (!Fetch(url, notifier, manifest))
         return false;
-    const wxString signatureUrl = url + ".sig";
-    HTTPWrapper signatureHttp(signatureUrl, nullptr, StopOf(notifier));
-    std::string signature;
+    wxString signature;
+    long status = 0;
     // A server that answers without a signature has none to give; anything
     // else is a failed download.
-    if (!Fetch(signatureHttp, signatureUrl, MAX_SIGNATURE_BYTES, nullptr, signature) &&
-        signatureHttp.GetStatus() < 400)
+    if (!FetchFirstLine(signature, url + ".sig", nullptr, StopOf(notifier), &status) && status < 400) {
+        wxLogError("Error requesting input stream: %s", url + ".sig");
+        result = MANIFEST_DOWNLOAD_FAILED;
         return false;
-    if (!publisher.Verify(manifest, signature)) {
+    }
+    if (!publisher.Verify(manifest, signature.utf8_string())) {
         wxLogError("The manifest is not signed with the release key: %s", url);
         result = MANIFEST_NOT_SIGNED;
         return false;
@@ -207,16 +205,16 @@ std::unique_ptr<wxInputStream> RemoteManifest::Open(HTTPWrapper& http, const wxS
     return body;
 }
 
-bool RemoteManifest::Fetch(HTTPWrapper& http, const wxString& url, std::size_t limit,
-                           ProgressNotifier* notifier, std::string& bytes)
+bool RemoteManifest::Fetch(const wxString& url, ProgressNotifier* notifier, std::string& bytes)
 {
+    HTTPWrapper http(url, nullptr, StopOf(notifier));
     std::unique_ptr<wxInputStream> body = Open(http, url, notifier);
     if (!body)
         return false;
     std::optional<ProgressInputStream> progress;
     if (notifier != nullptr)
         progress.emplace(body.get(), notifier);
-    BoundedInputStream bounded(progress ? &*progress : body.get(), limit);
+    BoundedInputStream bounded(progress ? &*progress : body.get(), MAX_SIGNED_MANIFEST_BYTES);
     char buffer[64 * 1024];
     while (const size_t count = bounded.Read(buffer, sizeof buffer).LastRead())
         bytes.append(buffer, count);

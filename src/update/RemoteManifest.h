@@ -4,7 +4,6 @@
 
 #include <wx/stream.h>
 
-#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -36,8 +35,7 @@ private:
     // The body of the answer to http, or null with the result and the log
     // saying why; notifier (may be null) gets its announced length.
     std::unique_ptr<wxInputStream> Open(HTTPWrapper& http, const wxString& url, ProgressNotifier* notifier);
-    // The whole body into bytes, failing beyond limit bytes; notifier (may be
-    // null) counts them as they come.
-    bool Fetch(HTTPWrapper& http, const wxString& url, std::size_t limit, ProgressNotifier* notifier,
-               std::string& bytes);
+    // The whole body at url into bytes, failing beyond what a signed
+    // manifest may take; notifier (may be null) counts them as they come.
+    bool Fetch(const wxString& url, ProgressNotifier* notifier, std::string& bytes);
 };
