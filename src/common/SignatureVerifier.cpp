@@ -3,6 +3,8 @@
 #include <sodium.h>
 
 #include <algorithm>
+#include <fstream>
+#include <string>
 
 namespace {
 
@@ -21,6 +23,21 @@ template <std::size_t Size> bool DecodeBase64(std::string_view text, std::array<
         return false;
     std::copy(decoded, decoded + Size, out.begin());
     return true;
+}
+
+// Signed files are read whole, as the signature covers them whole: launcher
+// builds are a few megabytes, and a server must not make us hold more.
+constexpr std::streamoff MAX_SIGNED_FILE_BYTES = 256 << 20;
+
+bool ReadWholeFile(const wxString& path, std::string& bytes)
+{
+    std::ifstream file(path.fn_str(), std::ios::binary | std::ios::ate);
+    const std::streamoff size = file ? std::streamoff(file.tellg()) : -1;
+    if (size < 0 || size > MAX_SIGNED_FILE_BYTES)
+        return false;
+    bytes.resize(static_cast<std::size_t>(size));
+    file.seekg(0);
+    return static_cast<bool>(file.read(bytes.data(), size));
 }
 
 std::string_view WithoutLineEnd(std::string_view line)
@@ -52,4 +69,10 @@ bool SignatureVerifier::Verify(std::string_view data, std::string_view signature
         return false;
     return crypto_sign_verify_detached(signature.data(), reinterpret_cast<const unsigned char*>(data.data()),
                                        data.size(), publicKey.data()) == 0;
+}
+
+bool SignatureVerifier::VerifyFile(const wxString& path, std::string_view signatureFile) const
+{
+    std::string bytes;
+    return ReadWholeFile(path, bytes) && Verify(bytes, signatureFile);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <wx/string.h>
+
 #include <array>
 #include <optional>
 #include <string_view>
@@ -17,6 +19,9 @@ public:
     // True when signatureFile (one line, a trailing line end allowed) holds
     // the key's signature of data.
     bool Verify(std::string_view data, std::string_view signatureFile) const;
+    // The same for the bytes of the file at path; one that cannot be read
+    // whole does not verify.
+    bool VerifyFile(const wxString& path, std::string_view signatureFile) const;
 
 private:
     std::array<unsigned char, 32> publicKey{};

@@ -6,6 +6,7 @@
 #include "platform/Process.h"
 #include "selfupdate/SelfUpdateFiles.h"
 
+#include <wx/ffile.h>
 #include <wx/filefn.h>
 #include <wx/intl.h>
 #include <wx/log.h>
@@ -21,9 +22,10 @@ constexpr int REMOVE_INTERVAL_MS = 100;
 } // namespace
 
 SelfUpdateHandOver::SelfUpdateHandOver(const wxString& exeDir, const wxString& currentVersion,
-                                       const wxString& baseUrl, const wxString& languageCode, AskUser askUser)
+                                       const wxString& baseUrl, const wxString& languageCode,
+                                       std::optional<SignatureVerifier> releaseKey, AskUser askUser)
     : exeDir(exeDir), selfUpdateFile(SelfUpdateFilePath(exeDir)), currentVersion(currentVersion),
-      baseUrl(baseUrl), languageCode(languageCode), askUser(std::move(askUser))
+      baseUrl(baseUrl), languageCode(languageCode), releaseKey(releaseKey), askUser(std::move(askUser))
 {
 }
 
@@ -67,6 +69,12 @@ bool SelfUpdateHandOver::RunIfSameSize(const wxString& remoteVersion) const
         RemoveSelfUpdateFile();
         return false;
     }
+    // Verified again: the file may have changed since it was downloaded.
+    if (releaseKey && !IsSignedByPublisher()) {
+        wxLogWarning("Local launcher installer is not signed by the publisher, will remove it.");
+        RemoveSelfUpdateFile();
+        return false;
+    }
     wxLogMessage("Local launcher installer and the latest installer from update have the same size, will "
                  "consider it the same and launch it.");
     askUser(_("Found self-update, launcher needs to be restarted."), _("Launcher"),
@@ -75,6 +83,19 @@ bool SelfUpdateHandOver::RunIfSameSize(const wxString& remoteVersion) const
         return true;
     askUser(_("Could not run self-update, please contact support."), _("Launcher"), wxOK | wxICON_ERROR);
     return false;
+}
+
+bool SelfUpdateHandOver::IsSignedByPublisher() const
+{
+    wxString signature;
+    wxFFile file;
+    {
+        wxLogNull quiet; // a missing signature is what the caller reports
+        if (!wxFileExists(SignatureFilePath(selfUpdateFile)) ||
+            !file.Open(SignatureFilePath(selfUpdateFile), "rb") || !file.ReadAll(&signature))
+            return false;
+    }
+    return releaseKey->VerifyFile(selfUpdateFile, signature.utf8_string());
 }
 
 wxString SelfUpdateHandOver::FetchRemoteLauncherVersion() const
@@ -97,6 +118,9 @@ wxInt64 SelfUpdateHandOver::GetRemoteLauncherSize(const wxString& version) const
 void SelfUpdateHandOver::RemoveSelfUpdateFile() const
 {
     wxLogVerbose("Removing selfupdate file.");
+    // Its signature goes too: it would vouch for nothing.
+    if (wxFileExists(SignatureFilePath(selfUpdateFile)))
+        wxRemoveFile(SignatureFilePath(selfUpdateFile));
     for (int attempt = 0; attempt < REMOVE_ATTEMPTS; ++attempt) {
         if (attempt > 0)
             wxMilliSleep(REMOVE_INTERVAL_MS);

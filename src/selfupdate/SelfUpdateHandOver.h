@@ -1,17 +1,23 @@
 #pragma once
 
 #include "common/AskUser.h"
+#include "common/SignatureVerifier.h"
 
 #include <wx/defs.h>
 #include <wx/string.h>
+
+#include <optional>
 
 // Decides at start-up what becomes of a launcher that an earlier run
 // downloaded beside this one: started, when it is still the update server's
 // current launcher, or removed, when it is stale or cut short.
 class SelfUpdateHandOver {
 public:
+    // With releaseKey, the downloaded launcher is started only when the
+    // signature kept beside it verifies.
     SelfUpdateHandOver(const wxString& exeDir, const wxString& currentVersion, const wxString& baseUrl,
-                       const wxString& languageCode, AskUser askUser);
+                       const wxString& languageCode, std::optional<SignatureVerifier> releaseKey,
+                       AskUser askUser);
 
     // True when the downloaded launcher was started and this process is to end.
     bool HandleLocalLauncherUpdate() const;
@@ -25,11 +31,13 @@ public:
 
 private:
     bool RunIfSameSize(const wxString& remoteVersion) const;
+    bool IsSignedByPublisher() const;
 
     wxString exeDir;
     wxString selfUpdateFile;
     wxString currentVersion;
     wxString baseUrl;
     wxString languageCode;
+    std::optional<SignatureVerifier> releaseKey;
     AskUser askUser;
 };

@@ -2,6 +2,7 @@
 
 #include "download/HTTPWrapper.h"
 #include "download/ProgressInputStream.h"
+#include "platform/AtomicFile.h"
 #include "progress/ProgressNotifier.h"
 #include "selfupdate/SelfUpdateFiles.h"
 
@@ -69,9 +70,10 @@ bool IsNewerVersion(const wxString& current, const wxString& remote)
 } // namespace
 
 SelfUpdater::SelfUpdater(ProgressNotifier* notifier, const wxString& currentVersion,
-                         const wxString& languageCode, const wxString& baseUrl, const wxString& targetFile)
+                         const wxString& languageCode, const wxString& baseUrl, const wxString& targetFile,
+                         std::optional<SignatureVerifier> releaseKey)
     : notifier(notifier), currentVersion(currentVersion), languageCode(languageCode), baseUrl(baseUrl),
-      targetFile(targetFile), worker([this] { Entry(); })
+      targetFile(targetFile), releaseKey(releaseKey), worker([this] { Entry(); })
 {
 }
 
@@ -146,7 +148,7 @@ int SelfUpdater::DownloadWithRetries()
     for (;;) {
         notifier->SetStatus(_("downloading launcher update..."), MESSAGE_INFO);
         const int result = DownloadLauncher();
-        if (result == SELF_UPDATE_DOWNLOADED || cancellation.IsRequested()) {
+        if (result == SELF_UPDATE_DOWNLOADED || cancellation.IsRequested() || refused) {
             wxLogVerbose("Exiting self update thread.");
             return result;
         }
@@ -165,6 +167,7 @@ int SelfUpdater::DownloadLauncher()
 {
     const wxString url = LauncherBuildUrl(baseUrl, languageCode, remoteVersion);
     wxLogMessage("Downloading: %s", url);
+    refused = false;
     HTTPWrapper http(url, nullptr, &cancellation);
     if (!http.IsValid()) {
         wxLogError("Malformed URL: %s", url);
@@ -182,13 +185,13 @@ int SelfUpdater::DownloadLauncher()
     const wxFileOffset size = body->GetLength();
     notifier->SetRange(static_cast<int>(std::clamp<wxFileOffset>(size, 0, std::numeric_limits<int>::max())));
     ProgressInputStream counted(body.get(), notifier);
-    return SaveLauncher(*body, counted) ? SELF_UPDATE_DOWNLOADED : SELF_UPDATE_FAILED;
+    return SaveLauncher(*body, counted, url) ? SELF_UPDATE_DOWNLOADED : SELF_UPDATE_FAILED;
 }
 
 // The body goes to a file beside the target, which it replaces only once
 // the whole body has arrived and is on disk: a launcher cut short is never
 // found, let alone started, at the next start.
-bool SelfUpdater::SaveLauncher(wxInputStream& body, wxInputStream& counted)
+bool SelfUpdater::SaveLauncher(wxInputStream& body, wxInputStream& counted, const wxString& url)
 {
     const wxString partial = targetFile + ".part";
     wxFile file;
@@ -210,7 +213,11 @@ bool SelfUpdater::SaveLauncher(wxInputStream& body, wxInputStream& counted)
     }
     if (body.GetLastError() == wxSTREAM_READ_ERROR) {
         wxLogError("Could not read from input stream.");
-    } else if (!written || !wxRenameFile(partial, targetFile)) {
+    } else if (!written) {
+        wxLogError("Could not write to file %s", targetFile);
+    } else if (releaseKey && !KeepSignature(url, partial)) {
+        // Said why already; the launcher is not kept.
+    } else if (!wxRenameFile(partial, targetFile)) {
         wxLogError("Could not write to file %s", targetFile);
     } else {
         wxLogMessage("New launcher saved to: %s", targetFile);
@@ -218,4 +225,24 @@ bool SelfUpdater::SaveLauncher(wxInputStream& body, wxInputStream& counted)
     }
     wxRemoveFile(partial);
     return false;
+}
+
+// The signature goes beside the launcher before the launcher takes its name,
+// so that the hand-over never finds one without the other.
+bool SelfUpdater::KeepSignature(const wxString& url, const wxString& launcher)
+{
+    wxString signature;
+    long status = 0;
+    // A server that answers without a signature has none to give; anything
+    // else is a failed download.
+    if (!FetchFirstLine(signature, SignatureFilePath(url), nullptr, &cancellation, &status) && status < 400) {
+        wxLogError("Error requesting input stream: %s", SignatureFilePath(url));
+        return false;
+    }
+    if (!releaseKey->VerifyFile(launcher, signature.utf8_string())) {
+        wxLogError("The launcher update is not signed with the release key: %s", url);
+        refused = true;
+        return false;
+    }
+    return platform::WriteFileAtomically(SignatureFilePath(targetFile), signature.utf8_string() + "\n");
 }

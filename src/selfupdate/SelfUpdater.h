@@ -1,12 +1,14 @@
 #pragma once
 
 #include "common/Cancellation.h"
+#include "common/SignatureVerifier.h"
 #include "common/WorkerThread.h"
 
 #include <wx/string.h>
 
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 
 class ProgressNotifier;
 class wxInputStream;
@@ -26,8 +28,11 @@ enum SelfUpdateResult : int {
 class SelfUpdater {
 public:
     // targetFile: full path of the downloaded launcher (SelfUpdateFilePath).
+    // With releaseKey, a launcher is kept only when the server's signature of
+    // it verifies; the signature is kept beside it.
     SelfUpdater(ProgressNotifier* notifier, const wxString& currentVersion, const wxString& languageCode,
-                const wxString& baseUrl, const wxString& targetFile);
+                const wxString& baseUrl, const wxString& targetFile,
+                std::optional<SignatureVerifier> releaseKey);
     ~SelfUpdater();
     SelfUpdater(const SelfUpdater&) = delete;
     SelfUpdater& operator=(const SelfUpdater&) = delete;
@@ -49,7 +54,8 @@ private:
     void Entry();
     bool FetchRemoteVersion(const wxString& url);
     int DownloadWithRetries();
-    bool SaveLauncher(wxInputStream& body, wxInputStream& counted);
+    bool SaveLauncher(wxInputStream& body, wxInputStream& counted, const wxString& url);
+    bool KeepSignature(const wxString& url, const wxString& launcher);
     // Waits whole seconds; false when a stop came first.
     bool Pause(int seconds);
 
@@ -59,6 +65,9 @@ private:
     wxString baseUrl;
     wxString targetFile;
     wxString remoteVersion;
+    std::optional<SignatureVerifier> releaseKey;
+    // The last download was not signed by the publisher: retrying cannot help.
+    bool refused = false;
 
     // Seen by every request of the thread; the mutex and the condition let a
     // stop end a pause at once.

@@ -10,6 +10,7 @@
 #include "support/NginxServer.h"
 #include "support/Polling.h"
 #include "support/TempDir.h"
+#include "support/TestSigningKey.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -27,10 +28,12 @@ using Clock = std::chrono::steady_clock;
 
 class SelfUpdaterTest : public testing::Test {
 protected:
-    std::unique_ptr<SelfUpdater> Updater(const std::string& baseUrl)
+    std::unique_ptr<SelfUpdater> Updater(const std::string& baseUrl,
+                                         const TestSigningKey* publisher = nullptr)
     {
-        return std::make_unique<SelfUpdater>(&notifier, "3.3.16", "pt", wxString::FromUTF8(baseUrl),
-                                             SelfUpdateFilePath(exeDir.Path()));
+        return std::make_unique<SelfUpdater>(
+            &notifier, "3.3.16", "pt", wxString::FromUTF8(baseUrl), SelfUpdateFilePath(exeDir.Path()),
+            publisher ? SignatureVerifier::FromBase64(publisher->PublicKey()) : std::nullopt);
     }
 
     wxArrayString FilesBesideTheExecutable() const
@@ -118,6 +121,37 @@ TEST_F(SelfUpdaterTest, ABodyCutShortIsNeverKept)
     EXPECT_TRUE(FilesBesideTheExecutable().empty());
     EXPECT_EQ(updater->DownloadLauncher(), SELF_UPDATE_DOWNLOADED);
     EXPECT_TRUE(exeDir.Read("launcher_new.exe") == build);
+}
+
+// With the publisher's key, a launcher is kept only when the server's
+// signature of it verifies, and its signature beside it; a refusal is not retried.
+TEST_F(SelfUpdaterTest, KeepsOnlyALauncherSignedByThePublisher)
+{
+    const TestSigningKey publisher, stranger;
+    server.Write("launcherVersion.inf", "3.3.17");
+    server.Write("launcher.pt.3.3.17.exe", build);
+    const std::pair<const char*, std::string> refused[] = {
+        {"no signature", ""},
+        {"another key", stranger.Sign(build)},
+        {"other bytes", publisher.Sign(build + "!")},
+    };
+    for (const auto& [what, signature] : refused) {
+        SCOPED_TRACE(what);
+        if (!signature.empty())
+            server.Write("launcher.pt.3.3.17.exe.sig", signature);
+        events.Take();
+        auto updater = Updater(server.Url("/"), &publisher);
+        ASSERT_TRUE(updater->Start());
+        updater->Join();
+        EXPECT_EQ(events.Values(wxEVT_SELF_UPDATE_DONE), std::vector<int>{SELF_UPDATE_FAILED});
+        EXPECT_TRUE(FilesBesideTheExecutable().empty());
+    }
+    server.Write("launcher.pt.3.3.17.exe.sig", publisher.Sign(build));
+    auto updater = Updater(server.Url("/"), &publisher);
+    ASSERT_TRUE(updater->CheckForNewVersion());
+    EXPECT_EQ(updater->DownloadLauncher(), SELF_UPDATE_DOWNLOADED);
+    EXPECT_TRUE(exeDir.Read("launcher_new.exe") == build);
+    EXPECT_EQ(exeDir.Read("launcher_new.exe.sig"), publisher.Sign(build));
 }
 
 // Without an answer the thread asks eleven times at once, then pauses 1 s, 2 s, ...

@@ -7,6 +7,7 @@
 #include "support/TelemetryServer.h"
 #include "support/TempDir.h"
 #include "support/TestRelease.h"
+#include "support/TestSigningKey.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -140,6 +141,9 @@ TEST_F(LauncherRun, HandsOverToADownloadedLauncherOnlyWhenItIsCurrentAndWhole)
     const std::string standIn = "#!/bin/sh\necho $# > \"$(dirname \"$0\")/handed-over\"\n";
     server.Write("launcher.pt.3.3.17.exe", standIn);
     const std::string self = "(this launcher)";
+    // Same size, other bytes.
+    const std::string tampered = "#!/bin/sh\nexit $# > \"$(dirname \"$0\")/handed-over\"\n";
+    const TestSigningKey publisher;
     struct Row {
         const char* what;
         const char* served;
@@ -148,21 +152,27 @@ TEST_F(LauncherRun, HandsOverToADownloadedLauncherOnlyWhenItIsCurrentAndWhole)
         int requests;
         bool kept;
         bool handedOver;
+        std::string signature; // launcher_new.exe.sig, and then the publisher's key is configured
     };
+    const std::string confirmed =
+        "Message box confirmed without showing it: Found self-update, launcher needs to be restarted.";
     const Row rows[] = {
         {"no file", "3.3.17", "", "Local launcher installer not found, will run launcher normally.", 0, false,
-         false},
-        {"same size", "3.3.17", standIn,
-         "Message box confirmed without showing it: Found self-update, launcher needs to be restarted.", 2,
-         true, true},
+         false, ""},
+        {"same size", "3.3.17", standIn, confirmed, 2, true, true, ""},
         {"one byte short", "3.3.17", standIn.substr(1),
          "LocalSize=" + std::to_string(standIn.size() - 1) + " RemoteSize=" + std::to_string(standIn.size()),
-         2, false, false},
+         2, false, false, ""},
         {"current already", "3.3.16", standIn,
-         "Launcher executable is already up to date, will remove local launcher installer.", 1, false, false},
+         "Launcher executable is already up to date, will remove local launcher installer.", 1, false, false,
+         ""},
         {"running it", "3.3.17", self,
          "This launcher runs from the local launcher installer, will keep it and run normally.", 0, true,
-         false},
+         false, ""},
+        {"signed", "3.3.17", standIn, confirmed, 2, true, true, publisher.Sign(standIn)},
+        {"tampered", "3.3.17", tampered,
+         "Local launcher installer is not signed by the publisher, will remove it.", 2, false, false,
+         publisher.Sign(standIn)},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -170,6 +180,10 @@ TEST_F(LauncherRun, HandsOverToADownloadedLauncherOnlyWhenItIsCurrentAndWhole)
         // No news page or thread of the window's own adds requests.
         dir.Write("launcher.conf",
                   "enableLogDebug=1\nuseMiniBrowserOnly=1\nbaseUrl=" + server.Url("/") + "\n");
+        if (!row.signature.empty()) {
+            dir.Write("launcher.conf", dir.Read("launcher.conf") + "releaseKey=" + publisher.PublicKey());
+            dir.Write("launcher_new.exe.sig", row.signature);
+        }
         server.Write("launcherVersion.inf", row.served);
         if (row.local == self) {
             LauncherProcess::Install(dir.Path(), "launcher_new.exe");
