@@ -29,7 +29,11 @@ if [ -n "${DISPLAY:-}" ] && command -v xmessage >/dev/null; then xmessage -cente
 GAME
 seq 1 200000 > "$server/game/data/numbers.txt"
 head -c 3000000 /dev/urandom > "$server/game/data/textures.res"
-python3 tools/make_release.py "$server/game" "$server/www/vlr2update" 1.0 >/dev/null
+# The publisher's key pair (Debian's python3 sees python3-nacl): the releases
+# are signed, and the installation takes only what that key signed.
+release_key=$(/usr/bin/python3 tools/make_signing_key.py "$server/signing.key")
+/usr/bin/python3 tools/make_release.py "$server/game" "$server/www/vlr2update" 1.0 \
+    --sign-key "$server/signing.key" >/dev/null
 
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 sed -e "s|@STATE@|$server/nginx|g; s|@ROOT@|$server/www|g; s|@PORT@|$port|g; s|@TOKEN@|demo|g" \
@@ -50,6 +54,7 @@ problemsUrl=$site/news/problems.html?CLIENTID=\${clientid}&SESSIONID=\${sessioni
 uploadUrl=$site/telemetry
 gameExecutable=velorian.exe
 minSysMemoryMB=1
+$release_key
 CONF
 
 echo "Bringing $demo to release 1.0 from $site/vlr2update/"
@@ -58,7 +63,8 @@ build/src/velorian-update "$demo"
 # Release 1.1 changes the textures and adds a file; the launcher fetches them.
 head -c 3000000 /dev/urandom > "$server/game/data/textures.res"
 echo "Release 1.1" > "$server/game/data/notes.txt"
-python3 tools/make_release.py "$server/game" "$server/www/vlr2update" 1.1 >/dev/null
+/usr/bin/python3 tools/make_release.py "$server/game" "$server/www/vlr2update" 1.1 \
+    --sign-key "$server/signing.key" >/dev/null
 cat > "$server/www/news/index.html" <<'PAGE'
 <!DOCTYPE html>
 <html><head><meta charset="utf-8"><title>Velorian</title></head>
