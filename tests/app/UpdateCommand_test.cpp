@@ -1,8 +1,8 @@
 // Runs the real velorian-update on a temporary installation against a release
 // served on loopback, and checks its exit status and what it leaves behind.
+#include "app/InstanceLock.h"
 #include "app/LauncherConfig.h"
 #include "support/FaultServer.h"
-#include "support/LockHolder.h"
 #include "support/NginxServer.h"
 #include "support/ServerProcess.h"
 #include "support/TempDir.h"
@@ -134,9 +134,8 @@ TEST_F(UpdateCommandRun, EachFailureEndsWithItsOwnStatus)
 {
     {
         // Two writers in one installation would spoil each other's files.
-        wxFileName::Mkdir(install.File("lock"));
-        LockHolder game(install.File("lock/com.marvex.Velorian.lck"));
-        ASSERT_TRUE(game.Locked());
+        const auto game = CreateLock(GAME_LOCK_PREFIX, install.Path());
+        ASSERT_TRUE(game);
         EXPECT_EQ(Update(), 1);
         EXPECT_FALSE(wxFileName::FileExists(install.File("data/stored.bin")));
     }
