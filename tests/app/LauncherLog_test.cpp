@@ -10,12 +10,6 @@
 
 namespace {
 
-TEST(LauncherLog, FileIsNamedAfterTheStartTime)
-{
-    wxDateTime start(6, wxDateTime::Dec, 2026, 9, 5, 3);
-    EXPECT_EQ(LauncherLog::FileNameFor(start), "launcher_log-20261206-090503.txt");
-}
-
 TEST(LauncherLog, WritesStampedLinesAtTheDefaultLevelUntilClosed)
 {
     TempDir install;

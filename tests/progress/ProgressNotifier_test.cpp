@@ -1,9 +1,7 @@
 #include "progress/ProgressNotifier.h"
 
-#include "app/Translations.h"
 #include "progress/LauncherEvents.h"
 #include "support/EventRecorder.h"
-#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -111,35 +109,19 @@ TEST_F(ProgressNotifierTest, StatusShowsRateAndTimeLeftOnItsOwnLine)
     EXPECT_EQ(LastText(), "400 bytes, 100 bytes\n0 bytes/s, unknown time 400 bytes") << "under 1000 B/s";
 }
 
-struct TextCase {
-    int value;
-    const char* english;
-    const char* portuguese;
-};
-
-const TextCase TIMES[] = {
-    {119, "less than one minute", "menos de um minuto"},
-    {120, "2 minutes", "2 minutos"},
-    {3660, "1 hour 01 minutes", "1 hora 01 minutos"},
-    {35999, "9 hours 59 minutes", "9 horas 59 minutos"},
-    {36000, "10 hours", "10 horas"},
-};
-// Thresholds are decimal and units binary; both catalogs keep the C number format.
-const TextCase SIZES[] = {
-    {999, "999 bytes", "999 bytes"}, {1000, "0.98 kB", "0.98 kB"}, {1000000, "0.95 MB", "0.95 MB"}};
-
-TEST(ProgressTexts, TranslatedSizesAndTimes)
+// Thresholds are decimal and units binary.
+TEST(ProgressTexts, SizesAndTimesAroundTheirThresholds)
 {
-    TempDir dir;
-    for (int language : {LANGUAGE_ENGLISH, LANGUAGE_PORTUGUESE_BRAZILIAN}) {
-        const auto installed = SetupTranslations(language, dir.Path());
-        ASSERT_TRUE(installed && installed->IsLoaded());
-        const bool english = language == LANGUAGE_ENGLISH;
-        for (const TextCase& c : TIMES)
-            EXPECT_EQ(TimeText(c.value).utf8_string(), english ? c.english : c.portuguese) << c.value;
-        for (const TextCase& c : SIZES)
-            EXPECT_EQ(SizeText(c.value).utf8_string(), english ? c.english : c.portuguese) << c.value;
-    }
+    const std::pair<int, const char*> times[] = {{119, "less than one minute"},
+                                                 {120, "2 minutes"},
+                                                 {3660, "1 hour 01 minutes"},
+                                                 {35999, "9 hours 59 minutes"},
+                                                 {36000, "10 hours"}};
+    for (const auto& [seconds, text] : times)
+        EXPECT_EQ(TimeText(seconds), text) << seconds;
+    const std::pair<int, const char*> sizes[] = {{999, "999 bytes"}, {1000, "0.98 kB"}, {1000000, "0.95 MB"}};
+    for (const auto& [bytes, text] : sizes)
+        EXPECT_EQ(SizeText(bytes), text) << bytes;
 }
 
 // A worker reports while the window sets the status and completes, as during
