@@ -1,5 +1,7 @@
 #include "support/LauncherProcess.h"
 
+#include "support/Polling.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -138,68 +140,46 @@ std::string CommandOutput(const std::string& command)
     return text;
 }
 
-// Identifiers of the windows with exactly this title, from the whole window tree.
-std::vector<std::string> WindowsTitled(const std::string& title)
+// Identifiers of the shown windows of the process with exactly this title.
+std::vector<std::string> ShownWindows(const std::string& title, pid_t pid)
 {
+    std::istringstream found(CommandOutput("xdotool search --all --onlyvisible --pid " + std::to_string(pid) +
+                                           " --name '^" + title + "$' 2>/dev/null"));
     std::vector<std::string> ids;
-    std::istringstream tree(CommandOutput("xwininfo -root -tree 2>/dev/null"));
-    for (std::string line; std::getline(tree, line);) {
-        std::istringstream fields(line);
-        std::string id;
-        if (line.find(" \"" + title + "\"") != std::string::npos && fields >> id)
-            ids.push_back(id);
-    }
+    for (std::string id; found >> id;)
+        ids.push_back(id);
     return ids;
-}
-
-bool IsShownWindowOf(const std::string& id, pid_t pid)
-{
-    const std::string owner = CommandOutput("xprop -id " + id + " _NET_WM_PID 2>/dev/null");
-    return owner.find("= " + std::to_string(pid) + "\n") != std::string::npos &&
-           CommandOutput("xwininfo -id " + id + " 2>/dev/null").find("Map State: IsViewable") !=
-               std::string::npos;
 }
 
 } // namespace
 
 bool LauncherProcess::WaitForWindow(const std::string& title, std::chrono::seconds timeout) const
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (IsWindowShown(title))
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
+    return WaitUntil([&] { return IsWindowShown(title); }, timeout);
 }
 
 bool LauncherProcess::IsWindowShown(const std::string& title) const
 {
-    for (const std::string& id : WindowsTitled(title))
-        if (IsShownWindowOf(id, pid))
-            return true;
-    return false;
+    return pid > 0 && !ShownWindows(title, pid).empty();
 }
 
 bool LauncherProcess::ClickFromBottomRight(const std::string& title, int dx, int dy) const
 {
-    for (const std::string& id : WindowsTitled(title)) {
-        if (!IsShownWindowOf(id, pid))
-            continue;
-        std::istringstream geometry(CommandOutput("xdotool getwindowgeometry --shell " + id));
-        int width = 0;
-        int height = 0;
-        for (std::string line; std::getline(geometry, line);) {
-            if (line.rfind("WIDTH=", 0) == 0)
-                width = std::stoi(line.substr(6));
-            if (line.rfind("HEIGHT=", 0) == 0)
-                height = std::stoi(line.substr(7));
-        }
-        const std::string click = "xdotool mousemove --window " + id + " " + std::to_string(width - dx) +
-                                  " " + std::to_string(height - dy) + " click 1";
-        return width > 0 && std::system(click.c_str()) == 0;
+    const std::vector<std::string> ids = pid > 0 ? ShownWindows(title, pid) : std::vector<std::string>();
+    if (ids.empty())
+        return false;
+    std::istringstream geometry(CommandOutput("xdotool getwindowgeometry --shell " + ids[0]));
+    int width = 0;
+    int height = 0;
+    for (std::string line; std::getline(geometry, line);) {
+        if (line.starts_with("WIDTH="))
+            width = std::stoi(line.substr(6));
+        if (line.starts_with("HEIGHT="))
+            height = std::stoi(line.substr(7));
     }
-    return false;
+    const std::string click = "xdotool mousemove --window " + ids[0] + " " + std::to_string(width - dx) +
+                              " " + std::to_string(height - dy) + " click 1";
+    return width > 0 && std::system(click.c_str()) == 0;
 }
 
 int LauncherProcess::Wait(std::chrono::seconds timeout)

@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <wx/filefn.h>
 #include <wx/filename.h>
 
 #include <csignal>
@@ -20,34 +21,19 @@ namespace {
 constexpr int kAttempts = 5;
 constexpr auto kStartTimeout = std::chrono::seconds(10);
 
-std::string ReadWhole(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to)
 {
     for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
 }
 
-sockaddr_in Loopback(int port)
-{
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
 // A port that was free a moment ago: the kernel's choice for a socket bound to port 0.
 int FreePort()
 {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = Loopback(0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
     int port = 0;
     if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
@@ -55,31 +41,6 @@ int FreePort()
         port = ntohs(address.sin_port);
     close(fd);
     return port;
-}
-
-enum class Answer { Nobody, Ours, Other };
-
-// Asks whoever listens on the port for the token; another test's server may
-// have taken the port between our check and nginx's bind.
-Answer Ask(int port, const std::string& token)
-{
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = Loopback(port);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return Answer::Nobody;
-    }
-    timeval timeout = {2, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    const std::string request = "GET /.fixture-token HTTP/1.0\r\n\r\n";
-    std::string reply;
-    if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
-        char buffer[1024];
-        for (ssize_t got; (got = recv(fd, buffer, sizeof buffer, 0)) > 0;)
-            reply.append(buffer, static_cast<size_t>(got));
-    }
-    close(fd);
-    return reply.ends_with("\r\n\r\n" + token) ? Answer::Ours : Answer::Other;
 }
 
 } // namespace
@@ -102,30 +63,30 @@ NginxServer::~NginxServer()
     Stop();
 }
 
+// nginx writes its pid file only once it listens, and ends when another
+// process took the port in the meantime.
 bool NginxServer::StartOn(int candidate)
 {
     const std::string stateDir = state.Path().ToStdString();
-    std::string config = ReadWhole(TEST_SERVERS_DIR "/nginx.conf.in");
-    ReplaceAll(config, "@STATE@", stateDir);
-    ReplaceAll(config, "@ROOT@", root.ToStdString());
-    ReplaceAll(config, "@PORT@", std::to_string(candidate));
-    ReplaceAll(config, "@TOKEN@", stateDir);
-    state.Write("nginx.conf", config);
+    std::ostringstream config;
+    config << std::ifstream(TEST_SERVERS_DIR "/nginx.conf.in").rdbuf();
+    std::string text = config.str();
+    ReplaceAll(text, "@STATE@", stateDir);
+    ReplaceAll(text, "@ROOT@", root.ToStdString());
+    ReplaceAll(text, "@PORT@", std::to_string(candidate));
+    state.Write("nginx.conf", text);
 
     pid = StartServerProcess({"/usr/sbin/nginx", "-p", stateDir + "/", "-c", stateDir + "/nginx.conf", "-e",
                               stateDir + "/error.log"},
                              -1, -1, stateDir + "/error.log");
     const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
     while (pid > 0 && std::chrono::steady_clock::now() < deadline) {
+        if (wxFileExists(state.File("nginx.pid")))
+            return true;
         if (ServerProcessEnded(pid)) {
-            pid = -1; // could not bind, most likely: try another port
+            pid = -1;
             return false;
         }
-        const Answer answer = Ask(candidate, stateDir);
-        if (answer == Answer::Ours)
-            return true;
-        if (answer == Answer::Other)
-            break;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     Stop();
