@@ -33,6 +33,8 @@ TEST(Translations, EmbeddedCatalogReplacesADamagedOneAndABadOneTranslatesNothing
     ASSERT_TRUE(installed && installed->IsLoaded());
     const auto embedded = platform::LoadResourceData("MOFILE_LAUNCHER_PT", "MOFILE");
     ASSERT_FALSE(embedded.empty());
+    EXPECT_TRUE(platform::LoadResourceData("MOFILE_LAUNCHER_", "MOFILE").empty());
+    EXPECT_TRUE(platform::LoadResourceData("MOFILE_LAUNCHER_PT", "ICON").empty());
     EXPECT_TRUE(dir.Read("pt/launcher.mo") == std::string(embedded.begin(), embedded.end()));
     EXPECT_EQ(Translated("Play"), "Jogar");
     installed.reset();

@@ -23,19 +23,6 @@ std::string Md5sum(const wxString& path)
     return read ? digest : "md5sum failed";
 }
 
-TEST(MD5, RfcTestSuite)
-{
-    const std::pair<std::string, std::string> suite[] = {
-        {"", "d41d8cd98f00b204e9800998ecf8427e"},
-        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
-        {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-        {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
-         "57edf4a22be3c955ac49da2e2107b67a"},
-    };
-    for (const auto& [text, digest] : suite)
-        EXPECT_EQ(StringMD5(text), digest) << '"' << text << '"';
-}
-
 // Sizes around the 64-byte block, the padding's 56 and the file reader's buffer;
 // fed whole from a file and in pieces of any size.
 TEST(MD5, FilesAndPiecesAroundBoundariesMatchMd5sum)

@@ -4,6 +4,7 @@
 
 #include "support/EventRecorder.h"
 #include "support/LogCapture.h"
+#include "support/Polling.h"
 #include "support/TelemetryServer.h"
 #include "support/TempDir.h"
 
@@ -31,15 +32,6 @@ bool IsRandomUuid(const wxString& text)
 {
     static const std::regex form("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
     return std::regex_match(text.utf8_string(), form);
-}
-
-template <typename Condition>
-bool WaitUntil(Condition condition, std::chrono::seconds timeout = std::chrono::seconds(10))
-{
-    const auto deadline = Clock::now() + timeout;
-    while (!condition() && Clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return condition();
 }
 
 Pairs ZipEntries(const std::string& archive)

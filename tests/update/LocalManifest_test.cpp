@@ -1,21 +1,41 @@
 #include "update/LocalManifest.h"
 
-#include "support/DiskFull.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <wx/filename.h>
 
 #include <algorithm>
-#include <chrono>
+#include <csignal>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace {
 
 const char ABC_MD5[] = "900150983cd24fb0d6963f7d28e17f72";
+// Runs body in a child process whose files cannot grow beyond limitBytes, the
+// way a full disk cuts a write short, and returns its exit code.
+int RunWithDiskFullAfter(rlim_t limitBytes, const std::function<int()>& body)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN); // writes past the limit then fail with EFBIG
+        const rlimit limit{limitBytes, limitBytes};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        wxLog::EnableLogging(false);
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 const std::string RECORD_A = "<file name=\"a\" checksum=\"\" timestamp=\"0\" size=\"0\" />";
 
 class LocalManifestTest : public testing::Test {
@@ -101,30 +121,18 @@ TEST_F(LocalManifestTest, NumbersSaturateAtThe32BitBounds)
     }
 }
 
-// A warning is the only complaint, and what was read before the fault is
-// dropped. Hostile files end within seconds.
+// A warning is the only complaint, and what was read before the fault is dropped.
 TEST_F(LocalManifestTest, MissingOrUnreadableFileFailsWithAWarning)
 {
     EXPECT_FALSE(manifest.LoadDefault());
     EXPECT_TRUE(log.Has(wxLOG_Warning, "Manifest not found: " + install.File("manifest2.xml").utf8_string()));
 
-    std::string nested =
-        "<manifest>" + RECORD_A + "<file name=\"b\" checksum=\"\" timestamp=\"0\" size=\"0\">";
-    for (int depth = 0; depth < 1000000; ++depth)
-        nested += "<a>";
-    const std::string unreadable[] = {
-        "",
-        "<manifest>" + RECORD_A,
-        nested,
-        "<!DOCTYPE manifest [<!ENTITY n \"a\">]><manifest>" + RECORD_A + "</manifest>",
-        "<manifest>" + RECORD_A + "<file name=\"" + std::string(1 << 20, 'n') + "\" /></manifest>",
-    };
+    // Hostile documents are the parser's, which the update server's manifest shares.
+    const std::string unreadable[] = {"", "<manifest>" + RECORD_A};
     for (const std::string& text : unreadable) {
         LogCapture caseLog;
-        const auto start = std::chrono::steady_clock::now();
-        EXPECT_FALSE(LoadText(text)) << text.substr(0, 40);
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-        EXPECT_TRUE(caseLog.Has(wxLOG_Warning, "Could not read manifest.")) << text.substr(0, 40);
+        EXPECT_FALSE(LoadText(text)) << text;
+        EXPECT_TRUE(caseLog.Has(wxLOG_Warning, "Could not read manifest.")) << text;
         EXPECT_TRUE(manifest.empty());
     }
     EXPECT_EQ(manifest.result, MANIFEST_OK);
