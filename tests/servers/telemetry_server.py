@@ -35,12 +35,6 @@ lock = threading.Lock()
 state = {"answer": "ok", "requests": [], "in_progress": 0, "peak": 0}
 
 
-def parse_query(target):
-    """(name, value) pairs of the raw query, in wire order, undecoded."""
-    _, _, query = target.partition("?")
-    return [tuple(pair.partition("=")[::2]) for pair in query.split("&") if pair]
-
-
 def parse_multipart(content_type, body):
     """(name, filename, bytes) of each part of a multipart/form-data body."""
     match = re.search(r'boundary="?([^";]+)"?', content_type)
@@ -79,7 +73,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         with lock:
             state["in_progress"] += 1
             state["peak"] = max(state["peak"], state["in_progress"])
-        query = parse_query(self.path)
+        query = self.path.partition("?")[2]
         try:
             parts = read_parts()
             # A pause widens the window in which overlapping requests would show.
@@ -92,14 +86,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 state["in_progress"] -= 1
         if answer_mode() == "error":
             self.reply(500, b"<html><body>Internal Server Error</body></html>\n")
-        elif ("action", "get_token") in query:
+        elif "action=get_token" in query.split("&"):
             self.reply(200, ("  %s \r\nsecond line\r\n" % CHALLENGE).encode())
         else:
             self.reply(200, b"uploaded\n" if self.command == "POST" else b"ok\n")
 
     def serve_stalled(self):
         with lock:
-            state["requests"].append((self.command, self.path.partition("?")[0], parse_query(self.path), []))
+            state["requests"].append((self.command, self.path.partition("?")[0], self.path.partition("?")[2], []))
         # Reads and drops what comes until the client hangs up.
         deadline = time.monotonic() + STALL_LIMIT
         while time.monotonic() < deadline:
@@ -124,18 +118,14 @@ def answer_mode():
 
 
 def dump_requests(out):
-    """A count line, then per request: "METHOD PATH QUERYCOUNT PARTCOUNT", a
-    "name value" line per query parameter, and per part a line "name|filename|size"
-    followed by exactly size bytes and a line end."""
+    """A count line, then a line per request: "METHOD PATH QUERY PART...", the
+    query raw ("-" when empty) and each part as "name|filename|bytes in hex"."""
     with lock:
         requests = list(state["requests"])
     out.write(b"%d\n" % len(requests))
     for method, path, query, parts in requests:
-        out.write(("%s %s %d %d\n" % (method, path, len(query), len(parts))).encode("latin-1"))
-        for name, value in query:
-            out.write(("%s %s\n" % (name, value)).encode("latin-1"))
-        for name, filename, data in parts:
-            out.write(("%s|%s|%d\n" % (name, filename, len(data))).encode("latin-1") + data + b"\n")
+        fields = [method, path, query or "-"] + ["%s|%s|%s" % (n, f, d.hex()) for n, f, d in parts]
+        out.write((" ".join(fields) + "\n").encode("latin-1"))
 
 
 def main():

@@ -1,23 +1,10 @@
 #include "support/TelemetryServer.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <sstream>
-
-namespace {
-
-constexpr int REPLY_TIMEOUT_MS = 10000;
-
-bool WaitReadable(int fd)
-{
-    pollfd ready = {fd, POLLIN, 0};
-    return poll(&ready, 1, REPLY_TIMEOUT_MS) == 1;
-}
-
-} // namespace
 
 std::string TelemetryServer::Request::Param(const std::string& name) const
 {
@@ -66,22 +53,22 @@ std::vector<TelemetryServer::Request> TelemetryServer::Requests()
     Send("requests");
     std::vector<Request> requests(std::atoi(ReadLine().c_str()));
     for (Request& request : requests) {
-        std::size_t queryCount = 0;
-        std::size_t partCount = 0;
-        std::istringstream(ReadLine()) >> request.method >> request.path >> queryCount >> partCount;
-        for (std::size_t i = 0; i < queryCount; ++i) {
-            const std::string line = ReadLine();
-            const std::size_t space = line.find(' ');
-            request.query.emplace_back(line.substr(0, space), line.substr(space + 1));
+        std::istringstream fields(ReadLine());
+        std::string query;
+        fields >> request.method >> request.path >> query;
+        std::istringstream pairs(query == "-" ? "" : query);
+        for (std::string pair; std::getline(pairs, pair, '&');) {
+            const std::size_t equals = pair.find('=');
+            request.query.emplace_back(pair.substr(0, equals),
+                                       equals == std::string::npos ? "" : pair.substr(equals + 1));
         }
-        for (std::size_t i = 0; i < partCount; ++i) {
-            const std::string head = ReadLine(); // name|filename|size
-            const std::size_t first = head.find('|');
-            const std::size_t last = head.rfind('|');
-            Part part{head.substr(0, first), head.substr(first + 1, last - first - 1), ""};
-            part.bytes = ReadBytes(std::strtoull(head.c_str() + last + 1, nullptr, 10));
-            ReadLine();
-            request.parts.push_back(std::move(part));
+        for (std::string part; fields >> part;) { // name|filename|hex
+            const std::size_t first = part.find('|');
+            const std::size_t last = part.rfind('|');
+            Part parsed{part.substr(0, first), part.substr(first + 1, last - first - 1), ""};
+            for (std::size_t at = last + 1; at + 1 < part.size(); at += 2)
+                parsed.bytes += static_cast<char>(std::stoi(part.substr(at, 2), nullptr, 16));
+            request.parts.push_back(std::move(parsed));
         }
     }
     return requests;
@@ -114,23 +101,7 @@ void TelemetryServer::Send(const std::string& command)
 std::string TelemetryServer::ReadLine()
 {
     std::string line;
-    if (!ReadServerLine(script.output, line, std::chrono::milliseconds(REPLY_TIMEOUT_MS)))
+    if (!ReadServerLine(script.output, line, std::chrono::seconds(10)))
         ADD_FAILURE() << "the telemetry server did not answer";
     return line;
-}
-
-std::string TelemetryServer::ReadBytes(std::size_t count)
-{
-    std::string bytes(count, '\0');
-    std::size_t done = 0;
-    while (done < count && WaitReadable(script.output)) {
-        const ssize_t got = read(script.output, bytes.data() + done, count - done);
-        if (got <= 0)
-            break;
-        done += static_cast<std::size_t>(got);
-    }
-    if (done < count)
-        ADD_FAILURE() << "the telemetry server sent " << done << " of " << count << " bytes";
-    bytes.resize(done);
-    return bytes;
 }

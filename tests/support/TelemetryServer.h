@@ -58,7 +58,6 @@ public:
 private:
     void Send(const std::string& command);
     std::string ReadLine();
-    std::string ReadBytes(std::size_t count);
 
     ServerScript script; // stdin: commands; stdout: the port, then the replies
     int port = 0;
