@@ -4,6 +4,7 @@
 #include "app/LauncherConfig.h"
 #include "support/FaultServer.h"
 #include "support/NginxServer.h"
+#include "support/Polling.h"
 #include "support/ServerProcess.h"
 #include "support/TempDir.h"
 #include "support/TestRelease.h"
@@ -48,13 +49,10 @@ public:
     // The exit status, or -1 when the command did not end by itself within a minute.
     int Wait()
     {
-        const auto deadline = std::chrono::steady_clock::now() + 60s;
         int status = 0;
-        while (waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return -1;
-            std::this_thread::sleep_for(20ms);
-        }
+        bool ended = false;
+        if (!WaitUntil([&] { return ended = ended || waitpid(pid, &status, WNOHANG) == pid; }, 60s))
+            return -1;
         pid = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -155,10 +153,7 @@ TEST_F(UpdateCommandRun, KillOrSigtermDuringASlowDownloadAndTheNextRunCompletes)
     Publish(many, "many");
     Configure("/slow/many/");
     const auto waitFor = [this](const char* name) {
-        const auto deadline = std::chrono::steady_clock::now() + 20s;
-        while (!wxFileName::FileExists(install.File(name)) && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(20ms);
-        return wxFileName::FileExists(install.File(name));
+        return WaitUntil([&] { return wxFileName::FileExists(install.File(name)); }, 20s);
     };
 
     CommandRun killed({install.Path().ToStdString()});

@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -111,17 +110,16 @@ std::string LauncherProcess::StandardError() const
 
 bool LauncherProcess::WaitForLog(const std::string& text, std::chrono::seconds timeout)
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (LogText().find(text + "\n") != std::string::npos)
-            return true;
-        if (pid > 0 && waitpid(pid, &exitStatus, WNOHANG) == pid) {
-            pid = -1;
-            return LogText().find(text + "\n") != std::string::npos;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+    const auto logged = [&] { return LogText().find(text + "\n") != std::string::npos; };
+    // The last lines of a process that ended are in its log already.
+    return WaitUntil([&] { return logged() || Ended(); }, timeout) && logged();
+}
+
+bool LauncherProcess::Ended()
+{
+    if (pid > 0 && waitpid(pid, &exitStatus, WNOHANG) == pid)
+        pid = -1;
+    return pid <= 0;
 }
 
 namespace {
@@ -184,12 +182,5 @@ bool LauncherProcess::ClickFromBottomRight(const std::string& title, int dx, int
 
 int LauncherProcess::Wait(std::chrono::seconds timeout)
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (pid > 0 && waitpid(pid, &exitStatus, WNOHANG) != pid) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    pid = -1;
-    return exitStatus;
+    return WaitUntil([this] { return Ended(); }, timeout) ? exitStatus : -1;
 }

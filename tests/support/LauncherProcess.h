@@ -47,6 +47,9 @@ public:
     pid_t Pid() const { return pid; }
 
 private:
+    // Reaps the process if it has ended.
+    bool Ended();
+
     wxString installDir;
     wxArrayString earlierLogs;
     pid_t pid = -1;

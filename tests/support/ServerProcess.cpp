@@ -1,5 +1,7 @@
 #include "support/ServerProcess.h"
 
+#include "support/Polling.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -8,7 +10,6 @@
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -62,12 +63,8 @@ void StopServerProcess(pid_t pid, int signal, std::chrono::milliseconds grace)
         return;
     if (signal != 0)
         kill(pid, signal);
-    const auto deadline = std::chrono::steady_clock::now() + grace;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (ServerProcessEnded(pid))
-            return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    if (WaitUntil([pid] { return ServerProcessEnded(pid); }, grace))
+        return;
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
 }
