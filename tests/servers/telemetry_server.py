@@ -20,9 +20,10 @@ Commands, one per line on stdin, each answered on stdout:
   peak                    the most requests that were ever in progress at once
 """
 
+import email.parser
+import email.policy
 import http.server
 import os
-import re
 import select
 import sys
 import threading
@@ -37,20 +38,10 @@ state = {"answer": "ok", "requests": [], "in_progress": 0, "peak": 0}
 
 def parse_multipart(content_type, body):
     """(name, filename, bytes) of each part of a multipart/form-data body."""
-    match = re.search(r'boundary="?([^";]+)"?', content_type)
-    if not match:
-        return []
-    delimiter = b"\r\n--" + match.group(1).encode("latin-1")
-    parts = []
-    for section in (b"\r\n" + body).split(delimiter)[1:]:
-        if section.startswith(b"--"):
-            break
-        head, _, data = section[2:].partition(b"\r\n\r\n")
-        disposition = head.decode("latin-1")
-        name = re.search(r'\bname="([^"]*)"', disposition)
-        filename = re.search(r'\bfilename="([^"]*)"', disposition)
-        parts.append((name.group(1) if name else "", filename.group(1) if filename else "", data))
-    return parts
+    head = b"Content-Type: " + content_type.encode("latin-1") + b"\r\n\r\n"
+    form = email.parser.BytesParser(policy=email.policy.HTTP).parsebytes(head + body)
+    return [(part.get_param("name", "", "content-disposition"), part.get_filename() or "",
+             part.get_payload(decode=True)) for part in form.iter_parts()]
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
