@@ -36,12 +36,12 @@ release_key=$(/usr/bin/python3 tools/make_signing_key.py "$server/signing.key")
     --sign-key "$server/signing.key" >/dev/null
 
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-sed -e "s|@STATE@|$server/nginx|g; s|@ROOT@|$server/www|g; s|@PORT@|$port|g; s|@TOKEN@|demo|g" \
+sed -e "s|@STATE@|$server/nginx|g; s|@ROOT@|$server/www|g; s|@PORT@|$port|g" \
     tests/servers/nginx.conf.in > "$server/nginx/nginx.conf"
 nginx -c "$server/nginx/nginx.conf" -e "$server/nginx/error.log" &
 nginx_pid=$!
 trap 'kill $nginx_pid 2>/dev/null || true' EXIT
-until curl -s -o /dev/null "http://127.0.0.1:$port/.fixture-token"; do sleep 0.1; done
+until curl -s -o /dev/null "http://127.0.0.1:$port/"; do sleep 0.1; done
 site=http://127.0.0.1:$port
 
 cp build/src/launcher "$demo/launcher"

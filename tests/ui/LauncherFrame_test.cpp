@@ -128,6 +128,17 @@ protected:
         frame->GetEventHandler()->AddPendingEvent(event);
     }
 
+    // The window as the screen shows it, for review, under the build directory.
+    void SaveScreenshot(const wxString& name) const
+    {
+        const wxRect area = frame->GetScreenRect();
+        wxFileName::Mkdir(SCREENSHOT_DIR, wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL);
+        const wxString command =
+            wxString::Format("import -window root -crop %dx%d+%d+%d %s/%s.png", area.width, area.height,
+                             area.x, area.y, SCREENSHOT_DIR, name);
+        EXPECT_EQ(std::system(command.utf8_str()), 0) << command;
+    }
+
     NginxServer server;
     TempDir install;
     LogCapture log;
@@ -166,6 +177,8 @@ TEST_F(WindowTest, StartsDisabledInThePlayersLanguageRestoresTheChoicesAndUpdate
         // The installation is behind the release: the window brings it up to date.
         ASSERT_TRUE(RunUntil([&] { return play->IsEnabled(); }, 60s)) << window.GetState();
         EXPECT_EQ(install.Read("version.inf"), VERSION);
+        RunUntil([] { return false; }, 1s); // the page paints
+        SaveScreenshot("launcher-" + config.languageCode);
         frame->Close();
         ASSERT_TRUE(RunUntil([this] { return !frame; }, 5s));
         wxRemoveFile(install.File("version.inf"));
