@@ -25,9 +25,9 @@ void Write(FILE* stream, const wxString& text)
     std::fwrite(bytes.data(), 1, bytes.length(), stream);
 }
 
-int Share(int part, int whole, int scale)
+int Share(std::int64_t part, std::int64_t whole, int scale)
 {
-    return static_cast<int>(std::int64_t{part} * scale / whole);
+    return static_cast<int>(part * scale / whole);
 }
 
 } // namespace
@@ -58,7 +58,7 @@ void ConsoleReport::Error(const wxString& text)
     PrintLine(stderr, text);
 }
 
-void ConsoleReport::SetRange(int range)
+void ConsoleReport::SetRange(std::int64_t range)
 {
     refreshExpected = false;
     counter.Reset();
@@ -66,7 +66,7 @@ void ConsoleReport::SetRange(int range)
     tenthsPrinted = 0;
 }
 
-void ConsoleReport::SetPosition(int position)
+void ConsoleReport::SetPosition(std::int64_t position)
 {
     counter.Update(position, counter.Elapsed());
     refreshExpected = position < counter.Range();
@@ -88,7 +88,7 @@ void ConsoleReport::Flush()
 }
 
 // Only a download is worth lines of its own; the end shows in the next status.
-void ConsoleReport::PrintTenth(int position)
+void ConsoleReport::PrintTenth(std::int64_t position)
 {
     const int tenths = Share(position, counter.Range(), 10);
     if (!countsBytes || position >= counter.Range() || tenths <= tenthsPrinted ||
@@ -138,8 +138,8 @@ void ConsoleReport::Erase()
 
 wxString ConsoleReport::ProgressText() const
 {
-    const int range = counter.Range();
-    const int position = std::clamp(counter.Position(), 0, range);
+    const std::int64_t range = counter.Range();
+    const std::int64_t position = std::clamp<std::int64_t>(counter.Position(), 0, range);
     const int filled = Share(position, range, BAR_WIDTH);
     wxString text = "[" + wxString('#', filled) + wxString('-', BAR_WIDTH - filled) + "]";
     text += wxString::Format(" %3d%%", Share(position, range, 100));

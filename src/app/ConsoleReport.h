@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 // What a command shows of an update while it runs: each status text as a
@@ -26,8 +27,8 @@ public:
     void Error(const wxString& text);
 
     // A new operation of range units on the gauge, and its position.
-    void SetRange(int range);
-    void SetPosition(int position);
+    void SetRange(std::int64_t range);
+    void SetPosition(std::int64_t position);
     // From now on the gauge counts downloaded bytes.
     void CountBytes() { countsBytes = true; }
     // Draws the progress line if a move is still waiting for its turn.
@@ -35,7 +36,7 @@ public:
 
 private:
     void PrintLine(FILE* stream, const wxString& text);
-    void PrintTenth(int position);
+    void PrintTenth(std::int64_t position);
     void Draw();
     void Erase();
     wxString ProgressText() const;

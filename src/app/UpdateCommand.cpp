@@ -210,12 +210,12 @@ void UpdateCommand::OnStatusMessage(wxThreadEvent& event)
 
 void UpdateCommand::OnProgressRange(wxThreadEvent& event)
 {
-    report.SetRange(event.GetInt());
+    report.SetRange(ProgressUnits(event));
 }
 
 void UpdateCommand::OnProgress(wxThreadEvent& event)
 {
-    report.SetPosition(event.GetInt());
+    report.SetPosition(ProgressUnits(event));
 }
 
 void UpdateCommand::OnNoChangesFound(wxThreadEvent&)

@@ -8,9 +8,9 @@
 // the workers use, has no command events, and because a thread event's copy
 // owns its text outright, so nothing is shared with the poster.
 
-// GetInt: the new gauge position.
+// GetInt: the new gauge position; the payload, the units it stands for (ProgressUnits).
 wxDECLARE_EVENT(wxEVT_PROGRESS_UPDATED, wxThreadEvent);
-// GetInt: the new gauge range.
+// GetInt: the new gauge range, scaled to fit an int; the payload, its units.
 wxDECLARE_EVENT(wxEVT_PROGRESS_RANGE_UPDATED, wxThreadEvent);
 wxDECLARE_EVENT(wxEVT_PROGRESS_PULSE, wxThreadEvent);
 // GetString: the finished text; GetInt: its MessageKind.

@@ -6,7 +6,7 @@
 
 namespace {
 
-// Sizes and times are 32-bit; intermediate results are computed wider and
+// Rates and times are 32-bit; intermediate results are computed wider and
 // clamped so that extreme inputs saturate instead of wrapping.
 int Clamp(std::int64_t value, int low, int high)
 {
@@ -39,7 +39,7 @@ int ProgressCounter::Elapsed() const
     return Clamp(clock() - resetTime, 0, std::numeric_limits<int>::max());
 }
 
-void ProgressCounter::Update(int newPosition, int time)
+void ProgressCounter::Update(std::int64_t newPosition, int time)
 {
     time = std::max(time, lastTime);
     if (time - lastTime > MIN_SPACING) {
@@ -69,7 +69,7 @@ int ProgressCounter::MeasureRate() const
     if (span < 10)
         return UNKNOWN;
     // Dividing first keeps the rate in whole bytes per millisecond: steps of 1000 B/s.
-    const std::int64_t perMillisecond = (std::int64_t{position} - oldest.position) / span;
+    const std::int64_t perMillisecond = (position - oldest.position) / span;
     // Saturates below UNKNOWN so an absurdly fast transfer still reads as measured.
     return Clamp(perMillisecond * 1000, std::numeric_limits<int>::min(), UNKNOWN - 1);
 }
@@ -78,6 +78,5 @@ int ProgressCounter::MeasureTimeLeft() const
 {
     if (rate == UNKNOWN || rate == 0)
         return UNKNOWN;
-    // A known non-zero rate is at least 1000 in size, so the quotient fits.
-    return static_cast<int>((std::int64_t{range} - position) / rate);
+    return Clamp((range - position) / rate, std::numeric_limits<int>::min(), UNKNOWN - 1);
 }

@@ -15,7 +15,8 @@ using MillisecondClock = std::function<std::int64_t()>;
 std::int64_t SteadyClockMilliseconds();
 
 // Counts the units of one operation and measures its rate and time left over
-// a sliding window of samples. Not synchronised: its owner guards it.
+// a sliding window of samples. Units are 64-bit, as an update may pass 4 GiB;
+// rate and time left are ints and saturate. Not synchronised: its owner guards it.
 class ProgressCounter {
 public:
     // Rate and time left when they cannot be measured.
@@ -26,15 +27,15 @@ public:
     // Starts a new operation at position 0. Rate and time left keep their
     // values until the next measurement.
     void Reset();
-    void SetRange(int units) { range = units; }
+    void SetRange(std::int64_t units) { range = units; }
     // Milliseconds since the last reset.
     int Elapsed() const;
     // Moves to position at time (elapsed milliseconds), measuring the rate
     // when the last sample is old enough.
-    void Update(int newPosition, int time);
+    void Update(std::int64_t newPosition, int time);
 
-    int Range() const { return range; }
-    int Position() const { return position; }
+    std::int64_t Range() const { return range; }
+    std::int64_t Position() const { return position; }
     int Rate() const { return rate; }
     int TimeLeft() const { return timeLeft; }
     bool HasSamples() const { return !samples.empty(); }
@@ -42,7 +43,7 @@ public:
 private:
     struct Sample {
         int time;
-        int position;
+        std::int64_t position;
     };
 
     static constexpr int WINDOW = 10000;
@@ -53,9 +54,9 @@ private:
     int MeasureTimeLeft() const;
 
     MillisecondClock clock;
-    int range = 0;
+    std::int64_t range = 0;
     int lastTime = 0;
-    int position = 0;
+    std::int64_t position = 0;
     std::int64_t resetTime = 0;
     int timeLeft = 0;
     int rate = 0;

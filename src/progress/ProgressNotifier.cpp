@@ -6,6 +6,7 @@
 #include <wx/log.h>
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -16,12 +17,6 @@ wxString FormatTranslated(const wxString& translated, auto... values)
 {
     const wxString format(translated);
     return wxString::Format(format, values...);
-}
-
-int Saturate(std::int64_t value)
-{
-    return static_cast<int>(
-        std::clamp<std::int64_t>(value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
 wxString RateText(int rate)
@@ -40,11 +35,11 @@ wxString TimeLeftText(int seconds)
 
 } // namespace
 
-wxString SizeText(int bytes)
+wxString SizeText(std::int64_t bytes)
 {
     // Decimal thresholds with binary units: 1000 bytes already reads as 0.98 kB.
     if (bytes < 1000)
-        return FormatTranslated(_("%d bytes"), bytes);
+        return FormatTranslated(_("%d bytes"), static_cast<int>(bytes));
     if (bytes < 1000000)
         return FormatTranslated(_("%.2f kB"), bytes / 1024.0);
     return FormatTranslated(_("%.2f MB"), bytes / 1048576.0);
@@ -74,32 +69,39 @@ ProgressNotifier::ProgressNotifier(wxEvtHandler* target, MillisecondClock clock)
 
 ProgressNotifier::~ProgressNotifier() = default;
 
-void ProgressNotifier::SetRange(int range)
+std::int64_t ProgressUnits(const wxThreadEvent& event)
 {
-    wxLogVerbose("Progress range set to %d", range);
+    return event.GetPayload<std::int64_t>();
+}
+
+void ProgressNotifier::SetRange(std::int64_t range)
+{
+    wxLogVerbose("Progress range set to %lld", static_cast<long long>(range));
     std::lock_guard lock(mutex);
     counter.Reset();
     counter.SetRange(range);
     granularity = range / 1000;
+    gaugeScale = 1 + std::max<std::int64_t>(range, 0) / std::numeric_limits<int>::max();
     lastPosted = 0;
-    Post(wxEVT_PROGRESS_UPDATED, counter.Position());
-    Post(wxEVT_PROGRESS_RANGE_UPDATED, range);
-    wxLogVerbose("Progress range changed: range = %d, granularity = %d", range, granularity);
+    PostGauge(wxEVT_PROGRESS_UPDATED, counter.Position());
+    PostGauge(wxEVT_PROGRESS_RANGE_UPDATED, range);
+    wxLogVerbose("Progress range changed: range = %lld, granularity = %lld", static_cast<long long>(range),
+                 static_cast<long long>(granularity));
 }
 
 void ProgressNotifier::AddProgress(int units)
 {
     std::lock_guard lock(mutex);
-    std::int64_t position = std::int64_t{counter.Position()} + units;
+    std::int64_t position = counter.Position() + units;
     // The gauge must not pass its end: a report may follow Complete from the
     // other thread, and a source may run longer than announced.
     if (counter.Range() > 0)
-        position = std::min<std::int64_t>(position, counter.Range());
-    counter.Update(Saturate(position), counter.Elapsed());
-    if (counter.Position() <= std::int64_t{lastPosted} + granularity)
+        position = std::min(position, counter.Range());
+    counter.Update(position, counter.Elapsed());
+    if (counter.Position() <= lastPosted + granularity)
         return;
     lastPosted = counter.Position();
-    Post(wxEVT_PROGRESS_UPDATED, counter.Position());
+    PostGauge(wxEVT_PROGRESS_UPDATED, counter.Position());
     PostStatus();
 }
 
@@ -109,10 +111,11 @@ void ProgressNotifier::Complete()
     if (!counter.HasSamples()) {
         counter.Reset();
         counter.SetRange(100);
-        Post(wxEVT_PROGRESS_RANGE_UPDATED, 100);
+        gaugeScale = 1;
+        PostGauge(wxEVT_PROGRESS_RANGE_UPDATED, 100);
     }
     counter.Update(counter.Range(), counter.Elapsed());
-    Post(wxEVT_PROGRESS_UPDATED, counter.Position());
+    PostGauge(wxEVT_PROGRESS_UPDATED, counter.Position());
 }
 
 void ProgressNotifier::SetStatus(const wxString& newTemplate, int kind)
@@ -187,10 +190,19 @@ void ProgressNotifier::PostStatus() const
 {
     wxString text = statusTemplate;
     text.Replace("${bytesDone}", SizeText(counter.Position()));
-    text.Replace("${bytesLeft}", SizeText(Saturate(std::int64_t{counter.Range()} - counter.Position())));
+    // An operation of unknown length (range 0) has nothing left to show.
+    text.Replace("${bytesLeft}", SizeText(std::max<std::int64_t>(counter.Range() - counter.Position(), 0)));
     text.Replace("${byteRate}", "\n" + RateText(counter.Rate()));
     text.Replace("${timeLeft}", TimeLeftText(counter.TimeLeft()));
     Post(wxEVT_STATUS_MESSAGE, messageKind, text);
+}
+
+void ProgressNotifier::PostGauge(wxEventType type, std::int64_t units) const
+{
+    wxThreadEvent event(type, wxID_ANY);
+    event.SetInt(static_cast<int>(units / gaugeScale));
+    event.SetPayload(units);
+    target->AddPendingEvent(event);
 }
 
 void ProgressNotifier::Post(wxEventType type, int value, const wxString& text) const

@@ -6,6 +6,7 @@
 #include <wx/event.h>
 #include <wx/string.h>
 
+#include <cstdint>
 #include <mutex>
 
 // Kinds of status text: information, or an error that asks for attention.
@@ -15,9 +16,13 @@ enum MessageKind : int {
 };
 
 // A byte count as the player reads it: bytes, kB or MB, translated.
-wxString SizeText(int bytes);
+wxString SizeText(std::int64_t bytes);
 // A time left in seconds as the player reads it, to the minute, translated.
 wxString TimeText(int seconds);
+
+// The units of a gauge event (wxEVT_PROGRESS_UPDATED, wxEVT_PROGRESS_RANGE_UPDATED)
+// before scaling: for a front end that shows sizes.
+std::int64_t ProgressUnits(const wxThreadEvent& event);
 
 // The one channel from the worker threads to the main window: gauge, status
 // text and the launcher's events, posted to a target. Safe to call from any thread.
@@ -34,8 +39,10 @@ public:
     ProgressNotifier(const ProgressNotifier&) = delete;
     ProgressNotifier& operator=(const ProgressNotifier&) = delete;
 
-    // Starts a new operation of range units with an empty gauge.
-    void SetRange(int range);
+    // Starts a new operation of range units with an empty gauge. The gauge's
+    // events carry ints: a range beyond them is posted scaled down, and the
+    // units themselves travel as the events' payload (ProgressUnits).
+    void SetRange(std::int64_t range);
     // Moves the gauge and the status text once the advance is worth showing.
     void AddProgress(int units);
     // Fills the gauge; an operation too short to be measured shows as 100 of 100.
@@ -63,6 +70,8 @@ private:
     // Expands the current template and posts it; called with the lock held.
     void PostStatus() const;
     void Post(wxEventType type, int value = 0, const wxString& text = wxString()) const;
+    // Posts a gauge event for units, scaled to the gauge; called with the lock held.
+    void PostGauge(wxEventType type, std::int64_t units) const;
 
     wxEvtHandler* target;
     // Guards every member below but the stop flag. Events are posted with it
@@ -70,8 +79,9 @@ private:
     // progress never lands after the GUI thread's Complete. Posting and
     // logging never call back into the notifier.
     mutable std::mutex mutex;
-    int lastPosted = 0;
-    int granularity = 0;
+    std::int64_t lastPosted = 0;
+    std::int64_t granularity = 0;
+    std::int64_t gaugeScale = 1; // units per gauge step
     wxString statusTemplate;
     int messageKind = MESSAGE_INFO;
     ProgressCounter counter;

@@ -44,6 +44,17 @@ TEST_F(ProgressNotifierTest, SetRangeEmptiesTheGaugeAndSetsTheGranularity)
     EXPECT_EQ(positions.back(), 999999);
 }
 
+// Two files of 1.5 GB: the gauge's ints are scaled, the sizes shown are not.
+TEST_F(ProgressNotifierTest, TotalsBeyondTwoGigabytesScaleOnlyTheGauge)
+{
+    notifier.SetStatus("${bytesDone} done, ${bytesLeft} left");
+    notifier.SetRange(3000000000);
+    AddAfterOneSecond(1500000000);
+    EXPECT_EQ(recorder.Values(wxEVT_PROGRESS_RANGE_UPDATED), std::vector<int>{1500000000});
+    EXPECT_EQ(recorder.Values(wxEVT_PROGRESS_UPDATED).back(), 750000000);
+    EXPECT_EQ(LastText(), "1430.51 MB done, 1430.51 MB left");
+}
+
 TEST_F(ProgressNotifierTest, CompleteFillsTheGaugeOfTheRangeItCanMeasure)
 {
     notifier.SetRange(5000);
@@ -112,7 +123,8 @@ TEST(ProgressTexts, SizesAndTimesAroundTheirThresholds)
                                                  {36000, "10 hours"}};
     for (const auto& [seconds, text] : times)
         EXPECT_EQ(TimeText(seconds), text) << seconds;
-    const std::pair<int, const char*> sizes[] = {{999, "999 bytes"}, {1000, "0.98 kB"}, {1000000, "0.95 MB"}};
+    const std::pair<std::int64_t, const char*> sizes[] = {
+        {999, "999 bytes"}, {1000, "0.98 kB"}, {1000000, "0.95 MB"}, {3000000000, "2861.02 MB"}};
     for (const auto& [bytes, text] : sizes)
         EXPECT_EQ(SizeText(bytes), text) << bytes;
 }
