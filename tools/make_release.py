@@ -320,6 +320,8 @@ def manifest_xml(members):
             "offset": str(member.offset),
             "compressed_size": str(member.compressed_size),
             "compressed": "true" if member.compressed else "false",
+            # Lets the launcher stop inflating a member at its size; older ones ignore it.
+            "size": str(member.game_file.size),
         }
         text = " ".join(f"{key}={quoteattr(value)}" for key, value in attributes.items())
         lines.append(f"  <file {text}/>")

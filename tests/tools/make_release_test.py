@@ -83,6 +83,7 @@ class ReleaseBuilderTest(unittest.TestCase):
                 if record["compressed"] == "true":
                     data = zlib.decompress(data, -zlib.MAX_WBITS)
                 self.assertEqual(data, GAME_FILES[name])
+                self.assertEqual(int(record["size"]), len(data))
                 self.assertEqual(record["checksum"], hashlib.md5(GAME_FILES[name]).hexdigest())
                 self.assertEqual(record["permission"], format(os.stat(self.game / name).st_mode & 0o7777, "o"))
 
