@@ -13,15 +13,16 @@
 #include "platform/FileStatus.h"
 #include "progress/ProgressNotifier.h"
 #include "telemetry/TelemetryClient.h"
+#include "update/InstallWriter.h"
 
 #include <wx/dir.h>
 #include <wx/ffile.h>
 #include <wx/filename.h>
 #include <wx/intl.h>
 #include <wx/log.h>
-#include <wx/wfstream.h>
 #include <wx/zstream.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 
@@ -33,9 +34,9 @@ const wxString MANIFEST_FILE_NAME = "manifest2.xml";
 const wxString VERSION_FILE_NAME = "version.inf";
 const wxString FINISHED = "updater_finished";
 
-// Files whose data is copied at once: large enough that a file costs few
-// system calls, small enough to stay cheap per engine.
-constexpr size_t COPY_BUFFER_SIZE = 256 * 1024;
+// Deflate cannot inflate a byte to more than this many: the bound for a
+// member whose record does not give its size.
+constexpr std::uint64_t MAX_INFLATION_RATIO = 1032;
 
 // Download order: each archive read once, front to back.
 void SortForDownload(FileList& list)
@@ -45,6 +46,19 @@ void SortForDownload(FileList& list)
             return Utf16Less()(a->source_zip, b->source_zip);
         return a->offset < b->offset;
     });
+}
+
+std::uint64_t InflatedSizeLimit(const ManifestFileInfo& record)
+{
+    if (record.size != 0)
+        return record.size;
+    return MAX_INFLATION_RATIO * record.compressed_size;
+}
+
+// A game executable keeps its execute bits; other bits a release cannot set.
+int FileMode(const ManifestFileInfo& record)
+{
+    return record.permission > 0 ? (record.permission & 0777) : 0644;
 }
 
 void BuildMap(ManifestMap& map, Manifest& manifest)
@@ -557,26 +571,44 @@ void UpdateEngine::UpdateLocalMap()
 
 bool UpdateEngine::DownloadFiles(FileList& list)
 {
+    wxLogVerbose("Checking total download size.");
+    std::uint64_t total = 0;
+    for (const ManifestFileInfo* record : list)
+        total += record->compressed_size;
+    wxLogMessage("Download size: %llu bytes.", static_cast<unsigned long long>(total));
+    notifier->SetRange(static_cast<std::int64_t>(total));
+    notifier->SetStatus(_("Updating files. ${bytesLeft} left at ${byteRate}, estimated time: ${timeLeft}"),
+                        MESSAGE_INFO);
+    wxLogMessage("Updating files.");
+    corruptFile.clear();
+
+    InstallWriter writer;
+    const bool read = ReadFiles(list, writer);
+    // The files read before a failure are installed all the same.
+    const bool installed = RecordOutcomes(list, writer.TakeOutcomes(true));
+    if (!read || !installed)
+        return false;
+    notifier->Complete();
+    wxLogMessage("Done updating.");
+    return true;
+}
+
+// Reads the files of the list from the update server, in order, into the
+// writer. False at the first failure of its own (with lastError set), at a
+// failure of the writer's, or on a stop.
+bool UpdateEngine::ReadFiles(FileList& list, InstallWriter& writer)
+{
     WasteOutputStream waste;
     std::unique_ptr<HTTPWrapper> wrapper;
     std::unique_ptr<wxInputStream> body;
     std::uint32_t position = 0;
     const ManifestFileInfo* previous = nullptr;
 
-    wxLogVerbose("Checking total download size.");
-    std::uint32_t total = 0;
-    for (const ManifestFileInfo* record : list)
-        total += record->compressed_size;
-    wxLogMessage("Download size: %d bytes.", static_cast<int>(total));
-    notifier->SetRange(static_cast<int>(total));
-    notifier->SetStatus(_("Updating files. ${bytesLeft} left at ${byteRate}, estimated time: ${timeLeft}"),
-                        MESSAGE_INFO);
-    wxLogMessage("Updating files.");
-
-    while (!list.empty()) {
-        if (IsStopRequested())
+    // Installed files leave the front of the list, behind the one read next.
+    for (auto next = list.begin(); next != list.end(); ++next) {
+        if (!RecordOutcomes(list, writer.TakeOutcomes(false)) || IsStopRequested())
             return false;
-        const ManifestFileInfo& record = *list.front();
+        const ManifestFileInfo& record = **next;
         const wxString url = ArchiveUrl(record.source_zip);
         wxLogMessage("Downloading %s from %s", record.name, record.source_zip);
         const std::uint32_t gap = record.offset - position;
@@ -610,17 +642,12 @@ bool UpdateEngine::DownloadFiles(FileList& list)
         lastError = ERROR_NONE;
         if (IsStopRequested())
             return false;
-        if (!InstallFrom(*body, record))
+        if (!InstallFrom(*body, record, writer))
             return false;
         position = start + record.compressed_size;
         wxLogVerbose("read: %d, current offset: %d", static_cast<int>(record.compressed_size),
                      static_cast<int>(position));
-        list.pop_front();
     }
-    body.reset();
-    wrapper.reset();
-    notifier->Complete();
-    wxLogMessage("Done updating.");
     return true;
 }
 
@@ -652,98 +679,102 @@ bool UpdateEngine::OpenBody(HTTPWrapper& wrapper, std::unique_ptr<wxInputStream>
 
 // Reads exactly the record's bytes of the body, whatever the inflater leaves
 // unread, so that the next record starts at its own offset.
-bool UpdateEngine::InstallFrom(wxInputStream& body, const ManifestFileInfo& record)
+bool UpdateEngine::InstallFrom(wxInputStream& body, const ManifestFileInfo& record, InstallWriter& writer)
 {
     LimitedInputStream limited(&body, record.compressed_size);
     ProgressInputStream counted(&limited, notifier);
-    bool installed = false;
+    bool passed = false;
     if (record.compressed) {
         wxLogVerbose("Compressed stream.");
         wxZlibInputStream inflated(counted, 0);
-        installed = InstallFile(record, inflated);
+        passed = InstallFile(record, inflated, InflatedSizeLimit(record), writer);
     } else {
         wxLogVerbose("Uncompressed stream.");
-        installed = InstallFile(record, counted);
+        passed = InstallFile(record, counted, record.compressed_size, writer);
     }
-    if (installed && !limited.Eof()) {
+    if (passed && !limited.Eof()) {
         WasteOutputStream rest;
         limited.Read(rest);
     }
-    return installed;
+    return passed;
 }
 
-bool UpdateEngine::InstallFile(const ManifestFileInfo& record, wxInputStream& input)
+// Passes at most limit bytes of input to the writer: a file that runs longer
+// is a corrupt download, stopped before it can fill the disk.
+bool UpdateEngine::InstallFile(const ManifestFileInfo& record, wxInputStream& input, std::uint64_t limit,
+                               InstallWriter& writer)
 {
-    const wxString path = localManifest.FullPath(record.name);
-    const wxFileName file(path);
-    const wxString directory = file.GetPath(wxPATH_GET_VOLUME);
-    if (!wxFileName::Mkdir(directory, wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL)) {
-        wxLogError("Could not create directory %s", directory);
-        lastError = ERROR_WRITE;
-        return false;
+    writer.Begin(record, localManifest.FullPath(record.name), FileMode(record));
+    std::uint64_t passed = 0;
+    for (;;) {
+        char* block = writer.NextBlock();
+        const auto wanted =
+            static_cast<std::size_t>(std::min<std::uint64_t>(InstallWriter::BLOCK_SIZE, limit - passed + 1));
+        const std::size_t count = input.Read(block, wanted).LastRead();
+        if (count == 0)
+            break;
+        passed += count;
+        if (passed > limit) {
+            writer.Drop();
+            wxLogError("%s grows beyond %llu bytes.", record.name, static_cast<unsigned long long>(limit));
+            wxLogError("Corrupted download of %s", record.name);
+            lastError = ERROR_DOWNLOAD;
+            corruptFile = record.name;
+            return false;
+        }
+        writer.Push(count);
+        if (writer.HasFailed()) {
+            writer.Drop();
+            return false;
+        }
     }
-    wxFileOutputStream output(path);
-    wxLogVerbose("Writing %s", record.name);
-    const std::uint64_t written = output.IsOk() ? Copy(input, output) : 0;
-    // A stop cuts the transfer short: the file stays unrecorded and is
-    // fetched again by the next update.
+    // A stop cuts the transfer short: the file is dropped, and the one it was
+    // to replace stays as it was.
     if (IsStopRequested()) {
+        writer.Drop();
         wxLogMessage("Stopped while writing %s", record.name);
         lastError = ERROR_NONE;
         return false;
     }
+    wxLogVerbose("input stream last error: %d", static_cast<int>(input.GetLastError()));
     if (input.GetLastError() == wxSTREAM_READ_ERROR) {
+        writer.Drop();
         wxLogError("Could not read from input stream.");
         lastError = ERROR_DOWNLOAD;
         return false;
     }
-    // A file that cannot even be opened (read-only, a directory in the way)
-    // is a write error as well.
-    if (!output.IsOk()) {
-        wxLogError("Could not write to file %s", record.name);
-        lastError = ERROR_WRITE;
-        return false;
-    }
-    wxLogVerbose("Wrote %d bytes.", static_cast<int>(written));
-    wxLogVerbose("input stream last error: %d", static_cast<int>(input.GetLastError()));
-    wxLogVerbose("output stream last error: %d", static_cast<int>(output.GetLastError()));
-    if (!output.Close()) {
-        wxLogError("Could not write to file %s", record.name);
-        lastError = ERROR_WRITE;
-        return false;
-    }
-    const wxString digest = FileMD5(path);
-    if (digest != record.checksum) {
-        wxLogError("Corrupted download of %s", record.name);
-        wxLogError("Corrupted download of %s", path);
-        lastError = ERROR_DOWNLOAD;
-        return false;
-    }
-    RecordInstalledFile(record, path, digest);
+    writer.End();
     return true;
 }
 
-// Copies until the input gives no more bytes or a write falls short; the
-// streams keep their errors for the caller.
-std::uint64_t UpdateEngine::Copy(wxInputStream& input, wxOutputStream& output)
+// Records the installed files and takes them off the front of the list, where
+// they are in the same order. False at a failed file, with lastError set for
+// the writer's own failures.
+bool UpdateEngine::RecordOutcomes(FileList& list, const std::vector<InstallWriter::Outcome>& outcomes)
 {
-    copyBuffer.resize(COPY_BUFFER_SIZE);
-    std::uint64_t copied = 0;
-    for (;;) {
-        const size_t count = input.Read(copyBuffer.data(), copyBuffer.size()).LastRead();
-        if (count == 0)
-            return copied;
-        if (output.Write(copyBuffer.data(), count).LastWrite() != count)
-            return copied;
-        copied += count;
+    for (const InstallWriter::Outcome& outcome : outcomes) {
+        switch (outcome.result) {
+        case InstallWriter::Result::Installed:
+            RecordInstalledFile(*outcome.record, outcome.status, outcome.digest);
+            list.pop_front();
+            break;
+        case InstallWriter::Result::Corrupt:
+            lastError = ERROR_DOWNLOAD;
+            corruptFile = outcome.record->name;
+            return false;
+        case InstallWriter::Result::WriteFailed:
+            lastError = ERROR_WRITE;
+            return false;
+        case InstallWriter::Result::Dropped:
+            return false;
+        }
     }
+    return true;
 }
 
-void UpdateEngine::RecordInstalledFile(const ManifestFileInfo& record, const wxString& path,
+void UpdateEngine::RecordInstalledFile(const ManifestFileInfo& record, const platform::FileStatus& status,
                                        const wxString& digest)
 {
-    platform::FileStatus status;
-    platform::GetFileStatus(path, status);
     const auto local = localMap.find(record.name);
     if (local != localMap.end()) {
         wxLogVerbose("Updating manifest entry for %s", record.name);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/SignatureVerifier.h"
+#include "update/InstallWriter.h"
 #include "update/LocalManifest.h"
 #include "update/RemoteManifest.h"
 
@@ -21,7 +22,6 @@ class ProgressNotifier;
 class TelemetryClient;
 class WorkerThread;
 class wxInputStream;
-class wxOutputStream;
 
 // Result of the last download step (UpdateEngine::GetLastError).
 enum DownloadError : int {
@@ -113,7 +113,6 @@ public:
 
     // Installs the records of list in order, removing each installed one.
     bool DownloadFiles(FileList& list);
-    bool InstallFile(const ManifestFileInfo& record, wxInputStream& input);
     void RunUpdate();
 
     LocalManifest& GetLocalManifest() { return localManifest; }
@@ -133,9 +132,13 @@ private:
     wxString ObsoleteFilePath(const wxString& name) const;
     wxString ArchiveUrl(const wxString& archive) const;
     bool OpenBody(HTTPWrapper& wrapper, std::unique_ptr<wxInputStream>& body, std::uint32_t offset);
-    bool InstallFrom(wxInputStream& body, const ManifestFileInfo& record);
-    std::uint64_t Copy(wxInputStream& input, wxOutputStream& output);
-    void RecordInstalledFile(const ManifestFileInfo& record, const wxString& path, const wxString& digest);
+    bool ReadFiles(FileList& list, InstallWriter& writer);
+    bool InstallFrom(wxInputStream& body, const ManifestFileInfo& record, InstallWriter& writer);
+    bool InstallFile(const ManifestFileInfo& record, wxInputStream& input, std::uint64_t limit,
+                     InstallWriter& writer);
+    bool RecordOutcomes(FileList& list, const std::vector<InstallWriter::Outcome>& outcomes);
+    void RecordInstalledFile(const ManifestFileInfo& record, const platform::FileStatus& status,
+                             const wxString& digest);
     void FinishUpdate();
     void AbandonUpdate();
     void SendFinished(const wxString& result);
@@ -168,5 +171,6 @@ private:
     ProgressNotifier* notifier = nullptr;
     TelemetryClient* telemetry = nullptr;
     std::unique_ptr<WorkerThread> worker;
-    std::vector<char> copyBuffer;
+    // The file whose download was corrupt in the last DownloadFiles, or empty.
+    wxString corruptFile;
 };

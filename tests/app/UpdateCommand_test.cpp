@@ -163,7 +163,7 @@ TEST_F(UpdateCommandRun, KillOrSigtermDuringASlowDownloadAndTheNextRunCompletes)
     EXPECT_EQ(install.Read("version.inf"), "invalid");
 
     CommandRun run({install.Path().ToStdString()});
-    ASSERT_TRUE(waitFor("data/large.bin")) << run.Out() << run.Err();
+    ASSERT_TRUE(waitFor("data/large.bin.part")) << run.Out() << run.Err();
     std::this_thread::sleep_for(300ms);
     const auto signalled = std::chrono::steady_clock::now();
     run.Signal(SIGTERM);

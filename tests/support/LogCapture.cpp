@@ -17,14 +17,22 @@ LogCapture::~LogCapture()
     wxLog::SetVerbose(previousVerbose);
 }
 
+const std::vector<LogCapture::Line>& LogCapture::Lines() const
+{
+    wxLog::FlushActive();
+    return lines;
+}
+
 bool LogCapture::Has(wxLogLevel level, const std::string& text) const
 {
+    wxLog::FlushActive();
     return std::any_of(lines.begin(), lines.end(),
                        [&](const Line& line) { return line.level == level && line.text == text; });
 }
 
 bool LogCapture::HasText(const std::string& text) const
 {
+    wxLog::FlushActive();
     return std::any_of(lines.begin(), lines.end(), [&](const Line& line) { return line.text == text; });
 }
 

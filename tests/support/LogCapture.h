@@ -17,7 +17,8 @@ public:
     LogCapture();
     ~LogCapture() override;
 
-    const std::vector<Line>& Lines() const { return lines; }
+    // These first take in the lines that other threads have logged meanwhile.
+    const std::vector<Line>& Lines() const;
     // True when some line of that level has exactly that text.
     bool Has(wxLogLevel level, const std::string& text) const;
     bool HasText(const std::string& text) const;

@@ -338,8 +338,8 @@ TEST_F(StopTest, DuringTheVersionQueryLeavesTheInstallationAlone)
     }
 }
 
-// A large file that comes slowly: the half-written file stays unrecorded, so
-// the next update fetches it again, and the stop is no download error.
+// A large file that comes slowly: the half-written file never takes its
+// place, so the next update fetches it again, and the stop is no download error.
 TEST_F(StopTest, DuringALargeFileEndsTheUpdateAsStopped)
 {
     TestRelease release;
@@ -350,11 +350,12 @@ TEST_F(StopTest, DuringALargeFileEndsTheUpdateAsStopped)
     engine->Check();
     ASSERT_TRUE(Posted(wxEVT_START_UPDATE));
     engine->StartUpdater();
-    StopWhen([this] { return wxFileExists(install.File("large.bin")); });
+    StopWhen([this] { return wxFileExists(install.File("large.bin.part")); });
     EXPECT_TRUE(Posted(wxEVT_UPDATE_STOPPED));
     EXPECT_EQ(install.Read("version.inf"), "invalid");
     EXPECT_EQ(Count(install.Read("manifest2.xml"), "small.bin"), 1);
     EXPECT_EQ(Count(install.Read("manifest2.xml"), "large.bin"), 0);
+    EXPECT_FALSE(wxFileExists(install.File("large.bin")) || wxFileExists(install.File("large.bin.part")));
     EXPECT_FALSE(log.HasText("Corrupted download of large.bin"));
     EXPECT_FALSE(log.HasText("Got 1 error while downloading update. Retrying."));
 }
