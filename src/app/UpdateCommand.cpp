@@ -24,6 +24,8 @@ namespace {
 // How often the command draws a progress line held back and looks for a
 // worker that has ended.
 constexpr int WATCH_INTERVAL_MS = 200;
+// Once the outcome is known only the worker's last request is awaited.
+constexpr int FINISHING_INTERVAL_MS = 5;
 // A script must not wait for ever on a server that is down.
 constexpr long DEFAULT_WAIT_SECONDS = 60;
 
@@ -32,6 +34,8 @@ const wxCmdLineEntryDesc COMMAND_LINE[] = {
     {wxCMD_LINE_OPTION, nullptr, "wait",
      "give up after <num> seconds without an answer from the update server (default 60; 0 waits for ever)",
      wxCMD_LINE_VAL_NUMBER, 0},
+    {wxCMD_LINE_SWITCH, nullptr, "verify", "hash every file of the release and repair those that differ",
+     wxCMD_LINE_VAL_NONE, 0},
     {wxCMD_LINE_PARAM, nullptr, nullptr, "INSTALL_DIR", wxCMD_LINE_VAL_STRING, 0},
     wxCMD_LINE_DESC_END,
 };
@@ -40,13 +44,16 @@ const char DESCRIPTION[] = "\n"
                            "Brings the game installed in INSTALL_DIR up to date from the update server\n"
                            "named in INSTALL_DIR/launcher.conf, as the launcher does when it starts.\n"
                            "Ctrl-C or SIGTERM stops it within about a second; a second one at once.\n"
+                           "With --verify it also hashes every file the release lists, whatever its\n"
+                           "size and time, repairs those that differ, and tells how many there were.\n"
                            "\n"
                            "Exit status:\n"
                            "  0  up to date, or updated\n"
                            "  1  failure: no such directory, no launcher.conf, the game or a launcher\n"
                            "     running there, or another error\n"
                            "  2  stopped\n"
-                           "  3  a file of the installation could not be written\n"
+                           "  3  a file of the installation could not be written, or the disk has no\n"
+                           "     room for the update\n"
                            "  4  the update server has no release, did not answer, or its manifest\n"
                            "     could not be read or is not signed by the publisher";
 
@@ -125,6 +132,7 @@ wxString UpdateCommand::ParseCommandLine(int argc, wxChar** argv)
         return wxString();
     }
     waitSeconds = static_cast<int>(std::min<long>(wait, INT_MAX));
+    verify = parser.Found("verify");
     wxFileName dir = wxFileName::DirName(parser.GetParam(0));
     dir.MakeAbsolute();
     if (!dir.DirExists()) {
@@ -163,6 +171,7 @@ void UpdateCommand::RunEventLoop()
     if (!signals)
         wxLogWarning("Could not watch for termination signals.");
     watchTimer.Start(WATCH_INTERVAL_MS);
+    services->Engine().SetFullCheck(verify);
     services->Engine().StartChecker();
     loop.Run();
     watchTimer.Stop();
@@ -179,6 +188,7 @@ void UpdateCommand::Finish(int status, const wxString& outcome)
 {
     phase = Phase::Done;
     exitStatus = status;
+    watchTimer.Start(FINISHING_INTERVAL_MS);
     // The workers' lines wait for the main thread: the outcome line goes after them.
     wxLog::FlushActive();
     wxLogMessage("Update command done, exit status %d.", status);
@@ -220,7 +230,16 @@ void UpdateCommand::OnProgress(wxThreadEvent& event)
 
 void UpdateCommand::OnNoChangesFound(wxThreadEvent&)
 {
-    Finish(EXIT_DONE, "Up to date: version " + services->Engine().GetLocalVersion() + ".");
+    Finish(EXIT_DONE,
+           verify ? VerifiedText() : "Up to date: version " + services->Engine().GetLocalVersion() + ".");
+}
+
+// The check posts its outcome after its last change to the manifests.
+wxString UpdateCommand::VerifiedText() const
+{
+    return wxString::Format("Checked %zu files of version %s: %zu repaired.",
+                            services->Engine().GetRemoteManifest().size(),
+                            services->Engine().GetLocalVersion(), repairs);
 }
 
 void UpdateCommand::OnStartUpdate(wxThreadEvent&)
@@ -230,6 +249,7 @@ void UpdateCommand::OnStartUpdate(wxThreadEvent&)
         return;
     }
     phase = Phase::Updating;
+    repairs = services->Engine().GetMismatches().size();
     services->Engine().StartUpdater();
 }
 
@@ -251,7 +271,8 @@ void UpdateCommand::OnUpdateStarted(wxThreadEvent&)
 
 void UpdateCommand::OnUpdateFinished(wxThreadEvent&)
 {
-    Finish(EXIT_DONE, "Updated to version " + services->Engine().GetLocalVersion() + ".");
+    Finish(EXIT_DONE,
+           verify ? VerifiedText() : "Updated to version " + services->Engine().GetLocalVersion() + ".");
 }
 
 void UpdateCommand::OnUpdateStopped(wxThreadEvent&)

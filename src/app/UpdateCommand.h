@@ -6,11 +6,12 @@
 #include <wx/event.h>
 #include <wx/timer.h>
 
+#include <cstddef>
 #include <memory>
 
 class LauncherServices;
 
-// velorian-update INSTALL_DIR: brings an installation up to date from a
+// velorian-update [--verify] INSTALL_DIR: brings an installation up to date from a
 // terminal, without a window. It sets up what the launcher sets up for its
 // own directory (configuration, log file, translations, telemetry), wires the
 // update engine as the window does, and runs the check and then the update on
@@ -47,6 +48,7 @@ private:
     // Notes how the command ends; the event loop ends once the worker has ended too.
     void Finish(int status, const wxString& outcome);
     int StoppedUpdateStatus() const;
+    wxString VerifiedText() const;
 
     void OnStatusMessage(wxThreadEvent& event);
     void OnProgressRange(wxThreadEvent& event);
@@ -68,5 +70,7 @@ private:
     Phase phase = Phase::Checking;
     bool stopRequested = false;
     int waitSeconds = 0;
+    bool verify = false;
+    std::size_t repairs = 0; // files the update set out to fetch
     int exitStatus = EXIT_FAILED;
 };

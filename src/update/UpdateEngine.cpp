@@ -10,6 +10,7 @@
 #include "download/ProgressInputStream.h"
 #include "download/WasteOutputStream.h"
 #include "platform/AtomicFile.h"
+#include "platform/DiskSpace.h"
 #include "platform/FileStatus.h"
 #include "progress/ProgressNotifier.h"
 #include "telemetry/TelemetryClient.h"
@@ -25,6 +26,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -37,6 +39,9 @@ const wxString FINISHED = "updater_finished";
 // Deflate cannot inflate a byte to more than this many: the bound for a
 // member whose record does not give its size.
 constexpr std::uint64_t MAX_INFLATION_RATIO = 1032;
+// A file that fails its digest in this many series of retries in a row is
+// damaged in the release itself: retrying for ever cannot help.
+constexpr int MAX_CORRUPT_SERIES = 3;
 
 // Download order: each archive read once, front to back.
 void SortForDownload(FileList& list)
@@ -136,15 +141,17 @@ void UpdateEngine::ReadLocalVersion()
 }
 
 // Written whole or not at all: a crash must not leave a half version behind.
-void UpdateEngine::WriteLocalVersion()
+bool UpdateEngine::WriteLocalVersion()
 {
     const wxString path = VersionFilePath();
     if (wxFileName::FileExists(path) && !wxFileName::IsFileWritable(path)) {
         wxLogError("Error writing local version.");
-        return;
+        return false;
     }
-    if (platform::WriteFileAtomically(path, localVersion.utf8_string()))
-        wxLogMessage("Wrote local version: %s", localVersion);
+    if (!platform::WriteFileAtomically(path, localVersion.utf8_string()))
+        return false;
+    wxLogMessage("Wrote local version: %s", localVersion);
+    return true;
 }
 
 bool UpdateEngine::ReadRemoteVersion()
@@ -289,9 +296,13 @@ void UpdateEngine::Check()
         EndWithoutRelease(_("Could not find remote version."));
         return;
     }
-    const bool newVersion = IsNewVersion();
+    // A full check goes the way of a new release, which hashes every file that changed.
+    const bool newVersion = IsNewVersion() || fullCheck;
     if (newVersion) {
-        wxLogMessage("New version found: %s", remoteVersion);
+        if (fullCheck)
+            wxLogMessage("Checking every file against version %s.", remoteVersion);
+        else
+            wxLogMessage("New version found: %s", remoteVersion);
         // A signed release is verified before anything is written for it.
         if (releaseKey && !DownloadReleaseManifest())
             return;
@@ -300,15 +311,18 @@ void UpdateEngine::Check()
         ReloadLocalManifest();
         // Entries for the files put back must update their records, not add copies.
         UpdateLocalMap();
-        const bool loaded = LoadRemoteManifest();
-        // A manifest cut short by a stop would make every file look present.
-        if (EndIfStopped())
-            return;
-        if (!loaded && ReleaseRefused()) {
-            EndWithoutManifest();
-            return;
+        // The release's manifest is needed only to fetch what is missing.
+        if (HasMissingFiles()) {
+            const bool loaded = LoadRemoteManifest();
+            // A manifest cut short by a stop would make every file look present.
+            if (EndIfStopped())
+                return;
+            if (!loaded && ReleaseRefused()) {
+                EndWithoutManifest();
+                return;
+            }
+            mismatches = FindMissingFiles();
         }
-        mismatches = FindMissingFiles();
         if (mismatches.empty()) {
             wxLogMessage("No new version found.");
             notifier->SetStatus(_("Click play to start the game."));
@@ -323,7 +337,13 @@ void UpdateEngine::Check()
     if (telemetry != nullptr)
         telemetry->SetVersion(remoteVersion);
     localVersion = INVALID_VERSION;
-    WriteLocalVersion();
+    if (!WriteLocalVersion()) {
+        // Without its guard an interrupted update would pass for a complete one.
+        lastError = ERROR_WRITE;
+        SendFinished(AnnounceStop());
+        notifier->PostUpdateStopped();
+        return;
+    }
     if (newVersion)
         UpdateLocalManifest();
     if (EndIfStopped())
@@ -394,7 +414,10 @@ FileList UpdateEngine::CompareManifests() const
         const auto local = localMap.find(remote.name);
         const bool found = local != localMap.end();
         wxLogVerbose("%s in local manifest: %s", found ? "Found" : "Not found", remote.name);
-        if (found && local->second->checksum == remote.checksum) {
+        // A record outlives its file: a file deleted since, or never put back
+        // by an interrupted repair, must be fetched whatever its record says.
+        if (found && local->second->checksum.IsSameAs(remote.checksum, false) &&
+            !IsFileMissing(remote.name)) {
             wxLogVerbose("Info matches: %s", remote.name);
         } else {
             wxLogVerbose("Mismatch found: %s", remote.name);
@@ -405,14 +428,26 @@ FileList UpdateEngine::CompareManifests() const
     return list;
 }
 
+bool UpdateEngine::IsFileMissing(const wxString& name) const
+{
+    platform::FileStatus status;
+    return !platform::GetFileStatus(localManifest.FullPath(name), status) || !status.regularFile;
+}
+
+bool UpdateEngine::HasMissingFiles() const
+{
+    return std::any_of(localManifest.begin(), localManifest.end(),
+                       [this](const ManifestFileInfo& record) { return IsFileMissing(record.name); });
+}
+
 FileList UpdateEngine::FindMissingFiles()
 {
     FileList list;
     for (ManifestFileInfo& local : localManifest) {
         const auto remote = remoteMap.find(local.name);
-        const wxString path = localManifest.FullPath(local.name);
-        if (wxFileName::FileExists(path))
+        if (!IsFileMissing(local.name))
             continue;
+        const wxString path = localManifest.FullPath(local.name);
         if (remote == remoteMap.end()) {
             wxLogMessage("Missing: %s (src: %s)", path, "unknown");
             continue;
@@ -447,6 +482,11 @@ bool UpdateEngine::UpdateLocalManifest()
             wxLogError("Error creating manifest.");
             return false;
         }
+    }
+    if (fullCheck) {
+        // Without a checksum every file is hashed, whatever its size and time.
+        for (ManifestFileInfo& record : localManifest)
+            record.checksum.clear();
     }
     wxLogInfo("Checking local changes.");
     notifier->SetStatus(_("New version found. Checking local changes..."));
@@ -793,13 +833,31 @@ void UpdateEngine::RunUpdate()
     wxLogMessage("Update started.");
     notifier->SetStatus(_("Updating files."), MESSAGE_INFO);
     notifier->PostUpdateStarted();
+    if (!HasRoomFor(mismatches)) {
+        EndStopped("DOWNLOAD_WRITING_ERROR");
+        return;
+    }
     int errors = 0;
     int delay = 1;
+    wxString seriesCorrupt; // the file that failed its digest in this series of retries
+    wxString repeatedCorrupt;
+    int corruptSeries = 0; // series in a row in which repeatedCorrupt failed its digest
     bool ok = DownloadFiles(mismatches);
     while (!ok && lastError == ERROR_DOWNLOAD && !IsStopRequested()) {
         ++errors;
+        if (!corruptFile.empty())
+            seriesCorrupt = corruptFile;
         wxLogError(wxString::Format(_("Got %d error while downloading update. Retrying."), errors));
         if (errors >= 10) {
+            corruptSeries = seriesCorrupt.empty()              ? 0
+                            : seriesCorrupt == repeatedCorrupt ? corruptSeries + 1
+                                                               : 1;
+            repeatedCorrupt = std::exchange(seriesCorrupt, wxString());
+            if (corruptSeries == MAX_CORRUPT_SERIES) {
+                wxLogError("%s failed its checksum in %d series of retries: the release is damaged.",
+                           repeatedCorrupt, corruptSeries);
+                break;
+            }
             wxLogError(wxString::Format(_("Update stopped 10 times, download error. Retrying in %d seconds."),
                                         delay));
             notifier->SetErrorStatus(
@@ -814,7 +872,44 @@ void UpdateEngine::RunUpdate()
     if (ok)
         FinishUpdate();
     else
-        AbandonUpdate();
+        EndStopped(AnnounceStop());
+}
+
+// Each file is written beside the one it replaces, which is freed once the new
+// one is in place: the most the update adds to the disk at one time.
+std::uint64_t UpdateEngine::SpaceNeeded(const FileList& list) const
+{
+    std::int64_t added = 0;
+    std::int64_t peak = 0;
+    for (const ManifestFileInfo* record : list) {
+        // Without a size, the archive bytes: less than an inflated file needs,
+        // so an update that fits is never refused.
+        const std::int64_t size = record->size != 0 ? record->size : record->compressed_size;
+        platform::FileStatus replaced;
+        if (!platform::GetFileStatus(localManifest.FullPath(record->name), replaced) || !replaced.regularFile)
+            replaced.size = 0;
+        peak = std::max(peak, added + size);
+        added += size - static_cast<std::int64_t>(replaced.size);
+    }
+    return static_cast<std::uint64_t>(peak);
+}
+
+// Refuses, before a byte is written, an update that the disk cannot hold.
+bool UpdateEngine::HasRoomFor(const FileList& list)
+{
+    std::uint64_t free = 0;
+    if (!platform::GetFreeDiskSpace(baseDir, free))
+        return true;
+    const std::uint64_t needed = SpaceNeeded(list);
+    if (needed <= free)
+        return true;
+    wxLogError("Not enough free space in %s: the update needs %llu bytes, %llu are free.", baseDir,
+               static_cast<unsigned long long>(needed), static_cast<unsigned long long>(free));
+    const wxString format(_("Not enough disk space: the update needs %s, but only %s are free."));
+    notifier->SetErrorStatus(wxString::Format(format, SizeText(static_cast<std::int64_t>(needed)),
+                                              SizeText(static_cast<std::int64_t>(free))));
+    lastError = ERROR_WRITE;
+    return false;
 }
 
 void UpdateEngine::FinishUpdate()
@@ -829,22 +924,26 @@ void UpdateEngine::FinishUpdate()
     SendFinished("VELORIAN_UPDATED");
 }
 
-void UpdateEngine::AbandonUpdate()
+// Logs and shows why the update stopped; returns the telemetry word for it.
+wxString UpdateEngine::AnnounceStop()
 {
-    wxString result;
     if (IsStopRequested() || lastError == ERROR_NONE) {
         wxLogWarning("Update stopped.");
         notifier->SetStatus(_("Update stopped."), MESSAGE_INFO);
-        result = "ABORTED";
-    } else if (lastError == ERROR_WRITE) {
+        return "ABORTED";
+    }
+    if (lastError == ERROR_WRITE) {
         wxLogError("Update stopped, write error.");
         notifier->SetErrorStatus(_("Error writing to files. Please check file permissions and try again."));
-        result = "DOWNLOAD_WRITING_ERROR";
-    } else {
-        wxLogError("Unknown error.");
-        notifier->SetErrorStatus(_("An unknown error happened. Please contact support."));
-        result = "UNKNOWN_ERROR";
+        return "DOWNLOAD_WRITING_ERROR";
     }
+    wxLogError("Unknown error.");
+    notifier->SetErrorStatus(_("An unknown error happened. Please contact support."));
+    return "UNKNOWN_ERROR";
+}
+
+void UpdateEngine::EndStopped(const wxString& result)
+{
     SendFinished(result);
     localVersion = INVALID_VERSION;
     WriteLocalVersion();

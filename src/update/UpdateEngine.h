@@ -65,13 +65,17 @@ public:
     // With the publisher's key, a release is taken only when its manifest's
     // signature verifies; without one (the default), as it comes.
     void SetReleaseKey(std::optional<SignatureVerifier> key) { releaseKey = key; }
+    // Makes each check hash every installed file and fetch those that differ
+    // from the release, even when the installed version is current.
+    void SetFullCheck(bool full) { fullCheck = full; }
     wxString GetLocalVersion() const { return localVersion; }
     bool IsLocalVersionValid() const;
     wxString GetRemoteVersion() const { return remoteVersion; }
     int GetLastError() const { return lastError; }
 
     void ReadLocalVersion();
-    void WriteLocalVersion();
+    // False when the file could not be written.
+    bool WriteLocalVersion();
     // Asks the update server for its current release until it answers, a stop
     // is asked or the wait runs out; true when it answered.
     bool ReadRemoteVersion();
@@ -98,6 +102,7 @@ public:
     void Check();
     FileList CompareManifests() const;
     FileList FindMissingFiles();
+    bool HasMissingFiles() const;
     const FileList& GetMismatches() const { return mismatches; }
 
     // Hashes the installed files whose manifest names match pattern (a name
@@ -139,8 +144,12 @@ private:
     bool RecordOutcomes(FileList& list, const std::vector<InstallWriter::Outcome>& outcomes);
     void RecordInstalledFile(const ManifestFileInfo& record, const platform::FileStatus& status,
                              const wxString& digest);
+    bool IsFileMissing(const wxString& name) const;
+    std::uint64_t SpaceNeeded(const FileList& list) const;
+    bool HasRoomFor(const FileList& list);
     void FinishUpdate();
-    void AbandonUpdate();
+    wxString AnnounceStop();
+    void EndStopped(const wxString& result);
     void SendFinished(const wxString& result);
     void ReportChanges(const wxArrayString* changed);
     // Sleeps whole seconds, cut short by a stop request.
@@ -159,6 +168,7 @@ private:
     FileList mismatches;
     int lastError = ERROR_NONE;
     wxString languageCode = "draft";
+    bool fullCheck = false;
     wxString baseUrl = "http://127.0.0.1/download/test/";
     wxString localVersion;
     wxString remoteVersion;
