@@ -736,6 +736,9 @@ bool UpdateEngine::InstallFrom(wxInputStream& body, const ManifestFileInfo& reco
         WasteOutputStream rest;
         limited.Read(rest);
     }
+    // Bytes that arrived whole but do not inflate are a corrupt download too.
+    if (!passed && lastError == ERROR_DOWNLOAD && body.GetLastError() != wxSTREAM_READ_ERROR)
+        corruptFile = record.name;
     return passed;
 }
 

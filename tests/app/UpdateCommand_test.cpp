@@ -2,6 +2,7 @@
 // served on loopback, and checks its exit status and what it leaves behind.
 #include "app/InstanceLock.h"
 #include "app/LauncherConfig.h"
+#include "platform/DiskSpace.h"
 #include "support/FaultServer.h"
 #include "support/NginxServer.h"
 #include "support/Polling.h"
@@ -19,6 +20,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -130,7 +132,20 @@ TEST_F(UpdateCommandRun, EachFailureEndsWithItsOwnStatus)
     EXPECT_NE(refused.Err().find("release is not signed by the publisher."), std::string::npos)
         << refused.Err();
 
-    server.Write("release/version-win-" + language + ".php", "invalid_remote\n");
+    // A release larger than the free space is refused before anything is written.
+    ASSERT_TRUE(wxFileName::Rmdir(install.File("data/stored.bin")));
+    std::uint64_t free = 0;
+    ASSERT_TRUE(platform::GetFreeDiskSpace(install.Path(), free));
+    TestRelease huge;
+    for (std::uint64_t part = 0; part <= free / 2000000000u; ++part)
+        huge.AddRawRecord("name=\"huge" + std::to_string(part) + "\" source_zip=\"a.zip\" checksum=\"0\" " +
+                          "offset=\"30\" compressed_size=\"4\" compressed=\"false\" size=\"2000000000\"");
+    Publish(huge, "huge");
+    Configure("/huge/");
+    EXPECT_EQ(Update(), 3);
+    EXPECT_FALSE(wxFileName::FileExists(install.File("huge0")));
+
+    server.Write("huge/version-win-" + language + ".php", "invalid_remote\n");
     EXPECT_EQ(Update(), 4);
 
     // A server that never answers is given up after the wait.
@@ -141,8 +156,10 @@ TEST_F(UpdateCommandRun, EachFailureEndsWithItsOwnStatus)
         << unreachable.Err();
 }
 
-// A kill and a stop both leave "invalid" behind, so the next run checks every
-// file and completes the installation; the run after finds it up to date.
+// A kill and a stop both leave "invalid" behind, and every file whole, old or
+// new; the next run checks every file and completes the installation; the run
+// after finds it up to date, and damage that keeps a file's size and time
+// escapes it but not --verify.
 TEST_F(UpdateCommandRun, KillOrSigtermDuringASlowDownloadAndTheNextRunCompletes)
 {
     // Small files, then one that takes minutes to come.
@@ -152,25 +169,36 @@ TEST_F(UpdateCommandRun, KillOrSigtermDuringASlowDownloadAndTheNextRunCompletes)
     many.Add("data/large.bin", FaultServer::Pattern(0, 3 << 20), false);
     Publish(many, "many");
     Configure("/slow/many/");
-    const auto waitFor = [this](const char* name) {
-        return WaitUntil([&] { return wxFileName::FileExists(install.File(name)); }, 20s);
+    for (const auto& [name, content] : many.Files())
+        install.Write(name, "old " + name);
+    const auto waitFor = [](const std::function<bool()>& ready) { return WaitUntil(ready, 20s); };
+    const auto expectWholeFiles = [&] {
+        for (const auto& [name, content] : many.Files()) {
+            const std::string found = install.Read(name);
+            EXPECT_TRUE(found == content || found == "old " + name) << name;
+        }
     };
 
     CommandRun killed({install.Path().ToStdString()});
-    ASSERT_TRUE(waitFor("data/part10")) << killed.Out() << killed.Err();
+    ASSERT_TRUE(waitFor([&] { return install.Read("data/part10") == many.Files().at("data/part10"); }))
+        << killed.Out() << killed.Err();
     killed.Signal(SIGKILL);
     killed.Wait();
     EXPECT_EQ(install.Read("version.inf"), "invalid");
+    expectWholeFiles();
 
     CommandRun run({install.Path().ToStdString()});
-    ASSERT_TRUE(waitFor("data/large.bin.part")) << run.Out() << run.Err();
+    ASSERT_TRUE(waitFor([&] { return wxFileName::FileExists(install.File("data/large.bin.part")); }))
+        << run.Out() << run.Err();
     std::this_thread::sleep_for(300ms);
     const auto signalled = std::chrono::steady_clock::now();
     run.Signal(SIGTERM);
     EXPECT_EQ(run.Wait(), 2) << run.Out() << run.Err();
     EXPECT_LT(std::chrono::steady_clock::now() - signalled, 2s);
-    EXPECT_EQ(install.Read("manifest2.xml").find("large.bin"), std::string::npos);
+    EXPECT_EQ(install.Read("data/large.bin"), "old data/large.bin");
+    EXPECT_FALSE(wxFileName::FileExists(install.File("data/large.bin.part")));
     EXPECT_EQ(install.Read("version.inf"), "invalid");
+    expectWholeFiles();
 
     Configure("/many/");
     std::string out;
@@ -183,6 +211,16 @@ TEST_F(UpdateCommandRun, KillOrSigtermDuringASlowDownloadAndTheNextRunCompletes)
     EXPECT_TRUE(locks.empty()) << "the command takes its lock file away";
     ASSERT_EQ(Update(&out), 0) << out;
     EXPECT_NE(out.find("Up to date: version " + VERSION + "."), std::string::npos) << out;
+
+    wxDateTime modified = wxFileName(install.File("data/part11")).GetModificationTime();
+    install.Write("data/part11", FaultServer::Pattern(2, 4096));
+    wxFileName(install.File("data/part11")).SetTimes(nullptr, &modified, nullptr);
+    ASSERT_EQ(Update(&out), 0) << out;
+    CommandRun verify({"--verify", install.Path().ToStdString()});
+    ASSERT_EQ(verify.Wait(), 0) << verify.Out() << verify.Err();
+    EXPECT_NE(verify.Out().find("Checked 5 files of version " + VERSION + ": 1 repaired."), std::string::npos)
+        << verify.Out();
+    ExpectInstalled(many);
 }
 
 TEST(UpdateCommand, CommandLine)

@@ -6,6 +6,7 @@
 
 #include <wx/filename.h>
 
+#include <cctype>
 #include <fstream>
 #include <sstream>
 #include <zlib.h>
@@ -79,6 +80,20 @@ std::uint32_t TestRelease::Add(const std::string& name, const std::string& conte
 void TestRelease::AddRawRecord(const std::string& attributes)
 {
     records.push_back(attributes);
+}
+
+void TestRelease::AppendAttributes(const std::string& attributes)
+{
+    records.back() += " " + attributes;
+}
+
+void TestRelease::UpperCaseDigests()
+{
+    for (std::string& record : records) {
+        const std::size_t start = record.find("checksum=\"");
+        for (std::size_t at = start + 10; start != std::string::npos && record[at] != '"'; ++at)
+            record[at] = static_cast<char>(std::toupper(static_cast<unsigned char>(record[at])));
+    }
 }
 
 void TestRelease::Publish(const wxString& root, const std::string& version, const std::string& language,

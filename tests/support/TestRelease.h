@@ -20,6 +20,10 @@ public:
                       const std::string& archive = "a.zip", std::uint32_t gap = 0);
     // A record whose attributes are written as given (name first).
     void AddRawRecord(const std::string& attributes);
+    // Appends attributes to the record added last.
+    void AppendAttributes(const std::string& attributes);
+    // Writes the checksums of the records added so far in capitals.
+    void UpperCaseDigests();
     // Writes the archives, "<version>.xml.gz" (and its ".sig" when a signer is
     // given), "version-win-<language>.php" and "launcherVersion.inf" naming the
     // running launcher into root.

@@ -1,41 +1,20 @@
 #include "update/LocalManifest.h"
 
+#include "support/DiskFull.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <wx/filename.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
 namespace {
 
 const char ABC_MD5[] = "900150983cd24fb0d6963f7d28e17f72";
-// Runs body in a child process whose files cannot grow beyond limitBytes, the
-// way a full disk cuts a write short, and returns its exit code.
-int RunWithDiskFullAfter(rlim_t limitBytes, const std::function<int()>& body)
-{
-    const pid_t child = fork();
-    if (child == 0) {
-        signal(SIGXFSZ, SIG_IGN); // writes past the limit then fail with EFBIG
-        const rlimit limit{limitBytes, limitBytes};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        wxLog::EnableLogging(false);
-        _exit(body());
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 const std::string RECORD_A = "<file name=\"a\" checksum=\"\" timestamp=\"0\" size=\"0\" />";
 
 class LocalManifestTest : public testing::Test {

@@ -2,6 +2,7 @@
 
 #include "progress/LauncherEvents.h"
 #include "progress/ProgressNotifier.h"
+#include "support/DiskFull.h"
 #include "support/EventRecorder.h"
 #include "support/FaultServer.h"
 #include "support/LogCapture.h"
@@ -13,6 +14,7 @@
 #include "telemetry/TelemetryClient.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <wx/dir.h>
 #include <wx/filename.h>
 #include <wx/utils.h>
@@ -21,6 +23,22 @@
 #include <functional>
 
 namespace {
+
+// The requests nginx logged whose line holds part, once there are at least
+// expected of them (it logs a request when its connection is done with it).
+int Requests(const NginxServer& server, const std::string& part, int expected)
+{
+    WaitUntil([&] { return Count(server.AccessLog(), part) >= expected; }, std::chrono::seconds(5));
+    wxMilliSleep(100);
+    return Count(server.AccessLog(), part);
+}
+
+int Mode(const wxString& path)
+{
+    struct stat status {};
+    stat(path.fn_str(), &status);
+    return status.st_mode & 0777;
+}
 
 class UpdateEngineTest : public ::testing::Test {
 protected:
@@ -71,14 +89,17 @@ std::map<wxString, std::string> Tree(const TempDir& dir)
     return tree;
 }
 
-// What the real release builder writes installs as is, and its checksums agree
-// with ours: the next start finds nothing to do.
+// What the real release builder writes installs as is, with the game's
+// execute bits, and its checksums agree with ours: the next start finds
+// nothing to do, without even reading the release's manifest.
 TEST_F(UpdateEngineTest, InstallsAReleaseOfTheReleaseBuilder)
 {
     TempDir game;
     game.Write("readme.txt", "first release");
     game.Write("data/maps/empty.res", "");
     game.Write(wxString::FromUTF8("data/maps/Praça.unity3d"), std::string(70000, 'p'));
+    game.Write("bin/game.exe", FaultServer::Pattern(0, 3000000));
+    chmod(game.File("bin/game.exe").fn_str(), 0755);
     wxArrayString output;
     ASSERT_EQ(wxExecute(wxString::Format("python3 %s %s %s 1.0 --language draft", RELEASE_BUILDER,
                                          game.Path(), server.Root()),
@@ -90,11 +111,43 @@ TEST_F(UpdateEngineTest, InstallsAReleaseOfTheReleaseBuilder)
     installed.erase("version.inf");
     installed.erase("manifest2.xml");
     EXPECT_TRUE(installed == Tree(game));
+    EXPECT_EQ(Mode(install.File("bin/game.exe")), 0755);
+    EXPECT_EQ(Mode(install.File("readme.txt")), 0644);
 
     StartEngine(server.Url("/"));
     engine->Check();
     EXPECT_TRUE(Posted(wxEVT_NO_CHANGES_FOUND));
+    ASSERT_EQ(Requests(server, "GET /version-win-", 2), 2);
+    EXPECT_EQ(Count(server.AccessLog(), ".xml.gz"), 1);
 }
+
+class MissingFileTest : public UpdateEngineTest, public ::testing::WithParamInterface<bool> {};
+
+// A record outlives its file: a file gone from the disk is fetched after a
+// repair that was cut short (version "invalid"), and when a new release
+// leaves it unchanged.
+TEST_P(MissingFileTest, IsFetchedWhateverItsRecordSays)
+{
+    const auto publish = [this](const char* version) {
+        TestRelease release;
+        release.Add("kept.bin", "unchanged in every release");
+        release.Add("other.bin", std::string("changed in release ") + version);
+        release.Publish(server.Root(), version);
+    };
+    publish("1");
+    CheckAndUpdate();
+    ASSERT_TRUE(wxRemoveFile(install.File("kept.bin")));
+    if (GetParam())
+        publish("2");
+    else
+        install.Write("version.inf", "invalid");
+    StartEngine(server.Url("/"));
+    CheckAndUpdate();
+    EXPECT_TRUE(Posted(wxEVT_UPDATE_FINISHED));
+    EXPECT_EQ(install.Read("kept.bin"), "unchanged in every release");
+}
+
+INSTANTIATE_TEST_SUITE_P(Records, MissingFileTest, ::testing::Bool());
 
 // Only data files (.res, .unity3d, case-sensitive) go, and only inside the
 // installation: not in the working directory, not where a record climbs out.
@@ -223,46 +276,67 @@ TEST_P(GapTest, SkipsSmallGapsInOneRequest)
     TestRelease release;
     release.Add("one.bin", "first file");
     release.Add("two.bin", std::string(5000, 'z'), true, "a.zip", gap);
+    // Release tools differ in the letter case of their digests.
+    release.UpperCaseDigests();
     release.Publish(server.Root(), "1");
     CheckAndUpdate();
     ExpectInstalled(release);
-    // nginx logs a request once its connection is done with it.
-    WaitUntil([&] { return Count(server.AccessLog(), "GET /a.zip") >= requests; });
-    wxMilliSleep(100);
-    EXPECT_EQ(Count(server.AccessLog(), "GET /a.zip"), requests);
+    EXPECT_EQ(Requests(server, "GET /a.zip", requests), requests);
 }
 
 INSTANTIATE_TEST_SUITE_P(Threshold, GapTest,
                          ::testing::Values(std::make_pair(GAP_THRESHOLD, 1),
                                            std::make_pair(GAP_THRESHOLD + 1, 2)));
 
-class FaultTest : public UpdateEngineTest,
-                  public ::testing::WithParamInterface<std::pair<const char*, int>> {};
+struct Fault {
+    const char* name;
+    const char* kind; // of the fault server's first `times` answers for the archive
+    int times;
+    const char* sizeAttribute; // appended to the first file's record
+};
 
-// Ten failures in a row earn one pause of a second before the download is tried again.
-TEST_P(FaultTest, RetriesUntilTheDownloadSucceeds)
+class FaultTest : public UpdateEngineTest, public ::testing::WithParamInterface<Fault> {};
+
+// Ten failures in a row earn one pause of a second before the download is
+// tried again. A bad download never replaces the file it was meant for, and
+// a file that is bad in three series of retries ends the update: corrupt
+// bytes, or a member that inflates beyond its size like a deflate bomb.
+TEST_P(FaultTest, RetriesUntilTheDownloadSucceedsOrTheReleaseProvesBroken)
 {
-    const auto [kind, times] = GetParam();
+    const Fault fault = GetParam();
     TestRelease release;
     release.Add("one.bin", std::string(200000, 'a'), true);
+    release.AppendAttributes(fault.sizeAttribute);
     release.Add("two.bin", "second file");
     release.Publish(server.Root(), "1");
+    install.Write("one.bin", "the previous version");
     FaultServer faults(server.Root().ToStdString());
-    StartEngine(faults.Url("/flaky/" + std::string(kind) + "/" + std::to_string(times) + "/"));
+    StartEngine(faults.Url("/flaky/" + std::string(fault.kind) + "/" + std::to_string(fault.times) + "/"));
 
     CheckAndUpdate();
+    EXPECT_FALSE(wxFileExists(install.File("one.bin.part")));
+    if (fault.times > 30 || std::string(fault.sizeAttribute) != "") {
+        EXPECT_TRUE(Posted(wxEVT_UPDATE_STOPPED));
+        EXPECT_EQ(install.Read("one.bin"), "the previous version");
+        EXPECT_TRUE(log.Has(wxLOG_Error,
+                            "one.bin failed its checksum in 3 series of retries: the release is damaged."));
+        EXPECT_EQ(events.Texts().back(), "An unknown error happened. Please contact support.");
+        return;
+    }
     EXPECT_TRUE(Posted(wxEVT_UPDATE_FINISHED));
     ExpectInstalled(release);
-    EXPECT_TRUE(
-        log.Has(wxLOG_Error, "Got " + std::to_string(times) + " error while downloading update. Retrying."));
+    EXPECT_TRUE(log.Has(wxLOG_Error,
+                        "Got " + std::to_string(fault.times) + " error while downloading update. Retrying."));
     EXPECT_EQ(log.Has(wxLOG_Error, "Update stopped 10 times, download error. Retrying in 1 seconds."),
-              times >= 10);
+              fault.times >= 10);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultTest,
-                         ::testing::Values(std::make_pair("corrupt", 10), std::make_pair("drop", 2),
-                                           std::make_pair("stall", 1)),
-                         [](const auto& info) { return std::string(info.param.first); });
+                         ::testing::Values(Fault{"corrupt", "corrupt", 10, ""}, Fault{"drop", "drop", 2, ""},
+                                           Fault{"stall", "stall", 1, ""},
+                                           Fault{"corrupt_always", "corrupt", 1000, ""},
+                                           Fault{"beyond_size", "drop", 0, "size=\"1000\""}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Retrying cannot help a file that cannot be opened (a directory in its way) or
 // a directory that cannot be made; what was installed before stays recorded.
@@ -288,6 +362,33 @@ TEST_F(UpdateEngineTest, AFileThatCannotBeWrittenEndsTheUpdateWithoutRetries)
     FileList blocked{&record};
     EXPECT_FALSE(engine->DownloadFiles(blocked));
     EXPECT_EQ(engine->GetLastError(), ERROR_WRITE);
+}
+
+// Retrying cannot help when a write fails: not the version file's "invalid"
+// guard (a directory in its way stops even root), nor a file on a full disk.
+// The update stops at once, having replaced nothing.
+TEST_F(UpdateEngineTest, FailedWritesStopAtOnceAndReplaceNothing)
+{
+    TestRelease release;
+    release.Add("big.bin", FaultServer::Pattern(0, 300000));
+    release.Publish(server.Root(), "1");
+    install.Write("big.bin", "the previous version");
+    ASSERT_TRUE(wxFileName::Mkdir(install.File("version.inf")));
+    CheckAndUpdate();
+    EXPECT_TRUE(Posted(wxEVT_UPDATE_STOPPED));
+    EXPECT_EQ(engine->GetLastError(), ERROR_WRITE);
+    EXPECT_EQ(events.Texts().back(), "Error writing to files. Please check file permissions and try again.");
+    ASSERT_TRUE(wxFileName::Rmdir(install.File("version.inf")));
+
+    const int lastError = RunWithDiskFullAfter(100000, [this] {
+        StartEngine(server.Url("/"));
+        CheckAndUpdate();
+        return engine->GetLastError();
+    });
+    EXPECT_EQ(lastError, ERROR_WRITE);
+    EXPECT_EQ(Requests(server, "GET /a.zip", 1), 1);
+    EXPECT_EQ(install.Read("big.bin"), "the previous version");
+    EXPECT_FALSE(wxFileExists(install.File("big.bin.part")));
 }
 
 // The engine stops its worker and waits for it when it goes; the stop cuts
