@@ -12,6 +12,7 @@ struct FileStatus {
     std::uint64_t inode = 0; // with device, tells whether two paths name the same object
     std::uint64_t size = 0;
     std::int64_t modified = 0; // whole seconds since 1970-01-01 UTC
+    int mode = 0;              // permission bits, as chmod takes them
     bool regularFile = false;
 };
 

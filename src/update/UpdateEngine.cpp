@@ -11,6 +11,7 @@
 #include "download/WasteOutputStream.h"
 #include "platform/AtomicFile.h"
 #include "platform/DiskSpace.h"
+#include "platform/FileMode.h"
 #include "platform/FileStatus.h"
 #include "progress/ProgressNotifier.h"
 #include "telemetry/TelemetryClient.h"
@@ -416,8 +417,7 @@ FileList UpdateEngine::CompareManifests() const
         wxLogVerbose("%s in local manifest: %s", found ? "Found" : "Not found", remote.name);
         // A record outlives its file: a file deleted since, or never put back
         // by an interrupted repair, must be fetched whatever its record says.
-        if (found && local->second->checksum.IsSameAs(remote.checksum, false) &&
-            !IsFileMissing(remote.name)) {
+        if (found && local->second->checksum.IsSameAs(remote.checksum, false) && IsInPlace(remote)) {
             wxLogVerbose("Info matches: %s", remote.name);
         } else {
             wxLogVerbose("Mismatch found: %s", remote.name);
@@ -426,6 +426,24 @@ FileList UpdateEngine::CompareManifests() const
     }
     SortForDownload(list);
     return list;
+}
+
+// True when the file of a release record is on disk. One without the record's
+// permission bits (installed before they were applied) gets them here, since
+// its content needs no download.
+bool UpdateEngine::IsInPlace(const ManifestFileInfo& record) const
+{
+    const wxString path = localManifest.FullPath(record.name);
+    platform::FileStatus status;
+    if (!platform::GetFileStatus(path, status) || !status.regularFile)
+        return false;
+    const int mode = FileMode(record);
+    if (status.mode != mode) {
+        wxLogMessage("Setting the permission bits of %s to %o.", record.name, mode);
+        if (!platform::SetFileMode(path, mode))
+            wxLogWarning("Could not change the permission bits of %s.", path);
+    }
+    return true;
 }
 
 bool UpdateEngine::IsFileMissing(const wxString& name) const

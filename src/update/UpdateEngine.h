@@ -144,6 +144,7 @@ private:
     bool RecordOutcomes(FileList& list, const std::vector<InstallWriter::Outcome>& outcomes);
     void RecordInstalledFile(const ManifestFileInfo& record, const platform::FileStatus& status,
                              const wxString& digest);
+    bool IsInPlace(const ManifestFileInfo& record) const;
     bool IsFileMissing(const wxString& name) const;
     std::uint64_t SpaceNeeded(const FileList& list) const;
     bool HasRoomFor(const FileList& list);

@@ -91,7 +91,8 @@ std::map<wxString, std::string> Tree(const TempDir& dir)
 
 // What the real release builder writes installs as is, with the game's
 // execute bits, and its checksums agree with ours: the next start finds
-// nothing to do, without even reading the release's manifest.
+// nothing to do, without even reading the release's manifest. A file whose
+// content a new release keeps gets the release's permission bits all the same.
 TEST_F(UpdateEngineTest, InstallsAReleaseOfTheReleaseBuilder)
 {
     TempDir game;
@@ -100,11 +101,14 @@ TEST_F(UpdateEngineTest, InstallsAReleaseOfTheReleaseBuilder)
     game.Write(wxString::FromUTF8("data/maps/Praça.unity3d"), std::string(70000, 'p'));
     game.Write("bin/game.exe", FaultServer::Pattern(0, 3000000));
     chmod(game.File("bin/game.exe").fn_str(), 0755);
-    wxArrayString output;
-    ASSERT_EQ(wxExecute(wxString::Format("python3 %s %s %s 1.0 --language draft", RELEASE_BUILDER,
-                                         game.Path(), server.Root()),
-                        output, output, wxEXEC_SYNC),
-              0);
+    const auto publish = [&](const char* version) {
+        wxArrayString output;
+        ASSERT_EQ(wxExecute(wxString::Format("python3 %s %s %s %s --language draft", RELEASE_BUILDER,
+                                             game.Path(), server.Root(), version),
+                            output, output, wxEXEC_SYNC),
+                  0);
+    };
+    publish("1.0");
     CheckAndUpdate();
     auto installed = Tree(install);
     EXPECT_EQ(installed["version.inf"], "1.0");
@@ -119,6 +123,14 @@ TEST_F(UpdateEngineTest, InstallsAReleaseOfTheReleaseBuilder)
     EXPECT_TRUE(Posted(wxEVT_NO_CHANGES_FOUND));
     ASSERT_EQ(Requests(server, "GET /version-win-", 2), 2);
     EXPECT_EQ(Count(server.AccessLog(), ".xml.gz"), 1);
+
+    chmod(install.File("bin/game.exe").fn_str(), 0644);
+    game.Write("readme.txt", "second release");
+    publish("2.0");
+    StartEngine(server.Url("/"));
+    CheckAndUpdate();
+    EXPECT_EQ(install.Read("readme.txt"), "second release");
+    EXPECT_EQ(Mode(install.File("bin/game.exe")), 0755);
 }
 
 class MissingFileTest : public UpdateEngineTest, public ::testing::WithParamInterface<bool> {};

@@ -11,6 +11,7 @@ bool platform::GetFileStatus(const wxString& path, FileStatus& status)
     status.inode = info.st_ino;
     status.size = static_cast<std::uint64_t>(info.st_size);
     status.modified = info.st_mtime;
+    status.mode = static_cast<int>(info.st_mode & 07777);
     status.regularFile = S_ISREG(info.st_mode);
     return true;
 }
