@@ -1,16 +1,18 @@
 #!/bin/bash
 # Times a full update of a 1 GiB release from nginx on loopback with
-# velorian-update beside the launcher's window and the by-hand pipeline (curl
-# the archives, unzip them, md5sum the files), prints the update's peak memory
-# and request count and how long the window's event loop was blocked at worst,
-# then times start to outcome on an up-to-date installation of 20,000 files
-# beside find listing them. The window gets a private Xvfb without a display.
-# Usage: bench/update_bench.sh [size-MiB] (default 1024); needs a build in build/.
+# velorian-update beside md5sum over the installed files, the launcher's window
+# and the by-hand pipeline (curl the archives, unzip them, md5sum the files),
+# prints the update's peak memory and request count and how long the window's
+# event loop was blocked at worst; then a fresh install of 20,000 files and a
+# start once it is up to date, each beside bench/naive_update.py, with the
+# command's peak memory. The window gets a private Xvfb without a display.
+# Usage: bench/update_bench.sh [size-MiB] (default 1024); needs a build in
+# build/ (BUILD_DIR to change it); WORK_DIR picks the file system (default /var/tmp).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 size_mib=${1:-1024}
-work=$(mktemp -d /var/tmp/update-bench.XXXXXX)
+work=$(mktemp -d "${WORK_DIR:-/var/tmp}/update-bench.XXXXXX")
 nginx_pid=
 xvfb_pid=
 cleanup() {
@@ -20,51 +22,24 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A game folder of about size_mib MiB in a few thousand files: two thirds of
-# the bytes compress well, one third are random.
-make_game() {
-    python3 - "$1" "$2" "$3" <<'PY'
-import os, random, sys
-folder, total, count = sys.argv[1], int(sys.argv[2]) << 20, int(sys.argv[3])
-rng = random.Random(7)
-words = [bytes(rng.choice(b"abcdefghij ") for _ in range(64)) for _ in range(512)]
-for i in range(count):
-    size = total // count
-    path = os.path.join(folder, "dir%02d" % (i % 40), "file%05d.%s" % (i, "res" if i % 3 else "bin"))
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as out:
-        if i % 3 == 0:
-            out.write(os.urandom(size))
-        else:
-            chunk = b"".join(rng.choice(words) for _ in range(1024))
-            for start in range(0, size, len(chunk)):
-                out.write(chunk[: min(len(chunk), size - start)])
-PY
-}
-
-start_nginx() {
-    local state=$work/nginx port
-    mkdir -p "$state/tmp"
-    port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-    sed -e "s|@STATE@|$state|g; s|@ROOT@|$work/www|g; s|@PORT@|$port|g; s|@TOKEN@|bench|g" \
-        "$root/tests/servers/nginx.conf.in" > "$state/nginx.conf"
-    nginx -c "$state/nginx.conf" -e "$state/error.log" &
-    nginx_pid=$!
-    until curl -s -o /dev/null "http://127.0.0.1:$port/.fixture-token"; do sleep 0.1; done
-    base_url=http://127.0.0.1:$port/
-}
-
-# An installation directory whose launcher.conf points at the server; the
-# telemetry service is a closed port, so its events fail at once.
-make_install() {
-    mkdir -p "$1"
-    printf 'baseUrl=%s\nuploadUrl=http://127.0.0.1:1/telemetry\n' "$base_url" > "$1/launcher.conf"
+. "$root/bench/lib.sh"
+ratio() { python3 -c "import sys; print('%.2f' % (float(sys.argv[1]) / float(sys.argv[2])))" "$@"; }
+# Files freshly deleted make ext4 slower to create new ones for some 30 s:
+# every measured run writes into a directory of its own, all removed at the end.
+fresh() { mktemp -d "$work/$1.XXXXXX"; }
+# Runs a command under /usr/bin/time; sets elapsed (s) and peak (MiB).
+timed() {
+    local start
+    start=$(now)
+    /usr/bin/time -f "%M" -o "$work/time.txt" "$@" > /dev/null
+    elapsed=$(seconds "$start" "$(now)")
+    peak=$(($(cat "$work/time.txt") / 1024))
 }
 
 # velorian-update in a fresh installation: sets update_seconds, update_cpu
 # (user and system seconds) and update_kib (peak resident memory).
 command_update() {
-    make_install "$1"
+    make_install "$1" big
     sync
     /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" "$build/src/velorian-update" "$1" > /dev/null
     local user system
@@ -81,9 +56,9 @@ start_delay_ms=0
 loop_delay_ms=0
 window_update() {
     local install=$1 launcher_pid
-    make_install "$install"
+    make_install "$install" big
     sync
-    printf 'newsUrl=%snews.html\n' "$base_url" >> "$install/launcher.conf"
+    printf 'newsUrl=%s/big/news.html\n' "$base_url" >> "$install/launcher.conf"
     cp "$build/src/launcher" "$install/launcher"
     if [ -z "${DISPLAY:-}" ]; then
         Xvfb -displayfd 5 -screen 0 1280x1024x24 5> "$work/display" 2> /dev/null &
@@ -107,51 +82,51 @@ window_update() {
     loop_delay_ms=$((updating > loop_delay_ms ? updating : loop_delay_ms))
 }
 
-seconds() { python3 -c "import sys; print('%.2f' % (float(sys.argv[2]) - float(sys.argv[1])))" "$@"; }
 least() { python3 -c "import sys; print(min(float(x) for x in sys.argv[1:] if x))" "$@"; }
-now() { date +%s.%N; }
 
 echo "== Full update of a $size_mib MiB release =="
 make_game "$work/game" "$size_mib" 3000
-python3 "$root/tools/make_release.py" "$work/game" "$work/www" 1.0
+python3 "$root/tools/make_release.py" "$work/game" "$work/www/big" 1.0
 start_nginx
 sync
 
-echo "<p>Benchmark</p>" > "$work/www/news.html"
+echo "<p>Benchmark</p>" > "$work/www/big/news.html"
 # Three rounds of the command and the window in turn, so that other load on
 # the machine and the disk's write-back of the previous run weigh on both
 # alike; the best of each counts.
 update_best= update_cpu_best= window_best= window_cpu_best=
 for round in 1 2 3; do
-    rm -rf "$work/install" "$work/window"
+    install=$(fresh install) window=$(fresh window)
     : > "$work/nginx/access.log"
-    command_update "$work/install"
+    command_update "$install"
     if [ "$round" = 1 ]; then
         requests=$(grep -c '\.zip HTTP' "$work/nginx/access.log" || true)
         peak_kib=$update_kib
-        diff -r -q -x launcher.conf -x logs -x client.id -x version.inf -x manifest2.xml -x pt -x lock \
-            "$work/game" "$work/install" > /dev/null && same=identical || same=DIFFERENT
+        diff -r -q "${LAUNCHER_FILES[@]}" "$work/game" "$install" > /dev/null && same=identical || same=DIFFERENT
     fi
-    window_update "$work/window"
+    window_update "$window"
     if [ "$round" = 1 ]; then
-        diff -r -q -x launcher.conf -x logs -x client.id -x version.inf -x manifest2.xml -x pt -x lock \
-            -x launcher -x user.conf "$work/game" "$work/window" > /dev/null && window_same=identical ||
-            window_same=DIFFERENT
+        diff -r -q "${LAUNCHER_FILES[@]}" -x launcher -x user.conf "$work/game" "$window" > /dev/null &&
+            window_same=identical || window_same=DIFFERENT
     fi
     update_best=$(least "$update_seconds" "$update_best")
     update_cpu_best=$(least "$update_cpu" "$update_cpu_best")
     window_best=$(least "$window_seconds" "$window_best")
     window_cpu_best=$(least "$window_cpu" "$window_cpu_best")
 done
-archives=$(ls "$work/www"/*.zip | wc -l)
+archives=$(ls "$work/www/big"/*.zip | wc -l)
 
-mkdir -p "$work/pipeline"
 start=$(now)
-for archive in "$work/www"/*.zip; do
-    curl -s -o "$work/pipeline/$(basename "$archive")" "$base_url$(basename "$archive")"
+(cd "$install" && find . -name '*.res' -print0 -o -name '*.bin' -print0 | xargs -0 md5sum > /dev/null)
+md5sum_seconds=$(seconds "$start" "$(now)")
+
+pipeline=$(fresh pipeline)
+start=$(now)
+for archive in "$work/www/big"/*.zip; do
+    curl -s -o "$pipeline/$(basename "$archive")" "$base_url/big/$(basename "$archive")"
 done
-for archive in "$work/pipeline"/*.zip; do unzip -q -o "$archive" -d "$work/pipeline/files"; done
-(cd "$work/pipeline/files" && find . -type f -print0 | xargs -0 md5sum > /dev/null)
+for archive in "$pipeline"/*.zip; do unzip -q -o "$archive" -d "$pipeline/files"; done
+(cd "$pipeline/files" && find . -type f -print0 | xargs -0 md5sum > /dev/null)
 pipeline_seconds=$(seconds "$start" "$(now)")
 
 echo "velorian-update: ${update_best} s (CPU ${update_cpu_best} s), peak RSS $((peak_kib / 1024)) MiB, $requests range requests for $archives archives, installation $same"
@@ -159,23 +134,34 @@ echo "launcher window: ${window_best} s to \"Update done.\" (CPU ${window_cpu_be
 echo "longest event-loop delay of the window: ${loop_delay_ms} ms during the update, ${start_delay_ms} ms while it opens (20 ms and less count as 0)"
 python3 -c "import sys; print('ratio window/velorian-update: %.2f' % (float(sys.argv[1]) / float(sys.argv[2])))" \
     "$window_best" "$update_best"
-echo "curl+unzip+md5sum: ${pipeline_seconds} s"
-python3 -c "import sys; print('ratio update/pipeline: %.2f' % (float(sys.argv[1]) / float(sys.argv[2])))" \
-    "$update_best" "$pipeline_seconds"
-rm -rf "$work/game" "$work/www"/* "$work/install" "$work/window" "$work/pipeline"
+echo "md5sum over the installed files: ${md5sum_seconds} s; curl+unzip+md5sum: ${pipeline_seconds} s"
+echo "ratio update/md5sum: $(ratio "$update_best" "$md5sum_seconds") (aim 1.6)"
+echo "ratio update/pipeline: $(ratio "$update_best" "$pipeline_seconds") (aim 0.3)"
+rm -rf "$work/game"
 
-echo "== Start to outcome on an up-to-date installation of 20,000 files =="
+echo "== A release of 20,000 files =="
 make_game "$work/game" 80 20000
-python3 "$root/tools/make_release.py" "$work/game" "$work/www" 2.0 > /dev/null
-make_install "$work/install"
-"$build/src/velorian-update" "$work/install" > /dev/null
-best=
+python3 "$root/tools/make_release.py" "$work/game" "$work/www/many" 2.0 > /dev/null
+sync
+install=$(fresh install)
+make_install "$install" many
+timed "$build/src/velorian-update" "$install"
+fresh_seconds=$elapsed fresh_peak=$peak
+reference=$(fresh reference)
+timed python3 "$root/bench/naive_update.py" "$base_url/many/" "$reference"
+reference_fresh=$elapsed
+diff -r -q "${LAUNCHER_FILES[@]}" "$work/game" "$install" > /dev/null && same=identical || same=DIFFERENT
+echo "fresh install: velorian-update ${fresh_seconds} s (peak RSS ${fresh_peak} MiB, installation $same), reference ${reference_fresh} s, ratio $(ratio "$fresh_seconds" "$reference_fresh") (aim 0.5)"
+
+best_update= best_reference= upto_peak=0
 for run in 1 2 3; do
-    start=$(now)
-    "$build/src/velorian-update" "$work/install" > /dev/null
-    elapsed=$(seconds "$start" "$(now)")
-    best=$(python3 -c "import sys; print(min(float(x) for x in sys.argv[1:] if x))" "$elapsed" "$best")
+    timed "$build/src/velorian-update" "$install"
+    best_update=$(least "$elapsed" "$best_update")
+    upto_peak=$((peak > upto_peak ? peak : upto_peak))
+    timed python3 "$root/bench/naive_update.py" "$base_url/many/" "$reference"
+    best_reference=$(least "$elapsed" "$best_reference")
 done
 start=$(now)
-find "$work/install" -type f -printf '%s %T@\n' > /dev/null
-echo "velorian-update, up to date: best of 3 ${best} s; find listing sizes and times: $(seconds "$start" "$(now)") s"
+find "$install" -type f -printf '%s %T@\n' > /dev/null
+echo "find listing the sizes and times of the installed files: $(seconds "$start" "$(now)") s"
+echo "up-to-date start: velorian-update best of 3 ${best_update} s (peak RSS ${upto_peak} MiB), reference ${best_reference} s, ratio $(ratio "$best_update" "$best_reference") (aim 0.25)"

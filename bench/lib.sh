@@ -1,0 +1,50 @@
+# Shared by the benchmark scripts: sourced after they set root and work.
+
+# A game folder of about $2 MiB in $3 files: two thirds of the files compress
+# well, one third are random.
+make_game() {
+    python3 - "$1" "$2" "$3" <<'PY'
+import os, random, sys
+folder, total, count = sys.argv[1], int(sys.argv[2]) << 20, int(sys.argv[3])
+rng = random.Random(7)
+words = [bytes(rng.choice(b"abcdefghij ") for _ in range(64)) for _ in range(512)]
+for i in range(count):
+    size = total // count
+    path = os.path.join(folder, "dir%02d" % (i % 40), "file%05d.%s" % (i, "res" if i % 3 else "bin"))
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as out:
+        if i % 3 == 0:
+            out.write(os.urandom(size))
+        else:
+            chunk = b"".join(rng.choice(words) for _ in range(1024))
+            for start in range(0, size, len(chunk)):
+                out.write(chunk[: min(len(chunk), size - start)])
+PY
+}
+
+# nginx on a free loopback port serving $work/www; sets nginx_pid and base_url.
+start_nginx() {
+    local state=$work/nginx port
+    mkdir -p "$state/tmp"
+    port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    sed -e "s|@STATE@|$state|g; s|@ROOT@|$work/www|g; s|@PORT@|$port|g; s|@TOKEN@|bench|g" \
+        "$root/tests/servers/nginx.conf.in" > "$state/nginx.conf"
+    nginx -c "$state/nginx.conf" -e "$state/error.log" &
+    nginx_pid=$!
+    until curl -s -o /dev/null "http://127.0.0.1:$port/.fixture-token"; do sleep 0.1; done
+    base_url=http://127.0.0.1:$port
+}
+
+# An installation directory $1 whose launcher.conf points at the release
+# folder $2 of the server; the telemetry service is a closed port, so its
+# events fail at once.
+make_install() {
+    mkdir -p "$1"
+    printf 'baseUrl=%s/%s/\nuploadUrl=http://127.0.0.1:1/telemetry\n' "$base_url" "$2" > "$1/launcher.conf"
+}
+
+# The files an installation holds besides the game's.
+LAUNCHER_FILES=(-x launcher.conf -x logs -x client.id -x version.inf -x manifest2.xml -x pt -x lock)
+
+now() { date +%s.%N; }
+seconds() { python3 -c "import sys; print('%.3f' % (float(sys.argv[2]) - float(sys.argv[1])))" "$@"; }
