@@ -12,21 +12,35 @@
 #include <wx/log.h>
 #include <wx/wfstream.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <optional>
+#include <string>
 
 namespace {
 
 const char FILE_ELEMENT[] = "file";
 
 // True when a name is not plainly relative to the base directory: it has a "."
-// or ".." part, or starts with a separator.
+// or ".." part, or starts with a separator. One pass over the characters: a
+// quick start asks it for every installed file.
 bool NeedsResolving(const wxString& name)
 {
-    const wxString framed = "\\" + name + "\\";
-    return name.StartsWith("\\") || framed.Contains("\\.\\") || framed.Contains("\\..\\");
+    const wchar_t* text = name.wc_str();
+    const std::size_t length = name.length();
+    std::size_t partStart = 0;
+    for (std::size_t at = 0; at <= length; ++at) {
+        if (at < length && text[at] != L'\\')
+            continue;
+        const std::size_t partLength = at - partStart;
+        if (partLength == 0 ? at == 0 && length > 0
+                            : partLength <= 2 && text[partStart] == L'.' && text[at - 1] == L'.')
+            return true;
+        partStart = at + 1;
+    }
+    return false;
 }
 
 // The characters that may not appear raw in a double-quoted attribute value,
@@ -209,8 +223,13 @@ bool LocalManifest::Refresh(ManifestFileInfo& record) const
 // names rarely need it.
 wxString LocalManifest::FullPath(const wxString& name) const
 {
-    if (!NeedsResolving(name))
-        return directory + ManifestNameToPath(name);
+    if (!NeedsResolving(name)) {
+        std::wstring path(directory.wc_str(), directory.length());
+        path.append(name.wc_str(), name.length());
+        std::replace(path.begin() + directory.length(), path.end(), L'\\',
+                     static_cast<wchar_t>(wxFILE_SEP_PATH));
+        return path;
+    }
     wxFileName file(ManifestNameToPath(name));
     file.Normalize(wxPATH_NORM_DOTS | wxPATH_NORM_ABSOLUTE, directory);
     return file.GetFullPath();

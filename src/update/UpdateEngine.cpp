@@ -15,6 +15,7 @@
 #include "platform/FileStatus.h"
 #include "progress/ProgressNotifier.h"
 #include "telemetry/TelemetryClient.h"
+#include "update/DirectoryIndex.h"
 #include "update/InstallWriter.h"
 
 #include <wx/dir.h>
@@ -454,8 +455,9 @@ bool UpdateEngine::IsFileMissing(const wxString& name) const
 
 bool UpdateEngine::HasMissingFiles() const
 {
+    DirectoryIndex present(localManifest);
     return std::any_of(localManifest.begin(), localManifest.end(),
-                       [this](const ManifestFileInfo& record) { return IsFileMissing(record.name); });
+                       [&present](const ManifestFileInfo& record) { return !present.Exists(record.name); });
 }
 
 FileList UpdateEngine::FindMissingFiles()
