@@ -1,7 +1,5 @@
 #include "update/InstallWriter.h"
 
-#include "common/MD5.h"
-#include "platform/AtomicFileWriter.h"
 #include "update/ManifestFileInfo.h"
 
 #include <wx/filename.h>
@@ -11,58 +9,38 @@
 
 namespace {
 
-// Enough blocks in flight that neither thread waits for the other on a
-// steady stream, few enough to keep the memory small.
+// Enough blocks in flight that no thread waits for another on a steady
+// stream, few enough to keep the memory small.
 constexpr std::size_t BLOCK_COUNT = 8;
 
 } // namespace
 
-// The consumer gets copies of the record's texts: the producer reads the
-// record meanwhile, and converting a shared string is not thread-safe.
-struct InstallWriter::Command {
-    enum Kind { Begin, Data, End, Drop, Quit };
-    Kind kind = Quit;
-    const ManifestFileInfo* record = nullptr;
-    wxString name;
-    wxString checksum;
-    wxString path;
-    int mode = 0;
-    std::size_t block = 0;
-    std::size_t count = 0;
-};
-
-struct InstallWriter::File {
-    explicit File(const Command& begin)
-        : record(begin.record), name(begin.name), checksum(begin.checksum), path(begin.path),
-          mode(begin.mode), writer(begin.path)
-    {
-    }
-
-    const ManifestFileInfo* record;
-    wxString name;
-    wxString checksum;
-    wxString path;
-    int mode;
-    platform::AtomicFileWriter writer;
-    MD5 md5;
-    std::uint64_t written = 0;
-    Result result = Result::Installed; // until something fails
-};
-
-InstallWriter::InstallWriter() : worker([this] { Run(); })
+InstallWriter::InstallWriter()
 {
     for (std::size_t index = 0; index < BLOCK_COUNT; ++index) {
         blocks.push_back(std::make_unique<char[]>(BLOCK_SIZE));
         freeBlocks.push_back(index);
     }
-    // Without a thread of its own the writer still works, in the producer's.
-    threaded = worker.Start();
+    Start(writing);
+    Start(hashing);
 }
 
 InstallWriter::~InstallWriter()
 {
-    Queue(Command{});
-    worker.Join();
+    // The quit passes both threads after every file queued before it.
+    Queue(hashing, Command{});
+    if (hashing.thread)
+        hashing.thread->Join();
+    if (writing.thread)
+        writing.thread->Join();
+}
+
+// A stage whose thread cannot start does its work in the thread that queues to it.
+void InstallWriter::Start(Stage& stage)
+{
+    stage.thread = std::make_unique<WorkerThread>([this, &stage] { Run(stage); });
+    if (!stage.thread->Start())
+        stage.thread.reset();
 }
 
 void InstallWriter::Begin(const ManifestFileInfo& record, const wxString& path, int mode)
@@ -78,7 +56,7 @@ void InstallWriter::Begin(const ManifestFileInfo& record, const wxString& path, 
     command.checksum = record.checksum;
     command.path = path;
     command.mode = mode;
-    Queue(std::move(command));
+    Queue(hashing, std::move(command));
 }
 
 // A block taken and not pushed is given again by the next call.
@@ -100,21 +78,21 @@ void InstallWriter::Push(std::size_t count)
     command.block = *fillingBlock;
     command.count = count;
     fillingBlock.reset();
-    Queue(std::move(command));
+    Queue(hashing, std::move(command));
 }
 
 void InstallWriter::End()
 {
     Command command;
     command.kind = Command::End;
-    Queue(std::move(command));
+    Queue(hashing, std::move(command));
 }
 
 void InstallWriter::Drop()
 {
     Command command;
     command.kind = Command::Drop;
-    Queue(std::move(command));
+    Queue(hashing, std::move(command));
 }
 
 bool InstallWriter::HasFailed() const
@@ -131,51 +109,79 @@ std::vector<InstallWriter::Outcome> InstallWriter::TakeOutcomes(bool wait)
     return std::exchange(outcomes, {});
 }
 
-void InstallWriter::Queue(Command command)
+void InstallWriter::Queue(Stage& stage, Command command)
 {
-    if (!threaded) {
-        if (command.kind != Command::Quit)
-            Process(command);
+    if (!stage.thread) {
+        (this->*stage.handle)(command);
         return;
     }
     {
         std::lock_guard lock(mutex);
-        commands.push_back(std::move(command));
+        stage.commands.push_back(std::move(command));
     }
-    consumerWake.notify_one();
+    stage.wake.notify_one();
 }
 
-// Commands are taken in order, so the files queued before the quit are finished.
-void InstallWriter::Run()
+void InstallWriter::Run(Stage& stage)
 {
     for (;;) {
         Command command;
         {
             std::unique_lock lock(mutex);
-            consumerWake.wait(lock, [this] { return !commands.empty(); });
-            command = std::move(commands.front());
-            commands.pop_front();
+            stage.wake.wait(lock, [&stage] { return !stage.commands.empty(); });
+            command = std::move(stage.commands.front());
+            stage.commands.pop_front();
         }
-        if (command.kind == Command::Quit)
+        const bool quit = command.kind == Command::Quit;
+        (this->*stage.handle)(command);
+        if (quit)
             return;
-        Process(command);
     }
 }
 
-void InstallWriter::Process(const Command& command)
+// Digests each file and tells the writing thread whether it matches its checksum.
+void InstallWriter::Hash(Command& command)
+{
+    switch (command.kind) {
+    case Command::Begin:
+        digest.emplace();
+        digest->name = command.name;
+        digest->checksum = command.checksum;
+        digest->path = command.path;
+        break;
+    case Command::Data:
+        digest->md5.Update(blocks[command.block].get(), command.count);
+        break;
+    case Command::End: {
+        unsigned char bytes[16];
+        digest->md5.Finalize(bytes);
+        command.digest = ToHexString(bytes, sizeof bytes);
+        command.intact = command.digest.IsSameAs(digest->checksum, false);
+        if (!command.intact) {
+            wxLogError("Corrupted download of %s", digest->name);
+            wxLogError("Corrupted download of %s", digest->path);
+        }
+        break;
+    }
+    case Command::Drop:
+    case Command::Quit:
+        break;
+    }
+    Queue(writing, std::move(command));
+}
+
+void InstallWriter::Write(Command& command)
 {
     switch (command.kind) {
     case Command::Begin:
         Open(command);
         break;
     case Command::Data:
-        Write(command);
+        WriteBlock(command);
         break;
     case Command::End:
-        Finish(true);
-        break;
     case Command::Drop:
-        Finish(false);
+        Finish(command);
         break;
     case Command::Quit:
         break;
@@ -184,31 +190,28 @@ void InstallWriter::Process(const Command& command)
 
 void InstallWriter::Open(const Command& command)
 {
-    file = std::make_unique<File>(command);
-    wxLogVerbose("Writing %s", file->name);
+    output.emplace(command.record, command.name, command.path, command.mode);
+    wxLogVerbose("Writing %s", output->name);
     if (HasFailed()) {
-        file->result = Result::Dropped;
-    } else if (!MakeDirectory(file->path)) {
-        file->result = Result::WriteFailed;
-    } else if (!file->writer.Open()) {
-        wxLogError("Could not write to file %s", file->name);
-        file->result = Result::WriteFailed;
+        output->result = Result::Dropped;
+    } else if (!MakeDirectory(command.path)) {
+        output->result = Result::WriteFailed;
+    } else if (!output->file.Open()) {
+        wxLogError("Could not write to file %s", output->name);
+        output->result = Result::WriteFailed;
     }
 }
 
-void InstallWriter::Write(const Command& command)
+void InstallWriter::WriteBlock(const Command& command)
 {
-    const char* bytes = blocks[command.block].get();
-    if (file->result == Result::Installed) {
-        file->md5.Update(bytes, command.count);
-        file->written += command.count;
-        if (!file->writer.Write(bytes, command.count)) {
-            wxLogError("Could not write to file %s", file->name);
-            file->result = Result::WriteFailed;
-            file->writer.Discard();
+    if (output->result == Result::Installed) {
+        output->written += command.count;
+        if (!output->file.Write(blocks[command.block].get(), command.count)) {
+            wxLogError("Could not write to file %s", output->name);
+            output->result = Result::WriteFailed;
+            output->file.Discard();
             // The producer may stop at once rather than at the end of the file.
-            std::lock_guard lock(mutex);
-            failed = true;
+            MarkFailed();
         }
     }
     {
@@ -218,33 +221,25 @@ void InstallWriter::Write(const Command& command)
     producerWake.notify_one();
 }
 
-void InstallWriter::Finish(bool complete)
+void InstallWriter::Finish(const Command& command)
 {
-    if (!complete && file->result == Result::Installed)
-        file->result = Result::Dropped;
-    if (file->result != Result::Installed) {
-        file->writer.Discard();
-        Report(file->result);
+    if (output->result == Result::Installed && command.kind == Command::Drop)
+        output->result = Result::Dropped;
+    else if (output->result == Result::Installed && !command.intact)
+        output->result = Result::Corrupt;
+    if (output->result != Result::Installed) {
+        output->file.Discard();
+        Report(output->result);
         return;
     }
-    wxLogVerbose("Wrote %llu bytes.", static_cast<unsigned long long>(file->written));
-    unsigned char bytes[16];
-    file->md5.Finalize(bytes);
-    const wxString digest = ToHexString(bytes, sizeof bytes);
-    if (!digest.IsSameAs(file->checksum, false)) {
-        wxLogError("Corrupted download of %s", file->name);
-        wxLogError("Corrupted download of %s", file->path);
-        file->writer.Discard();
-        Report(Result::Corrupt);
-        return;
-    }
+    wxLogVerbose("Wrote %llu bytes.", static_cast<unsigned long long>(output->written));
     platform::FileStatus status;
-    if (!file->writer.Commit(file->mode, status)) {
-        wxLogError("Could not write to file %s", file->name);
+    if (!output->file.Commit(output->mode, status)) {
+        wxLogError("Could not write to file %s", output->name);
         Report(Result::WriteFailed);
         return;
     }
-    Report(Result::Installed, digest, status);
+    Report(Result::Installed, command.digest, status);
 }
 
 // Files of one directory follow each other in a release: it is made once.
@@ -265,11 +260,17 @@ void InstallWriter::Report(Result result, const wxString& digest, const platform
 {
     {
         std::lock_guard lock(mutex);
-        outcomes.push_back({file->record, result, digest, status});
+        outcomes.push_back({output->record, result, digest, status});
         --pendingFiles;
         if (result == Result::Corrupt || result == Result::WriteFailed)
             failed = true;
     }
     producerWake.notify_one();
-    file.reset();
+    output.reset();
+}
+
+void InstallWriter::MarkFailed()
+{
+    std::lock_guard lock(mutex);
+    failed = true;
 }

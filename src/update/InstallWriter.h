@@ -1,6 +1,8 @@
 #pragma once
 
+#include "common/MD5.h"
 #include "common/WorkerThread.h"
+#include "platform/AtomicFileWriter.h"
 #include "platform/FileStatus.h"
 
 #include <wx/string.h>
@@ -15,11 +17,12 @@
 
 class ManifestFileInfo;
 
-// Installs the files of a download on a thread of its own: each file's bytes
-// are hashed as they are written to a temporary file beside it, which replaces
-// the file only when the digest matches the record's checksum (letter case
-// aside). Reading and inflating the next bytes thus overlaps hashing and
-// writing these, and every byte passes the digest once, with no second read.
+// Installs the files of a download behind the thread that reads them: one
+// thread hashes each file's bytes while another writes them to a temporary
+// file beside it, which replaces the file only when the digest matches the
+// record's checksum (letter case aside). Reading and inflating, hashing and
+// writing thus run side by side, and every byte passes the digest once, with
+// no second read of the file.
 //
 // One producer thread feeds it, one file at a time: Begin, then NextBlock and
 // Push as often as needed, then End (or Drop when the input failed). After a
@@ -62,34 +65,76 @@ public:
     std::vector<Outcome> TakeOutcomes(bool wait);
 
 private:
-    struct Command;
-    struct File;
+    // The threads get copies of the texts they use: the producer reads the record
+    // meanwhile, and converting a shared string is not thread-safe.
+    struct Command {
+        enum Kind { Begin, Data, End, Drop, Quit };
+        Kind kind = Quit;
+        const ManifestFileInfo* record = nullptr;
+        wxString name;
+        wxString checksum;
+        wxString path;
+        int mode = 0;
+        std::size_t block = 0;
+        std::size_t count = 0;
+        // Set by the hashing thread at the end of a file.
+        bool intact = false;
+        wxString digest;
+    };
+    // A thread that takes commands in their order.
+    struct Stage {
+        void (InstallWriter::*handle)(Command&);
+        std::deque<Command> commands;
+        std::condition_variable wake;
+        std::unique_ptr<WorkerThread> thread;
+    };
+    // What the hashing thread knows of the current file.
+    struct Digest {
+        MD5 md5;
+        wxString name;
+        wxString checksum;
+        wxString path;
+    };
+    // What the writing thread knows of the current file.
+    struct Output {
+        Output(const ManifestFileInfo* record, const wxString& name, const wxString& path, int mode)
+            : record(record), name(name), mode(mode), file(path)
+        {
+        }
 
-    void Queue(Command command);
-    void Run();
-    void Process(const Command& command);
+        const ManifestFileInfo* record;
+        wxString name;
+        int mode;
+        platform::AtomicFileWriter file;
+        std::uint64_t written = 0;
+        Result result = Result::Installed; // until something fails
+    };
+
+    void Start(Stage& stage);
+    void Queue(Stage& stage, Command command);
+    void Run(Stage& stage);
+    void Hash(Command& command);
+    void Write(Command& command);
     void Open(const Command& command);
-    void Write(const Command& command);
-    void Finish(bool complete);
+    void WriteBlock(const Command& command);
+    void Finish(const Command& command);
     bool MakeDirectory(const wxString& path);
     void Report(Result result, const wxString& digest = wxString(), const platform::FileStatus& status = {});
+    void MarkFailed();
 
     std::vector<std::unique_ptr<char[]>> blocks;
-    mutable std::mutex mutex;
-    std::condition_variable consumerWake;
+    mutable std::mutex mutex; // guards the stages' commands and everything below it
     std::condition_variable producerWake;
-    std::deque<Command> commands;
     std::vector<std::size_t> freeBlocks;
     std::vector<Outcome> outcomes;
-    std::size_t pendingFiles = 0;            // begun but without an outcome yet
-    std::optional<std::size_t> fillingBlock; // the producer's, between NextBlock and Push
+    std::size_t pendingFiles = 0; // begun but without an outcome yet
     bool failed = false;
-    bool quitting = false;
 
-    // The consumer's own state.
-    std::unique_ptr<File> file;
-    wxString lastDirectory;
+    std::optional<std::size_t> fillingBlock; // the producer's, between NextBlock and Push
+    std::optional<Digest> digest;            // the hashing thread's
+    std::optional<Output> output;            // the writing thread's
+    wxString lastDirectory;                  // the writing thread's
 
-    WorkerThread worker;
-    bool threaded = false;
+    Stage hashing{&InstallWriter::Hash};
+    Stage writing{&InstallWriter::Write};
 };
