@@ -307,6 +307,11 @@ struct Fault {
     const char* sizeAttribute; // appended to the first file's record
 };
 
+void PrintTo(const Fault& fault, std::ostream* out)
+{
+    *out << fault.name;
+}
+
 class FaultTest : public UpdateEngineTest, public ::testing::WithParamInterface<Fault> {};
 
 // Ten failures in a row earn one pause of a second before the download is
