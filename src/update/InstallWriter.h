@@ -83,6 +83,8 @@ private:
     };
     // A thread that takes commands in their order.
     struct Stage {
+        explicit Stage(void (InstallWriter::*handle)(Command&)) : handle(handle) {}
+
         void (InstallWriter::*handle)(Command&);
         std::deque<Command> commands;
         std::condition_variable wake;
