@@ -5,13 +5,19 @@
 #include <wx/filename.h>
 #include <wx/log.h>
 
+#include <chrono>
 #include <utility>
 
 namespace {
 
 // Enough blocks in flight that no thread waits for another on a steady
-// stream, few enough to keep the memory small.
-constexpr std::size_t BLOCK_COUNT = 8;
+// stream, or for many small files, few enough to keep the memory small.
+constexpr std::size_t BLOCK_COUNT = 32;
+// Waking a thread costs more than hashing or writing a small file: the
+// producer wakes the threads for a full block or a batch of commands, and
+// they look for work on their own this often meanwhile.
+constexpr std::size_t WAKE_BATCH = 16;
+constexpr auto POLL_INTERVAL = std::chrono::milliseconds(5);
 
 } // namespace
 
@@ -64,6 +70,8 @@ char* InstallWriter::NextBlock()
 {
     if (!fillingBlock) {
         std::unique_lock lock(mutex);
+        if (freeBlocks.empty())
+            hashing.wake.notify_one();
         producerWake.wait(lock, [this] { return !freeBlocks.empty(); });
         fillingBlock = freeBlocks.back();
         freeBlocks.pop_back();
@@ -104,8 +112,10 @@ bool InstallWriter::HasFailed() const
 std::vector<InstallWriter::Outcome> InstallWriter::TakeOutcomes(bool wait)
 {
     std::unique_lock lock(mutex);
-    if (wait)
+    if (wait && pendingFiles > 0) {
+        hashing.wake.notify_one();
         producerWake.wait(lock, [this] { return pendingFiles == 0; });
+    }
     return std::exchange(outcomes, {});
 }
 
@@ -115,27 +125,40 @@ void InstallWriter::Queue(Stage& stage, Command command)
         (this->*stage.handle)(command);
         return;
     }
+    const bool wake = command.kind == Command::Quit || command.count == BLOCK_SIZE;
+    std::size_t queued = 0;
     {
         std::lock_guard lock(mutex);
         stage.commands.push_back(std::move(command));
+        queued = stage.commands.size();
     }
-    stage.wake.notify_one();
+    if (wake || queued >= WAKE_BATCH)
+        stage.wake.notify_one();
 }
 
+// Takes every command queued at once: a thread that wakes for each one of
+// many small files spends more on waking than on the files.
 void InstallWriter::Run(Stage& stage)
 {
+    std::deque<Command> batch;
     for (;;) {
-        Command command;
         {
             std::unique_lock lock(mutex);
-            stage.wake.wait(lock, [&stage] { return !stage.commands.empty(); });
-            command = std::move(stage.commands.front());
-            stage.commands.pop_front();
+            while (stage.commands.empty())
+                stage.wake.wait_for(lock, POLL_INTERVAL);
+            batch.swap(stage.commands);
         }
-        const bool quit = command.kind == Command::Quit;
-        (this->*stage.handle)(command);
+        bool quit = false;
+        for (Command& command : batch) {
+            quit = command.kind == Command::Quit;
+            (this->*stage.handle)(command);
+        }
+        // What this stage passed on is worth a look by the next one.
+        if (&stage == &hashing)
+            writing.wake.notify_one();
         if (quit)
             return;
+        batch.clear();
     }
 }
 

@@ -52,7 +52,7 @@ public:
     void Begin(const ManifestFileInfo& record, const wxString& path, int mode);
     // Room for the next bytes of the file; waits while every block is in use.
     char* NextBlock();
-    static constexpr std::size_t BLOCK_SIZE = 256 * 1024;
+    static constexpr std::size_t BLOCK_SIZE = 64 * 1024;
     // Queues the first count bytes of the block that NextBlock gave.
     void Push(std::size_t count);
     void End();

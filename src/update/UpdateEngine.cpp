@@ -44,6 +44,7 @@ constexpr std::uint64_t MAX_INFLATION_RATIO = 1032;
 // A file that fails its digest in this many series of retries in a row is
 // damaged in the release itself: retrying for ever cannot help.
 constexpr int MAX_CORRUPT_SERIES = 3;
+constexpr std::size_t FIRST_READ_SIZE = 16 * 1024;
 
 // Download order: each archive read once, front to back.
 void SortForDownload(FileList& list)
@@ -60,6 +61,37 @@ std::uint64_t InflatedSizeLimit(const ManifestFileInfo& record)
     if (record.size != 0)
         return record.size;
     return MAX_INFLATION_RATIO * record.compressed_size;
+}
+
+// Copies the input into the writer's blocks, each filled before it is queued,
+// until the input ends, more than limit bytes have come or the writer has
+// failed; returns the bytes read. Reads start small and grow: each read clears
+// the room it asks for first, and most files are small.
+std::uint64_t PassInput(wxInputStream& input, std::uint64_t limit, InstallWriter& writer)
+{
+    std::uint64_t passed = 0;
+    std::size_t request = FIRST_READ_SIZE;
+    char* block = nullptr;
+    std::size_t filled = 0;
+    bool more = true;
+    while (more && passed <= limit && !writer.HasFailed()) {
+        if (block == nullptr)
+            block = writer.NextBlock();
+        const auto wanted = static_cast<std::size_t>(
+            std::min<std::uint64_t>({InstallWriter::BLOCK_SIZE - filled, request, limit - passed + 1}));
+        const std::size_t count = input.Read(block + filled, wanted).LastRead();
+        filled += count;
+        passed += count;
+        // A read comes short only at the end of the input.
+        more = count == wanted;
+        request = std::min(2 * request, InstallWriter::BLOCK_SIZE);
+        if (filled == InstallWriter::BLOCK_SIZE || (!more && filled > 0)) {
+            writer.Push(filled);
+            block = nullptr;
+            filled = 0;
+        }
+    }
+    return passed;
 }
 
 // A game executable keeps its execute bits; other bits a release cannot set.
@@ -768,28 +800,17 @@ bool UpdateEngine::InstallFile(const ManifestFileInfo& record, wxInputStream& in
                                InstallWriter& writer)
 {
     writer.Begin(record, localManifest.FullPath(record.name), FileMode(record));
-    std::uint64_t passed = 0;
-    for (;;) {
-        char* block = writer.NextBlock();
-        const auto wanted =
-            static_cast<std::size_t>(std::min<std::uint64_t>(InstallWriter::BLOCK_SIZE, limit - passed + 1));
-        const std::size_t count = input.Read(block, wanted).LastRead();
-        if (count == 0)
-            break;
-        passed += count;
-        if (passed > limit) {
-            writer.Drop();
-            wxLogError("%s grows beyond %llu bytes.", record.name, static_cast<unsigned long long>(limit));
-            wxLogError("Corrupted download of %s", record.name);
-            lastError = ERROR_DOWNLOAD;
-            corruptFile = record.name;
-            return false;
-        }
-        writer.Push(count);
-        if (writer.HasFailed()) {
-            writer.Drop();
-            return false;
-        }
+    if (PassInput(input, limit, writer) > limit) {
+        writer.Drop();
+        wxLogError("%s grows beyond %llu bytes.", record.name, static_cast<unsigned long long>(limit));
+        wxLogError("Corrupted download of %s", record.name);
+        lastError = ERROR_DOWNLOAD;
+        corruptFile = record.name;
+        return false;
+    }
+    if (writer.HasFailed()) {
+        writer.Drop();
+        return false;
     }
     // A stop cuts the transfer short: the file is dropped, and the one it was
     // to replace stays as it was.
