@@ -18,6 +18,10 @@ constexpr std::size_t BLOCK_COUNT = 32;
 // they look for work on their own this often meanwhile.
 constexpr std::size_t WAKE_BATCH = 16;
 constexpr auto POLL_INTERVAL = std::chrono::milliseconds(5);
+// A producer that ran out of blocks waits until this many are free again:
+// woken for every single one, it would trade places with the writing thread
+// for each small file.
+constexpr std::size_t REFILL_COUNT = BLOCK_COUNT / 4;
 
 } // namespace
 
@@ -70,9 +74,10 @@ char* InstallWriter::NextBlock()
 {
     if (!fillingBlock) {
         std::unique_lock lock(mutex);
-        if (freeBlocks.empty())
+        if (freeBlocks.empty()) {
             hashing.wake.notify_one();
-        producerWake.wait(lock, [this] { return !freeBlocks.empty(); });
+            blockFreed.wait(lock, [this] { return freeBlocks.size() >= REFILL_COUNT; });
+        }
         fillingBlock = freeBlocks.back();
         freeBlocks.pop_back();
     }
@@ -114,7 +119,7 @@ std::vector<InstallWriter::Outcome> InstallWriter::TakeOutcomes(bool wait)
     std::unique_lock lock(mutex);
     if (wait && pendingFiles > 0) {
         hashing.wake.notify_one();
-        producerWake.wait(lock, [this] { return pendingFiles == 0; });
+        filesDone.wait(lock, [this] { return pendingFiles == 0; });
     }
     return std::exchange(outcomes, {});
 }
@@ -237,11 +242,14 @@ void InstallWriter::WriteBlock(const Command& command)
             MarkFailed();
         }
     }
+    std::size_t freeCount = 0;
     {
         std::lock_guard lock(mutex);
         freeBlocks.push_back(command.block);
+        freeCount = freeBlocks.size();
     }
-    producerWake.notify_one();
+    if (freeCount == REFILL_COUNT)
+        blockFreed.notify_one();
 }
 
 void InstallWriter::Finish(const Command& command)
@@ -281,14 +289,16 @@ bool InstallWriter::MakeDirectory(const wxString& path)
 
 void InstallWriter::Report(Result result, const wxString& digest, const platform::FileStatus& status)
 {
+    bool done = false;
     {
         std::lock_guard lock(mutex);
         outcomes.push_back({output->record, result, digest, status});
-        --pendingFiles;
+        done = --pendingFiles == 0;
         if (result == Result::Corrupt || result == Result::WriteFailed)
             failed = true;
     }
-    producerWake.notify_one();
+    if (done)
+        filesDone.notify_one();
     output.reset();
 }
 

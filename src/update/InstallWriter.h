@@ -125,8 +125,9 @@ private:
     void MarkFailed();
 
     std::vector<std::unique_ptr<char[]>> blocks;
-    mutable std::mutex mutex; // guards the stages' commands and everything below it
-    std::condition_variable producerWake;
+    mutable std::mutex mutex;           // guards the stages' commands and everything below it
+    std::condition_variable blockFreed; // the producer waits on these two
+    std::condition_variable filesDone;
     std::vector<std::size_t> freeBlocks;
     std::vector<Outcome> outcomes;
     std::size_t pendingFiles = 0; // begun but without an outcome yet
