@@ -343,10 +343,10 @@ void UpdateEngine::Check()
     } else {
         wxLogVerbose("Checking local files for missing files");
         ReloadLocalManifest();
-        // Entries for the files put back must update their records, not add copies.
-        UpdateLocalMap();
         // The release's manifest is needed only to fetch what is missing.
         if (HasMissingFiles()) {
+            // Entries for the files put back must update their records, not add copies.
+            UpdateLocalMap();
             const bool loaded = LoadRemoteManifest();
             // A manifest cut short by a stop would make every file look present.
             if (EndIfStopped())
