@@ -1,5 +1,7 @@
 #include "common/WorkerThread.h"
 
+#include <wx/log.h>
+
 #include <system_error>
 #include <utility>
 
@@ -14,7 +16,9 @@ bool WorkerThread::Start()
 {
     running = true;
     try {
-        thread = std::thread([this] {
+        thread = std::thread([this, target = logTarget.load()] {
+            if (target != nullptr)
+                wxLog::SetThreadActiveTarget(target);
             job();
             running = false;
         });

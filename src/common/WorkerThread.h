@@ -4,6 +4,8 @@
 #include <functional>
 #include <thread>
 
+class wxLog;
+
 // A thread that runs one job and is joined by its owner, never detached or
 // killed: destroying the object waits for the job, so whatever the job uses
 // only has to outlive the WorkerThread. A job that should end early watches a
@@ -22,7 +24,14 @@ public:
     // True from Start until the job has returned.
     bool IsRunning() const { return running.load(); }
 
+    // The log target that the jobs started from now on write to themselves,
+    // rather than through the main thread, which the toolkit wakes for every
+    // line; nullptr for the latter. The target must outlive those jobs.
+    static void SetLogTarget(wxLog* target) { logTarget = target; }
+
 private:
+    static inline std::atomic<wxLog*> logTarget{nullptr};
+
     std::function<void()> job;
     std::thread thread;
     std::atomic<bool> running{false};

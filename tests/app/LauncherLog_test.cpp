@@ -1,5 +1,6 @@
 #include "app/LauncherLog.h"
 
+#include "common/WorkerThread.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
 
@@ -23,6 +24,9 @@ TEST(LauncherLog, WritesStampedLinesAtTheDefaultLevelUntilClosed)
         wxLogMessage("Logging ready.");
         wxLogVerbose("hidden at the default level");
         wxLogWarning("a warning");
+        WorkerThread worker([] { wxLogMessage("from a worker"); });
+        ASSERT_TRUE(worker.Start());
+        worker.Join();
         wxLog::SetLogLevel(wxLOG_Max);
         wxLogVerbose("shown once raised");
         log.Close();
@@ -35,6 +39,7 @@ TEST(LauncherLog, WritesStampedLinesAtTheDefaultLevelUntilClosed)
             << text;
         EXPECT_EQ(text.find("hidden at the default level"), std::string::npos);
         EXPECT_NE(text.find("Warning: a warning\n"), std::string::npos);
+        EXPECT_NE(text.find("]: from a worker\n"), std::string::npos);
         EXPECT_NE(text.find("shown once raised\n"), std::string::npos);
         EXPECT_EQ(text.find("after close"), std::string::npos);
     }
