@@ -56,6 +56,7 @@ matches() {
 }
 
 # Complete updates both ways set the scale of the random moments.
+echo 1.0 > "$work/www/soak/version-win-pt.php"
 "$build/src/velorian-update" "$install" > /dev/null
 echo 2.0 > "$work/www/soak/version-win-pt.php"
 start=$(now)
