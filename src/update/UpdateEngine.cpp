@@ -981,6 +981,12 @@ wxString UpdateEngine::AnnounceStop()
         notifier->SetErrorStatus(_("Error writing to files. Please check file permissions and try again."));
         return "DOWNLOAD_WRITING_ERROR";
     }
+    // Download failures are retried; only a release that stays damaged ends them.
+    if (lastError == ERROR_DOWNLOAD) {
+        wxLogError("Update stopped, download error.");
+        notifier->SetErrorStatus(_("Could not download update data."));
+        return "UNKNOWN_ERROR";
+    }
     wxLogError("Unknown error.");
     notifier->SetErrorStatus(_("An unknown error happened. Please contact support."));
     return "UNKNOWN_ERROR";

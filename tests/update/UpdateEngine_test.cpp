@@ -337,7 +337,7 @@ TEST_P(FaultTest, RetriesUntilTheDownloadSucceedsOrTheReleaseProvesBroken)
         EXPECT_EQ(install.Read("one.bin"), "the previous version");
         EXPECT_TRUE(log.Has(wxLOG_Error,
                             "one.bin failed its checksum in 3 series of retries: the release is damaged."));
-        EXPECT_EQ(events.Texts().back(), "An unknown error happened. Please contact support.");
+        EXPECT_EQ(events.Texts().back(), "Could not download update data.");
         return;
     }
     EXPECT_TRUE(Posted(wxEVT_UPDATE_FINISHED));
