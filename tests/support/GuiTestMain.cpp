@@ -1,9 +1,8 @@
 // The main of the window's tests: the toolkit with its window system, on the
 // display that the test command provides, and an active event loop that tests
 // run by yielding to it.
-#include "app/LauncherLog.h"
+#include "support/TestProcess.h"
 
-#include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <wx/app.h>
 #include <wx/evtloop.h>
@@ -12,15 +11,6 @@
 #include <cstdlib>
 
 namespace {
-
-// A toolkit assertion must fail the test, never open a dialog or abort the run.
-void FailOnAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
-                  const wxString& msg)
-{
-    ADD_FAILURE_AT(file.utf8_str().data(), line)
-        << "wxWidgets assertion in " << func.utf8_str().data() << ": " << cond.utf8_str().data() << " "
-        << msg.utf8_str().data();
-}
 
 class TestApp : public wxApp {
 public:
@@ -42,10 +32,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "could not initialise the toolkit on the display\n");
         return 1;
     }
-    wxSetAssertHandler(FailOnAssert);
-    LauncherLog::PrepareForWorkers();
-    // As the application does at start-up, before any thread makes a request.
-    curl_global_init(CURL_GLOBAL_DEFAULT);
+    BeginTestProcess();
     int result = 0;
     {
         wxEventLoop loop;
@@ -54,6 +41,6 @@ int main(int argc, char** argv)
     }
     wxTheApp->OnExit();
     wxEntryCleanup();
-    curl_global_cleanup();
+    EndTestProcess();
     return result;
 }

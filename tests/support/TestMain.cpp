@@ -1,24 +1,10 @@
-#include "app/LauncherLog.h"
+#include "support/TestProcess.h"
 
-#include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <wx/init.h>
 #include <wx/log.h>
 
 #include <string>
-
-namespace {
-
-// A toolkit assertion must fail the test, never open a dialog or abort the run.
-void FailOnAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
-                  const wxString& msg)
-{
-    ADD_FAILURE_AT(file.utf8_str().data(), line)
-        << "wxWidgets assertion in " << func.utf8_str().data() << ": " << cond.utf8_str().data() << " "
-        << msg.utf8_str().data();
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -28,11 +14,8 @@ int main(int argc, char** argv)
         fprintf(stderr, "could not initialise the toolkit\n");
         return 1;
     }
-    wxSetAssertHandler(FailOnAssert);
-    LauncherLog::PrepareForWorkers();
-    // As the application does at start-up, before any thread makes a request.
-    curl_global_init(CURL_GLOBAL_DEFAULT);
+    BeginTestProcess();
     const int result = RUN_ALL_TESTS();
-    curl_global_cleanup();
+    EndTestProcess();
     return result;
 }

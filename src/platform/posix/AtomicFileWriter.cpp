@@ -1,5 +1,7 @@
 #include "platform/AtomicFileWriter.h"
 
+#include "platform/posix/StatStatus.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -50,12 +52,7 @@ bool AtomicFileWriter::Commit(int mode, FileStatus& status)
         unlink(temporary.c_str());
         return false;
     }
-    status.device = info.st_dev;
-    status.inode = info.st_ino;
-    status.size = static_cast<std::uint64_t>(info.st_size);
-    status.modified = info.st_mtime;
-    status.mode = static_cast<int>(info.st_mode & 07777);
-    status.regularFile = true;
+    status = StatStatus(info);
     return true;
 }
 
