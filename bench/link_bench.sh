@@ -1,0 +1,97 @@
+#!/bin/bash
+# An update over a slow link: a release of 3,000 files, then a newer one that
+# changes 300 of them scattered over its archives, served by nginx on loopback
+# behind bench/link_proxy.py (40 ms each way, 50 MB/s unless given). Times
+# velorian-update bringing an installation of the old release to the new one
+# through the link beside one curl of as many bytes through the same link, and
+# counts the update's requests, ranges and connections in nginx's access log.
+# Usage: bench/link_bench.sh [latency-ms] [MB/s]; needs a build in build/.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+latency_ms=${1:-40}
+rate=${2:-50}
+work=$(mktemp -d /var/tmp/link-bench.XXXXXX)
+nginx_pid= proxy_pid=
+cleanup() {
+    [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
+    [ -n "$proxy_pid" ] && kill "$proxy_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+now() { date +%s.%N; }
+seconds() { python3 -c "import sys; print('%.2f' % (float(sys.argv[2]) - float(sys.argv[1])))" "$@"; }
+
+# Release 1: 3,000 files of about 28 KB of random bytes (so that archive bytes
+# are file bytes), then release 2 with 300 of them, picked at random, new.
+python3 - "$work/game" <<'PY'
+import os, random, sys
+rng = random.Random(15)
+for i in range(3000):
+    path = os.path.join(sys.argv[1], "dir%02d" % (i % 30), "file%04d.res" % i)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as out:
+        out.write(rng.randbytes(24000 + rng.randrange(8000)))
+PY
+python3 "$root/tools/make_release.py" --archives 10 "$work/game" "$work/www" 1.0 > /dev/null
+
+state=$work/nginx
+mkdir -p "$state/tmp"
+port=$(free_port)
+# The access log names each request's connection and range.
+sed -e "s|@STATE@|$state|g; s|@ROOT@|$work/www|g; s|@PORT@|$port|g; s|@TOKEN@|bench|g" \
+    -e 's|access_log "\(.*\)";|log_format bench "$connection $request_uri \\"$http_range\\" $status $body_bytes_sent"; access_log "\1" bench;|' \
+    "$root/tests/servers/nginx.conf.in" > "$state/nginx.conf"
+nginx -c "$state/nginx.conf" -e "$state/error.log" &
+nginx_pid=$!
+until curl -s -o /dev/null "http://127.0.0.1:$port/.fixture-token"; do sleep 0.1; done
+
+mkdir -p "$work/install"
+printf 'baseUrl=http://127.0.0.1:%s/\nuploadUrl=http://127.0.0.1:1/telemetry\n' "$port" > "$work/install/launcher.conf"
+"$build/src/velorian-update" "$work/install" > /dev/null
+
+python3 - "$work/game" <<'PY'
+import os, random, sys
+rng = random.Random(16)
+for i in sorted(rng.sample(range(3000), 300)):
+    path = os.path.join(sys.argv[1], "dir%02d" % (i % 30), "file%04d.res" % i)
+    with open(path, "wb") as out:
+        out.write(rng.randbytes(24000 + rng.randrange(8000)))
+PY
+python3 "$root/tools/make_release.py" --archives 10 "$work/game" "$work/www" 2.0 > /dev/null
+
+link_port=$(free_port)
+python3 "$root/bench/link_proxy.py" --latency-ms "$latency_ms" --mbytes-per-s "$rate" "$link_port" "$port" &
+proxy_pid=$!
+until curl -s -o /dev/null "http://127.0.0.1:$link_port/.fixture-token"; do sleep 0.1; done
+sed -i "s|:$port/|:$link_port/|" "$work/install/launcher.conf"
+
+: > "$state/access.log"
+start=$(now)
+"$build/src/velorian-update" "$work/install" > /dev/null
+update_seconds=$(seconds "$start" "$(now)")
+diff -r -q -x launcher.conf -x logs -x client.id -x version.inf -x manifest2.xml -x pt -x lock \
+    "$work/game" "$work/install" > /dev/null && same=identical || same=DIFFERENT
+sleep 1 # nginx logs a request when its connection is done with it
+read -r requests ranges connections sent < <(awk '$2 ~ /\.zip$/ {
+        requests++; sent += $(NF); connection[$1] = 1
+        n = split($3, parts, ","); ranges += n }
+    END { print requests + 0, ranges + 0, length(connection), sent + 0 }' "$state/access.log")
+wanted=$(sed -n 's/.*Download size: \([0-9]*\) bytes\..*/\1/p' "$work/install"/logs/*.txt | tail -1)
+all_requests=$(wc -l < "$state/access.log")
+all_connections=$(awk '{ print $1 }' "$state/access.log" | sort -u | wc -l)
+
+head -c "$wanted" /dev/urandom > "$work/www/blob"
+start=$(now)
+curl -s -o /dev/null "http://127.0.0.1:$link_port/blob"
+curl_seconds=$(seconds "$start" "$(now)")
+
+echo "link: ${latency_ms} ms each way, ${rate} MB/s"
+echo "velorian-update 1.0 -> 2.0: ${update_seconds} s, installation $same"
+echo "  archives: $requests requests for $ranges ranges over $connections connections, $wanted bytes wanted, $sent bytes sent"
+echo "  in all: $all_requests requests over $all_connections connections"
+echo "one curl of $wanted bytes: ${curl_seconds} s"
+python3 -c "import sys; print('ratio update/curl: %.1f' % (float(sys.argv[1]) / float(sys.argv[2])))" \
+    "$update_seconds" "$curl_seconds"
