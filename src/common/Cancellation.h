@@ -7,10 +7,16 @@
 // wait for data. Safe from any thread.
 class Cancellation {
 public:
+    Cancellation() = default;
+    // Requested also whenever parent is, for work that can end on its own
+    // as well as with the work around it; parent must outlive this object.
+    explicit Cancellation(const Cancellation* parent) : parent(parent) {}
+
     void Request() { requested.store(true); }
     void Clear() { requested.store(false); }
-    bool IsRequested() const { return requested.load(); }
+    bool IsRequested() const { return requested.load() || (parent != nullptr && parent->IsRequested()); }
 
 private:
     std::atomic<bool> requested{false};
+    const Cancellation* parent = nullptr;
 };

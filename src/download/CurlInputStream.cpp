@@ -1,9 +1,8 @@
 #include "download/CurlInputStream.h"
 
 #include "common/Cancellation.h"
+#include "download/CurlHandles.h"
 #include "download/RingBuffer.h"
-
-#include <curl/curl.h>
 
 #include <algorithm>
 #include <chrono>
@@ -29,6 +28,14 @@ bool StartsWithNoCase(const char* line, std::size_t len, const char* prefix)
     return len >= n && strncasecmp(line, prefix, n) == 0;
 }
 
+std::string Trimmed(const char* text, std::size_t len)
+{
+    std::string value(text, len);
+    const std::size_t first = value.find_first_not_of(" \t\r\n");
+    const std::size_t last = value.find_last_not_of(" \t\r\n");
+    return first == std::string::npos ? std::string() : value.substr(first, last - first + 1);
+}
+
 // " bytes 1000-1999/5000" -> 1000; -1 for anything else (" bytes */5000").
 wxFileOffset ParseContentRangeStart(const std::string& value)
 {
@@ -47,10 +54,10 @@ wxFileOffset ParseContentRangeStart(const std::string& value)
 struct CurlInputStream::Transfer {
     enum class Step { Ready, Finished, TimedOut, Cancelled };
 
-    explicit Transfer(const Cancellation* cancellation) : cancellation(cancellation) {}
+    Transfer(const Cancellation* cancellation, HttpSession* session);
     ~Transfer();
 
-    void Configure(const std::string& origin, const std::string& target, std::uint64_t rangeStart);
+    void Configure(const std::string& origin, const std::string& target, const std::string& ranges);
     template <typename Predicate> Step RunUntil(Predicate ready);
     void ResumeIfRoom();
     void CollectResult();
@@ -59,8 +66,10 @@ struct CurlInputStream::Transfer {
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
     static size_t OnBody(char* data, size_t size, size_t count, void* self);
 
-    CURL* easy = curl_easy_init();
-    CURLM* multi = curl_multi_init();
+    std::unique_ptr<HttpSession> ownSession;
+    HttpSession::Handles& handles;
+    CURL* easy;
+    CURLM* multi;
     RingBuffer buffer{BUFFER_CAPACITY};
     const Cancellation* cancellation;
     Clock::time_point lastByte = Clock::now();
@@ -71,18 +80,28 @@ struct CurlInputStream::Transfer {
     CURLcode result = CURLE_OK;
     long status = 0;
     wxFileOffset contentRangeStart = -1;
+    std::string contentType;
 };
 
+CurlInputStream::Transfer::Transfer(const Cancellation* cancellation, HttpSession* session)
+    : ownSession(session == nullptr ? std::make_unique<HttpSession>() : nullptr),
+      handles(session == nullptr ? ownSession->GetHandles() : session->GetHandles()), easy(handles.easy),
+      multi(handles.multi), cancellation(cancellation)
+{
+}
+
+// A transfer taken off before its end closes its connection; a finished one
+// leaves it to the session's next request.
 CurlInputStream::Transfer::~Transfer()
 {
     curl_multi_remove_handle(multi, easy);
-    curl_easy_cleanup(easy);
-    curl_multi_cleanup(multi);
 }
 
 void CurlInputStream::Transfer::Configure(const std::string& origin, const std::string& target,
-                                          std::uint64_t rangeStart)
+                                          const std::string& ranges)
 {
+    // Keeps the connections, drops the previous request's options.
+    curl_easy_reset(easy);
     curl_easy_setopt(easy, CURLOPT_URL, origin.c_str());
     // Sent exactly as built: libcurl's URL parser would cut at '#' or re-encode.
     curl_easy_setopt(easy, CURLOPT_REQUEST_TARGET, target.c_str());
@@ -98,8 +117,8 @@ void CurlInputStream::Transfer::Configure(const std::string& origin, const std::
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-    if (rangeStart != 0) {
-        curl_easy_setopt(easy, CURLOPT_RANGE, (std::to_string(rangeStart) + "-").c_str());
+    if (!ranges.empty()) {
+        curl_easy_setopt(easy, CURLOPT_RANGE, ranges.c_str());
     }
     curl_multi_add_handle(multi, easy);
 }
@@ -165,8 +184,11 @@ void CurlInputStream::Transfer::TakeHeader(const char* line, std::size_t len)
         status = code ? std::strtol(code + 1, nullptr, 10) : 0;
         headersDone = false;
         contentRangeStart = -1;
+        contentType.clear();
     } else if (StartsWithNoCase(line, len, "Content-Range:")) {
         contentRangeStart = ParseContentRangeStart(std::string(line + 14, len - 14));
+    } else if (StartsWithNoCase(line, len, "Content-Type:")) {
+        contentType = Trimmed(line + 13, len - 13);
     } else if ((len == 2 && line[0] == '\r') || (len == 1 && line[0] == '\n')) {
         headersDone = status >= 200;
     }
@@ -196,10 +218,11 @@ size_t CurlInputStream::Transfer::OnBody(char* data, size_t size, size_t count, 
 }
 
 CurlInputStream::CurlInputStream(const std::string& origin, const std::string& target,
-                                 std::uint64_t rangeStart, const Cancellation* cancellation)
-    : transfer(std::make_unique<Transfer>(cancellation))
+                                 const std::string& ranges, const Cancellation* cancellation,
+                                 HttpSession* session)
+    : transfer(std::make_unique<Transfer>(cancellation, session))
 {
-    transfer->Configure(origin, target, rangeStart);
+    transfer->Configure(origin, target, ranges);
 }
 
 CurlInputStream::~CurlInputStream() = default;
@@ -232,6 +255,11 @@ long CurlInputStream::GetStatus() const
 wxFileOffset CurlInputStream::GetContentRangeStart() const
 {
     return transfer->contentRangeStart;
+}
+
+const std::string& CurlInputStream::GetContentType() const
+{
+    return transfer->contentType;
 }
 
 wxFileOffset CurlInputStream::GetLength() const

@@ -3,11 +3,11 @@
 #include <wx/protocol/protocol.h>
 #include <wx/stream.h>
 
-#include <cstdint>
 #include <memory>
 #include <string>
 
 class Cancellation;
+class HttpSession;
 
 // The body of one HTTP GET as a pull stream: each read drives the transfer
 // just far enough to return data, so memory stays bounded by a small buffer
@@ -16,10 +16,12 @@ class Cancellation;
 class CurlInputStream : public wxInputStream {
 public:
     // origin is "http://host[:port]"; target is sent verbatim in the request
-    // line. rangeStart 0 sends no Range header. cancellation may be null;
-    // otherwise it must outlive the stream.
-    CurlInputStream(const std::string& origin, const std::string& target, std::uint64_t rangeStart,
-                    const Cancellation* cancellation);
+    // line. ranges ("1000-", "0-99,500-599") goes out as "Range: bytes=...";
+    // empty sends no Range header. cancellation may be null; otherwise it
+    // must outlive the stream. So must session, whose connection the request
+    // uses and keeps; without one the stream has a connection of its own.
+    CurlInputStream(const std::string& origin, const std::string& target, const std::string& ranges,
+                    const Cancellation* cancellation, HttpSession* session = nullptr);
     ~CurlInputStream() override;
 
     // Sends the request and waits for the final answer's headers;
@@ -29,6 +31,8 @@ public:
     long GetStatus() const;
     // First byte named by the answer's Content-Range, or -1 without one.
     wxFileOffset GetContentRangeStart() const;
+    // The answer's Content-Type, empty without one.
+    const std::string& GetContentType() const;
     // The announced Content-Length, or wxInvalidOffset.
     wxFileOffset GetLength() const override;
     bool IsSeekable() const override { return false; }

@@ -88,7 +88,8 @@ wxInputStream* HTTPWrapper::OpenStream()
     }
     const std::string target = RequestTarget();
     wxLogVerbose("Query: %s", wxString::FromUTF8(target));
-    auto stream = std::make_unique<CurlInputStream>(Origin(), target, rangeStart, cancellation);
+    const std::string range = rangeStart == 0 ? std::string() : std::to_string(rangeStart) + "-";
+    auto stream = std::make_unique<CurlInputStream>(Origin(), target, range, cancellation);
     error = stream->Open();
     if (error == wxPROTO_NOERR) {
         answerStatus = stream->GetStatus();

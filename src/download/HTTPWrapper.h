@@ -47,9 +47,12 @@ public:
     // The status of the answer that OpenStream returned, or 0.
     long GetStatus() const { return answerStatus; }
 
-private:
+    // "http://host[:port]", and the path with its query as the request line
+    // carries them: what a CurlInputStream is made of.
     std::string Origin() const;
     std::string RequestTarget() const;
+
+private:
     wxProtocolError CheckAnswer(long status, wxFileOffset contentRangeStart) const;
 
     wxURI uri;

@@ -1,5 +1,6 @@
 #include "download/BoundedInputStream.h"
 #include "download/LimitedInputStream.h"
+#include "download/MultipartReader.h"
 #include "download/ProgressInputStream.h"
 #include "download/WasteOutputStream.h"
 
@@ -218,6 +219,51 @@ TEST(StreamFilters, TruncatedCompressedMemberIsAReadErrorOfTheInflater)
     EXPECT_EQ(inflater.GetLastError(), wxSTREAM_READ_ERROR);
     EXPECT_EQ(source.TellI(), static_cast<wxFileOffset>(packed.size() - 10))
         << "nothing read past the member";
+}
+
+// A multipart/byteranges body counts only as exactly the parts asked for, in
+// their order, each whole: "data|" per part read, "!" when the reader fails.
+TEST(StreamFilters, MultipartBodyGivesExactlyTheAskedPartsOrFails)
+{
+    const auto part = [](const std::string& range, const std::string& data) {
+        return "--B\r\nContent-Type: application/zip\r\nContent-Range: bytes " + range + "/1000\r\n\r\n" +
+               data + "\r\n";
+    };
+    const std::string first = part("10-14", "abcde"), second = part("100-102", "xyz");
+    const std::pair<std::string, std::string> cases[] = {
+        {"\r\n" + first + second + "--B--\r\n", "abcde|xyz|"},
+        {first + second + "--B--", "abcde|xyz|"},
+        {"\r\n" + second + first + "--B--\r\n", "!"},
+        {"\r\n" + first + part("200-202", "xyz") + "--B--\r\n", "abcde|!"},
+        {"\r\n" + first + "--B--\r\n", "abcde|!"},
+        {"\r\n" + first + second + part("300-301", "no") + "--B--\r\n", "abcde|xyz|!"},
+        {"\r\n" + first + second.substr(0, second.size() - 4), "abcde|x|!"},
+        {"\r\n" + part("10-14", "abcdeEXTRA") + second + "--B--\r\n", "abcde|!"},
+        {"\r\n--B\r\n\r\nabcde\r\n--B--\r\n", "!"},
+        {"\r\n--C\r\nContent-Range: bytes 10-14/1000\r\n\r\nabcde\r\n--C--\r\n", "!"},
+        {"\r\n--B\r\nX-Pad: " + std::string(5000, 'h') + "\r\n", "!"},
+        {std::string(10, '\n') + first + second + "--B--\r\n", "!"},
+        {"", "!"},
+    };
+    for (const auto& [body, expected] : cases) {
+        SCOPED_TRACE(body.substr(0, 80));
+        wxMemoryInputStream source(body.data(), body.size());
+        MultipartReader reader(source, "B", {{10, 14}, {100, 102}});
+        std::string read;
+        while (reader.NextPart())
+            read += ReadToEnd(reader.Part()) + "|";
+        EXPECT_EQ(read + (reader.Failed() ? "!" : ""), expected);
+    }
+    const std::pair<std::string, std::string> types[] = {
+        {"multipart/byteranges; boundary=00000000001", "00000000001"},
+        {"Multipart/ByteRanges; boundary=\"a b\"; x=y", "a b"},
+        {"multipart/byteranges; boundary=abc; charset=x", "abc"},
+        {"multipart/byteranges", ""},
+        {"multipart/mixed; boundary=abc", ""},
+        {"application/zip", ""},
+    };
+    for (const auto& [type, boundary] : types)
+        EXPECT_EQ(MultipartReader::Boundary(type), boundary) << type;
 }
 
 } // namespace
