@@ -6,8 +6,9 @@ stdout and serves until its stdin reaches end of file (the test process ended
 or closed the pipe). Every answer closes the connection.
 
 Bodies of a given size are the pattern byte(i) = i % 251, so that a body read
-from the wrong offset is visible. Sized answers honour "Range: bytes=S-" with
-206 unless the path says otherwise.
+from the wrong offset is visible. Sized answers honour "Range: bytes=S-" and
+"bytes=S-E" with 206 unless the path says otherwise; a request for several
+ranges gets its first range alone, never a multipart answer.
 
   /stall?after=N&size=M[&hold=S]   N bytes of M, then silence until the client
                                    leaves or S seconds (default 60) pass
@@ -20,6 +21,9 @@ from the wrong offset is visible. Sized answers honour "Range: bytes=S-" with
   /lines?text=TEXT                 TEXT (percent-decoded) as the exact body
   /status/NNN                      that status; 3xx carry a Location header
   /echo                            the request line and headers as received
+  /whole/NAME                      the file NAME under --root DIR, a single
+                                   range honoured, several answered with 200
+                                   and the whole file
   /flaky/FAULT/N/NAME              the file NAME under --root DIR, ranges
                                    honoured; the first N requests for a NAME
                                    ending in ".zip" or ".exe" suffer FAULT: "drop" (half
@@ -68,11 +72,18 @@ class Request:
     def number(self, name, default=0):
         return float(self.query[name]) if name in self.query else default
 
-    def range_start(self):
+    def ranges(self):
+        """The asked ranges as (first, last or None) pairs; [] without a usable Range."""
         value = self.headers.get("range", "")
-        if value.startswith("bytes=") and value.endswith("-") and value[6:-1].isdigit():
-            return int(value[6:-1])
-        return None
+        if not value.startswith("bytes="):
+            return []
+        ranges = []
+        for item in value[6:].split(","):
+            first, dash, last = item.strip().partition("-")
+            if not dash or not first.isdigit() or not (last.isdigit() or last == ""):
+                return []
+            ranges.append((int(first), int(last) if last else None))
+        return ranges
 
 
 FILE_ROOT = None
@@ -116,18 +127,22 @@ class Handler(socketserver.BaseRequestHandler):
         lines += ["%s: %s" % item for item in headers] + ["Connection: close", "", ""]
         self.request.sendall("\r\n".join(lines).encode("latin-1"))
 
-    def send_sized(self, request, size):
-        """Sends the head of a sized pattern body; returns the body's first offset and length."""
-        start = request.range_start()
-        if start is None:
+    def send_sized(self, request, size, several_whole=False):
+        """Sends the head of a sized body for the first range asked (or all of it
+        without one, or with several when several_whole); returns the body's
+        first offset and length."""
+        ranges = request.ranges()
+        if not ranges or (several_whole and len(ranges) > 1):
             self.send_head(200, [("Content-Length", size)])
             return 0, size
+        start, last = ranges[0]
         if start >= size:
             self.send_head(416, [("Content-Range", "bytes */%d" % size), ("Content-Length", 0)])
             return start, 0
-        self.send_head(206, [("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size)),
-                             ("Content-Length", size - start)])
-        return start, size - start
+        end = size if last is None else min(last + 1, size)
+        self.send_head(206, [("Content-Range", "bytes %d-%d/%d" % (start, end - 1, size)),
+                             ("Content-Length", end - start)])
+        return start, end - start
 
     def status(self, code):
         body = b"status %d\n" % code
@@ -180,14 +195,26 @@ class Handler(socketserver.BaseRequestHandler):
         self.send_head(200, [("Content-Type", "text/plain"), ("Content-Length", len(body))])
         self.request.sendall(body)
 
-    def do_flaky(self, request):
-        _, fault, limit, name = request.path.strip("/").split("/", 3)
-        path = os.path.join(FILE_ROOT, name)
+    def read_file(self, name):
+        """The bytes of name under --root, or None after a 404 answer."""
+        path = os.path.join(FILE_ROOT or "", name)
         if FILE_ROOT is None or ".." in name.split("/") or not os.path.isfile(path):
             self.status(404)
-            return
+            return None
         with open(path, "rb") as data:
-            body = data.read()
+            return data.read()
+
+    def do_whole(self, request):
+        body = self.read_file(request.path.strip("/").split("/", 1)[1])
+        if body is not None:
+            start, length = self.send_sized(request, len(body), several_whole=True)
+            self.request.sendall(body[start:start + length])
+
+    def do_flaky(self, request):
+        _, fault, limit, name = request.path.strip("/").split("/", 3)
+        body = self.read_file(name)
+        if body is None:
+            return
         start, length = self.send_sized(request, len(body))
         body = body[start:start + length]
         if name.endswith((".zip", ".exe")) and take_fault(request.path, int(limit)):

@@ -1,0 +1,103 @@
+#include "download/ParallelDownload.h"
+
+#include "common/Cancellation.h"
+#include "download/HTTPWrapper.h"
+#include "support/FaultServer.h"
+#include "support/NginxServer.h"
+#include "support/Polling.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+struct Wanted {
+    std::string name;
+    ByteRange bytes;
+};
+
+std::vector<ParallelDownload::Run> Runs(const std::string& baseUrl, const std::vector<Wanted>& wanted)
+{
+    std::vector<ParallelDownload::Run> runs;
+    for (const Wanted& run : wanted) {
+        const HTTPWrapper http(baseUrl + run.name);
+        runs.push_back({http.Origin(), http.RequestTarget(), run.bytes});
+    }
+    return runs;
+}
+
+std::string ReadAll(wxInputStream& stream)
+{
+    std::string bytes, buffer(50000, '\0');
+    while (stream.Read(buffer.data(), buffer.size()).LastRead() > 0)
+        bytes.append(buffer.data(), stream.LastRead());
+    return bytes;
+}
+
+// Every run arrives whole and in order over two connections, whether the
+// server answers several ranges at once (nginx) or not (the fault server:
+// with the first range alone, or with the whole file); a run whose request
+// fails ends the download there.
+TEST(ParallelDownload, HandsOverEachRunInOrderWhateverTheServerMakesOfSeveralRanges)
+{
+    NginxServer nginx;
+    FaultServer faults(nginx.Root().ToStdString());
+    const std::string a = FaultServer::Pattern(0, 3 << 20), b = FaultServer::Pattern(7, 100000);
+    nginx.Write("a.zip", a);
+    nginx.Write("b.zip", b);
+    const std::vector<Wanted> wanted = {{"a.zip", {10, 99}},
+                                        {"a.zip", {20000, 2219999}},
+                                        {"a.zip", {2250000, 2299999}},
+                                        {"b.zip", {0, 99999}}};
+    const std::pair<std::string, bool> servers[] = {
+        {nginx.Url("/"), true}, {faults.Url("/flaky/drop/0/"), false}, {faults.Url("/whole/"), false}};
+    for (const auto& [baseUrl, multipart] : servers) {
+        SCOPED_TRACE(baseUrl);
+        std::atomic<bool> multiRange = true;
+        std::vector<Wanted> withMissing = wanted;
+        withMissing.push_back({"missing.zip", {0, 9}});
+        ParallelDownload download(Runs(baseUrl, withMissing), 2, nullptr, multiRange);
+        for (const Wanted& run : wanted) {
+            wxInputStream* stream = download.NextRun();
+            ASSERT_NE(stream, nullptr);
+            const std::string& file = run.name == "a.zip" ? a : b;
+            EXPECT_TRUE(ReadAll(*stream) == file.substr(run.bytes.first, run.bytes.Length()));
+            EXPECT_EQ(stream->GetLastError(), wxSTREAM_EOF);
+        }
+        EXPECT_EQ(download.NextRun(), nullptr);
+        EXPECT_EQ(multiRange, multipart);
+    }
+    EXPECT_TRUE(WaitUntil([&] {
+        return Count(nginx.AccessLog(), "range=\"bytes=10-99,20000-2219999,2250000-2299999\"") == 1;
+    }));
+}
+
+// A stop ends a slow transfer and the threads of every connection at once,
+// and nothing more of the run is handed over.
+TEST(ParallelDownload, AStopEndsEveryTransferWithinASecond)
+{
+    NginxServer nginx;
+    nginx.Write("a.zip", FaultServer::Pattern(0, 1 << 20));
+    Cancellation stop;
+    std::atomic<bool> multiRange = true;
+    auto download = std::make_unique<ParallelDownload>(
+        Runs(nginx.Url("/slow/"), {{"a.zip", {0, 399999}}, {"a.zip", {500000, 999999}}}), 4, &stop,
+        multiRange);
+    wxInputStream* stream = download->NextRun();
+    ASSERT_NE(stream, nullptr);
+    std::thread stopper([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        stop.Request();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const std::string read = ReadAll(*stream);
+    EXPECT_EQ(stream->GetLastError(), wxSTREAM_READ_ERROR);
+    EXPECT_LT(read.size(), 400000u);
+    download.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    stopper.join();
+}
+
+} // namespace
