@@ -20,6 +20,10 @@
 namespace {
 
 const char FIRST_RUN_MARKER[] = "firstRun";
+// Enough to hide the round trips of a distant server; publishers whose
+// servers take fewer set maxConnections lower.
+constexpr int DEFAULT_CONNECTIONS = 4;
+constexpr long MAX_CONNECTIONS = 8;
 
 // Reads a settings file with its text encoding detected (UTF-8 or UTF-16 with a
 // byte-order mark, else the system's); a missing file reads as empty. The file
@@ -122,6 +126,7 @@ void LauncherConfig::SetDefaults(const wxString& installDir)
                     "?CLIENTID=${clientid}&SESSIONID=${sessionid}");
     configMissing = false;
     releaseKey.clear();
+    maxConnections = DEFAULT_CONNECTIONS;
 }
 
 void LauncherConfig::LoadConfig()
@@ -225,6 +230,16 @@ void LauncherConfig::ReadLauncherConf(wxFileConfig& conf)
             releaseKey = text;
         } else {
             wxLogWarning("Config: Ignoring bad release key: %s", text);
+        }
+    }
+
+    long connections = 0;
+    if (ReadInteger(conf, "maxConnections", connections)) {
+        if (connections >= 1 && connections <= MAX_CONNECTIONS) {
+            wxLogMessage("Config: Found maximum connections: %ld", connections);
+            maxConnections = static_cast<int>(connections);
+        } else {
+            wxLogWarning("Config: Ignoring bad maximum connections: %ld", connections);
         }
     }
 }

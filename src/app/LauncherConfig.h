@@ -46,6 +46,8 @@ public:
     bool firstRun;
     // The publisher's public key (base64); empty when releases are taken unsigned.
     wxString releaseKey;
+    // How many connections the update's download opens to the server at once.
+    int maxConnections;
 
     LauncherConfig();
 

@@ -65,6 +65,9 @@ TEST_F(ConfigTest, EachKeyLogsItsAcceptanceOrRejection)
         {"useMiniBrowserOnly=1", wxLOG_Warning, "Starting in minibrowser mode."},
         {"releaseKey=" + zeroKey, wxLOG_Message, "Config: Found release key: " + zeroKey},
         {"releaseKey=c2hvcnQ=", wxLOG_Warning, "Config: Ignoring bad release key: c2hvcnQ="},
+        {"maxConnections=8", wxLOG_Message, "Config: Found maximum connections: 8"},
+        {"maxConnections=9", wxLOG_Warning, "Config: Ignoring bad maximum connections: 9"},
+        {"maxConnections=0", wxLOG_Warning, "Config: Ignoring bad maximum connections: 0"},
     };
     install.Write("game/velorian.bin", "");
     for (const auto& c : cases) {
@@ -79,6 +82,7 @@ TEST_F(ConfigTest, EachKeyLogsItsAcceptanceOrRejection)
     EXPECT_EQ(config.baseDir, install.Path());
     EXPECT_TRUE(config.miniBrowserOnly);
     EXPECT_EQ(config.releaseKey, zeroKey);
+    EXPECT_EQ(config.maxConnections, 8);
 }
 
 // Values that are not whole numbers count as absent and are not even logged.
