@@ -27,6 +27,7 @@ LauncherServices::LauncherServices(const LauncherConfig& config, wxEvtHandler* t
     engine->SetTelemetry(telemetry.get());
     engine->SetBaseUrl(config.baseUrl);
     engine->SetLanguageCode(config.languageCode);
+    engine->SetMaxConnections(config.maxConnections);
     // No key configured reads as none: releases are then taken unsigned.
     engine->SetReleaseKey(SignatureVerifier::FromBase64(config.releaseKey.utf8_string()));
 }

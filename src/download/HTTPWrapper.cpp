@@ -89,7 +89,7 @@ wxInputStream* HTTPWrapper::OpenStream()
     const std::string target = RequestTarget();
     wxLogVerbose("Query: %s", wxString::FromUTF8(target));
     const std::string range = rangeStart == 0 ? std::string() : std::to_string(rangeStart) + "-";
-    auto stream = std::make_unique<CurlInputStream>(Origin(), target, range, cancellation);
+    auto stream = std::make_unique<CurlInputStream>(Origin(), target, range, cancellation, session);
     error = stream->Open();
     if (error == wxPROTO_NOERR) {
         answerStatus = stream->GetStatus();
@@ -134,9 +134,10 @@ wxProtocolError HTTPWrapper::CheckAnswer(long status, wxFileOffset contentRangeS
 }
 
 bool FetchFirstLine(wxString& out, const wxString& url, const ParameterMap* params,
-                    const Cancellation* cancellation, long* status)
+                    const Cancellation* cancellation, long* status, HttpSession* session)
 {
     HTTPWrapper http(url, params, cancellation);
+    http.SetSession(session);
     if (!http.IsValid() || !http.Connect()) {
         return false;
     }

@@ -12,6 +12,7 @@
 #include <string>
 
 class Cancellation;
+class HttpSession;
 
 // One plain HTTP GET to the update server or the telemetry service.
 // Calling order: construct, IsValid, optionally SetRange, Connect, OpenStream,
@@ -32,6 +33,9 @@ public:
 
     // Asks for the resource from byte start to its end; 0 asks for all of it.
     void SetRange(std::uint64_t start);
+    // The request goes over session's kept connection (session must outlive
+    // the stream); without one over a connection of its own.
+    void SetSession(HttpSession* session) { this->session = session; }
     // Checks the URL and prepares the request; no network traffic yet, so a
     // host that cannot be resolved or reached fails OpenStream (wxPROTO_CONNERR).
     bool Connect();
@@ -62,6 +66,7 @@ private:
     wxProtocolError error = wxPROTO_NOERR;
     long answerStatus = 0;
     const Cancellation* cancellation;
+    HttpSession* session = nullptr;
 };
 
 // The longest first line taken: versions, tokens and event answers are a few
@@ -71,8 +76,10 @@ constexpr std::size_t MAX_FIRST_LINE_BYTES = 4096;
 // Requests url with params and stores the first line of a 200 answer in out.
 // Any other status, a failed read or a line longer than MAX_FIRST_LINE_BYTES
 // fails. status (may be null) receives the answer's status, 0 without one.
+// session (may be null) carries the request as HTTPWrapper::SetSession says.
 bool FetchFirstLine(wxString& out, const wxString& url, const ParameterMap* params = nullptr,
-                    const Cancellation* cancellation = nullptr, long* status = nullptr);
+                    const Cancellation* cancellation = nullptr, long* status = nullptr,
+                    HttpSession* session = nullptr);
 
 // Stores the text before the first CR or LF of source in out (encoding
 // detected as by wxConvAuto), reading no further than the line's end or one

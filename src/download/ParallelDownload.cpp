@@ -128,8 +128,8 @@ bool ParallelDownload::Shared::Together(std::size_t earlier, std::size_t later,
 {
     const Run& a = runs[earlier];
     const Run& b = runs[later];
-    return a.origin == b.origin && a.target == b.target && b.bytes.first > a.bytes.last &&
-           bytesSoFar + b.bytes.Length() <= MAX_BYTES_PER_REQUEST;
+    return a.origin == b.origin && a.target == b.target && a.bytes.Length() > 0 && b.bytes.Length() > 0 &&
+           b.bytes.first > a.bytes.last && bytesSoFar + b.bytes.Length() <= MAX_BYTES_PER_REQUEST;
 }
 
 std::size_t ParallelDownload::Shared::FetchTogether(HttpSession& session, std::size_t first,
@@ -182,6 +182,10 @@ void ParallelDownload::Shared::FetchSeparately(HttpSession& session, std::size_t
 bool ParallelDownload::Shared::FetchOne(HttpSession& session, std::size_t run)
 {
     const ByteRange bytes = runs[run].bytes;
+    if (bytes.Length() == 0) {
+        SetState(run, 1, RunState::Complete);
+        return true;
+    }
     CurlInputStream body(runs[run].origin, runs[run].target, RangeList({bytes}), &cancellation, &session);
     // A server that ignores the range would feed the wrong bytes to the reader.
     return body.Open() == wxPROTO_NOERR && body.GetStatus() == 206 &&

@@ -158,7 +158,8 @@ bool RemoteManifest::LoadSigned(const wxString& url, const SignatureVerifier& pu
     long status = 0;
     // A server that answers without a signature has none to give; anything
     // else is a failed download.
-    if (!FetchFirstLine(signature, url + ".sig", nullptr, StopOf(notifier), &status) && status < 400) {
+    if (!FetchFirstLine(signature, url + ".sig", nullptr, StopOf(notifier), &status, session) &&
+        status < 400) {
         wxLogError("Error requesting input stream: %s", url + ".sig");
         result = MANIFEST_DOWNLOAD_FAILED;
         return false;
@@ -189,6 +190,7 @@ std::unique_ptr<wxInputStream> RemoteManifest::Open(HTTPWrapper& http, const wxS
         wxLogError("Malformed URL: %s", url);
         return nullptr;
     }
+    http.SetSession(session);
     if (!http.Connect()) {
         result = MANIFEST_DOWNLOAD_FAILED;
         wxLogError("Error connecting to server: %s", url);

@@ -8,6 +8,7 @@
 #include <string>
 
 class HTTPWrapper;
+class HttpSession;
 class ProgressNotifier;
 class SignatureVerifier;
 
@@ -28,6 +29,9 @@ public:
     bool Read(wxInputStream& body, ProgressNotifier* notifier);
     // Refuses with MANIFEST_NOT_SAVED.
     bool Save(const wxString& path) override;
+    // The downloads go over session's kept connection (it must outlive the
+    // manifest's loads); by default each over a connection of its own.
+    void SetSession(HttpSession* kept) { session = kept; }
 
 private:
     // A fresh result and no records.
@@ -38,4 +42,6 @@ private:
     // The whole body at url into bytes, failing beyond what a signed
     // manifest may take; notifier (may be null) counts them as they come.
     bool Fetch(const wxString& url, ProgressNotifier* notifier, std::string& bytes);
+
+    HttpSession* session = nullptr;
 };

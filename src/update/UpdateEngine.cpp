@@ -6,6 +6,7 @@
 #include "common/WorkerThread.h"
 #include "download/HTTPWrapper.h"
 #include "download/LimitedInputStream.h"
+#include "download/ParallelDownload.h"
 #include "download/ParameterMap.h"
 #include "download/ProgressInputStream.h"
 #include "download/WasteOutputStream.h"
@@ -118,6 +119,7 @@ wxString FirstLine(const wxString& text)
 UpdateEngine::UpdateEngine(const wxString& baseDir)
     : baseDir(baseDir), localManifest(baseDir, MANIFEST_FILE_NAME)
 {
+    remoteManifest.SetSession(&serverSession);
     ReadLocalVersion();
 }
 
@@ -138,6 +140,7 @@ void UpdateEngine::SetProgressNotifier(ProgressNotifier* progress)
 void UpdateEngine::SetBaseUrl(const wxString& url)
 {
     baseUrl = url.EndsWith("/") ? url : url + "/";
+    multiRange = true;
 }
 
 bool UpdateEngine::IsLocalVersionValid() const
@@ -202,7 +205,8 @@ bool UpdateEngine::ReadRemoteVersion()
         notifier->SetStatus(_("Reading remote version..."), MESSAGE_INFO);
         wxString answer;
         // An answer that is no version (an error page, a stray line) is a failed query.
-        if (FetchFirstLine(answer, url, nullptr, TransferCancellation()) && LooksLikeVersion(answer)) {
+        if (FetchFirstLine(answer, url, nullptr, TransferCancellation(), nullptr, &serverSession) &&
+            LooksLikeVersion(answer)) {
             remoteVersion = answer;
             wxLogMessage("Remote version is: %s", remoteVersion);
             return true;
@@ -691,8 +695,10 @@ bool UpdateEngine::DownloadFiles(FileList& list)
 bool UpdateEngine::ReadFiles(FileList& list, InstallWriter& writer)
 {
     WasteOutputStream waste;
-    std::unique_ptr<HTTPWrapper> wrapper;
-    std::unique_ptr<wxInputStream> body;
+    std::unique_ptr<ParallelDownload> download;
+    std::vector<ParallelDownload::Run> runs;
+    std::size_t opened = 0;
+    wxInputStream* body = nullptr;
     std::uint32_t position = 0;
     const ManifestFileInfo* previous = nullptr;
 
@@ -705,27 +711,27 @@ bool UpdateEngine::ReadFiles(FileList& list, InstallWriter& writer)
         wxLogMessage("Downloading %s from %s", record.name, record.source_zip);
         const std::uint32_t gap = record.offset - position;
         if (previous == nullptr) {
-            wrapper = std::make_unique<HTTPWrapper>(url, nullptr, TransferCancellation());
-            if (!wrapper->IsValid()) {
+            if (!HTTPWrapper::IsHttpUrl(url)) {
                 wxLogError("Malformed URL: %s", url);
                 lastError = ERROR_MALFORMED_URL;
                 return false;
             }
-            if (!OpenBody(*wrapper, body, record.offset))
+            runs = PlanRuns(list);
+            download =
+                std::make_unique<ParallelDownload>(runs, maxConnections, TransferCancellation(), multiRange);
+            if (!OpenRun(*download, runs[opened++], body))
                 return false;
             position = record.offset;
-        } else if (record.source_zip == previous->source_zip && gap <= GAP_THRESHOLD) {
+        } else if (ContinuesRun(*previous, position, record)) {
             wxLogVerbose("Waste the gap: %d", static_cast<int>(gap));
-            LimitedInputStream skipped(body.get(), gap);
+            LimitedInputStream skipped(body, gap);
             skipped.Read(waste);
             position += gap;
             wxLogVerbose("Wasted: %d", static_cast<int>(skipped.BytesRead()));
         } else {
             wxLogVerbose("Stream gap above threashold, reconnecting. Gap: %d",
                          static_cast<std::int32_t>(gap));
-            body.reset();
-            wrapper = std::make_unique<HTTPWrapper>(url, nullptr, TransferCancellation());
-            if (!OpenBody(*wrapper, body, record.offset))
+            if (!OpenRun(*download, runs[opened++], body))
                 return false;
             position = record.offset;
         }
@@ -743,6 +749,36 @@ bool UpdateEngine::ReadFiles(FileList& list, InstallWriter& writer)
     return true;
 }
 
+// The runs of records that the download reads, each with one request's worth
+// of bytes, by the same rule as the download itself.
+std::vector<ParallelDownload::Run> UpdateEngine::PlanRuns(const FileList& list) const
+{
+    std::vector<ParallelDownload::Run> runs;
+    const ManifestFileInfo* previous = nullptr;
+    std::uint32_t position = 0;
+    for (const ManifestFileInfo* record : list) {
+        if (previous == nullptr || !ContinuesRun(*previous, position, *record)) {
+            const HTTPWrapper archive(ArchiveUrl(record->source_zip));
+            runs.push_back(
+                {archive.Origin(), archive.RequestTarget(), {record->offset, record->offset - 1ULL}});
+        }
+        // An empty file adds nothing; a run of them alone asks for nothing.
+        const std::uint64_t end = std::uint64_t{record->offset} + record->compressed_size;
+        runs.back().bytes.last = std::max(runs.back().bytes.last + 1, end) - 1;
+        position = record->offset + record->compressed_size;
+        previous = record;
+    }
+    return runs;
+}
+
+// A record close behind the previous one in the same archive is read from the
+// same body, the gap read through: cheaper than another request.
+bool UpdateEngine::ContinuesRun(const ManifestFileInfo& previous, std::uint32_t position,
+                                const ManifestFileInfo& record)
+{
+    return record.source_zip == previous.source_zip && record.offset - position <= GAP_THRESHOLD;
+}
+
 // Archive names come with backslashes between folders, like the file names;
 // a web server wants slashes.
 wxString UpdateEngine::ArchiveUrl(const wxString& archive) const
@@ -752,16 +788,13 @@ wxString UpdateEngine::ArchiveUrl(const wxString& archive) const
     return baseUrl + path;
 }
 
-bool UpdateEngine::OpenBody(HTTPWrapper& wrapper, std::unique_ptr<wxInputStream>& body, std::uint32_t offset)
+bool UpdateEngine::OpenRun(ParallelDownload& download, const ParallelDownload::Run& run, wxInputStream*& body)
 {
-    wrapper.SetRange(offset);
-    if (!wrapper.Connect()) {
-        lastError = ERROR_DOWNLOAD;
-        return false;
-    }
+    wxLogVerbose("Range: bytes=%s", RangeList({run.bytes}));
     wxLogVerbose("Get http input stream.");
-    body.reset(wrapper.OpenStream());
-    if (wrapper.GetError() != wxPROTO_NOERR) {
+    wxLogVerbose("Query: %s", run.target);
+    body = download.NextRun();
+    if (body == nullptr) {
         // A request cut by a stop is nothing to retry.
         lastError = IsStopRequested() ? ERROR_NONE : ERROR_DOWNLOAD;
         return false;

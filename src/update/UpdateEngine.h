@@ -1,6 +1,8 @@
 #pragma once
 
 #include "common/SignatureVerifier.h"
+#include "download/HttpSession.h"
+#include "download/ParallelDownload.h"
 #include "update/InstallWriter.h"
 #include "update/LocalManifest.h"
 #include "update/RemoteManifest.h"
@@ -8,6 +10,7 @@
 #include <wx/arrstr.h>
 #include <wx/string.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -17,7 +20,6 @@
 #include <vector>
 
 class Cancellation;
-class HTTPWrapper;
 class ProgressNotifier;
 class TelemetryClient;
 class WorkerThread;
@@ -59,6 +61,8 @@ public:
     void SetTelemetry(TelemetryClient* client) { telemetry = client; }
     void SetBaseUrl(const wxString& url);
     void SetLanguageCode(const wxString& code) { languageCode = code; }
+    // How many connections the download opens to the server at once.
+    void SetMaxConnections(int count) { maxConnections = count; }
     // How long the version query keeps retrying a server that does not
     // answer before the check gives up; 0 retries until stopped.
     void SetRemoteVersionWait(int seconds) { remoteVersionWait = seconds; }
@@ -136,7 +140,10 @@ private:
     // The obsolete data file a dropped record may name, or empty.
     wxString ObsoleteFilePath(const wxString& name) const;
     wxString ArchiveUrl(const wxString& archive) const;
-    bool OpenBody(HTTPWrapper& wrapper, std::unique_ptr<wxInputStream>& body, std::uint32_t offset);
+    std::vector<ParallelDownload::Run> PlanRuns(const FileList& list) const;
+    static bool ContinuesRun(const ManifestFileInfo& previous, std::uint32_t position,
+                             const ManifestFileInfo& record);
+    bool OpenRun(ParallelDownload& download, const ParallelDownload::Run& run, wxInputStream*& body);
     bool ReadFiles(FileList& list, InstallWriter& writer);
     bool InstallFrom(wxInputStream& body, const ManifestFileInfo& record, InstallWriter& writer);
     bool InstallFile(const ManifestFileInfo& record, wxInputStream& input, std::uint64_t limit,
@@ -162,6 +169,8 @@ private:
     void WaitForWorker();
 
     wxString baseDir;
+    // The check's requests to the update server, one after another.
+    HttpSession serverSession;
     LocalManifest localManifest;
     ManifestMap localMap;
     RemoteManifest remoteManifest;
@@ -181,6 +190,10 @@ private:
     wxString verifiedManifestUrl;
     ProgressNotifier* notifier = nullptr;
     TelemetryClient* telemetry = nullptr;
+    int maxConnections = 4;
+    // Whether the server answers several ranges in one request; cleared for
+    // good by the first answer that shows otherwise.
+    std::atomic<bool> multiRange{true};
     std::unique_ptr<WorkerThread> worker;
     // The file whose download was corrupt in the last DownloadFiles, or empty.
     wxString corruptFile;
