@@ -63,6 +63,7 @@ private:
     void FetchSeparately(HttpSession& session, std::size_t first, std::size_t count);
     bool FetchOne(HttpSession& session, std::size_t run);
     bool Deliver(std::size_t run, wxInputStream& source);
+    static void ReadToEnd(wxInputStream& body);
     bool HasRoom(std::size_t run) const;
     void SetState(std::size_t first, std::size_t count, RunState state);
     template <typename Predicate> bool WaitFor(std::unique_lock<std::mutex>& lock, Predicate ready);
@@ -164,8 +165,8 @@ std::size_t ParallelDownload::Shared::FetchTogether(HttpSession& session, std::s
         multiRange = false;
         return taken;
     }
-    // Reads the closing line, so that the connection serves the next request.
     reader.NextPart();
+    ReadToEnd(body);
     return count;
 }
 
@@ -188,8 +189,20 @@ bool ParallelDownload::Shared::FetchOne(HttpSession& session, std::size_t run)
     }
     CurlInputStream body(runs[run].origin, runs[run].target, RangeList({bytes}), &cancellation, &session);
     // A server that ignores the range would feed the wrong bytes to the reader.
-    return body.Open() == wxPROTO_NOERR && body.GetStatus() == 206 &&
-           body.GetContentRangeStart() == static_cast<wxFileOffset>(bytes.first) && Deliver(run, body);
+    if (body.Open() != wxPROTO_NOERR || body.GetStatus() != 206 ||
+        body.GetContentRangeStart() != static_cast<wxFileOffset>(bytes.first) || !Deliver(run, body)) {
+        return false;
+    }
+    ReadToEnd(body);
+    return true;
+}
+
+// A transfer read to its end leaves its connection to the session's next
+// request; one taken off earlier closes it.
+void ParallelDownload::Shared::ReadToEnd(wxInputStream& body)
+{
+    char byte = 0;
+    body.Read(&byte, 1);
 }
 
 // Passes exactly the run's bytes from source on to the reader, waiting while
