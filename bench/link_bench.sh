@@ -11,7 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 latency_ms=${1:-40}
 rate=${2:-50}
-work=$(mktemp -d /var/tmp/link-bench.XXXXXX)
+work=$(mktemp -d "${WORK_DIR:-/var/tmp}/link-bench.XXXXXX")
 nginx_pid= proxy_pid=
 cleanup() {
     [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
@@ -19,10 +19,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
-now() { date +%s.%N; }
-seconds() { python3 -c "import sys; print('%.2f' % (float(sys.argv[2]) - float(sys.argv[1])))" "$@"; }
+. "$root/bench/lib.sh"
 
 # Release 1: 3,000 files of about 28 KB of random bytes (so that archive bytes
 # are file bytes), then release 2 with 300 of them, picked at random, new.
@@ -35,19 +32,11 @@ for i in range(3000):
     with open(path, "wb") as out:
         out.write(rng.randbytes(24000 + rng.randrange(8000)))
 PY
-python3 "$root/tools/make_release.py" --archives 10 "$work/game" "$work/www" 1.0 > /dev/null
+python3 "$root/tools/make_release.py" --archives 10 "$work/game" "$work/www/www" 1.0 > /dev/null
 
-state=$work/nginx
-mkdir -p "$state/tmp"
-port=$(free_port)
-sed -e "s|@STATE@|$state|g; s|@ROOT@|$work/www|g; s|@PORT@|$port|g; s|@TOKEN@|bench|g" \
-    "$root/tests/servers/nginx.conf.in" > "$state/nginx.conf"
-nginx -c "$state/nginx.conf" -e "$state/error.log" &
-nginx_pid=$!
-until curl -s -o /dev/null "http://127.0.0.1:$port/.fixture-token"; do sleep 0.1; done
-
-mkdir -p "$work/install"
-printf 'baseUrl=http://127.0.0.1:%s/\nuploadUrl=http://127.0.0.1:1/telemetry\n' "$port" > "$work/install/launcher.conf"
+start_nginx
+port=${base_url##*:}
+make_install "$work/install" www
 "$build/src/velorian-update" "$work/install" > /dev/null
 
 python3 - "$work/game" <<'PY'
@@ -58,29 +47,28 @@ for i in sorted(rng.sample(range(3000), 300)):
     with open(path, "wb") as out:
         out.write(rng.randbytes(24000 + rng.randrange(8000)))
 PY
-python3 "$root/tools/make_release.py" --archives 10 "$work/game" "$work/www" 2.0 > /dev/null
+python3 "$root/tools/make_release.py" --archives 10 "$work/game" "$work/www/www" 2.0 > /dev/null
 
-link_port=$(free_port)
+link_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 python3 "$root/bench/link_proxy.py" --latency-ms "$latency_ms" --mbytes-per-s "$rate" "$link_port" "$port" &
 proxy_pid=$!
 until curl -s -o /dev/null "http://127.0.0.1:$link_port/.fixture-token"; do sleep 0.1; done
 sed -i "s|:$port/|:$link_port/|" "$work/install/launcher.conf"
 
-: > "$state/access.log"
+: > "$work/nginx/access.log"
 start=$(now)
 "$build/src/velorian-update" "$work/install" > /dev/null
 update_seconds=$(seconds "$start" "$(now)")
-diff -r -q -x launcher.conf -x logs -x client.id -x version.inf -x manifest2.xml -x pt -x lock \
-    "$work/game" "$work/install" > /dev/null && same=identical || same=DIFFERENT
+diff -r -q "${LAUNCHER_FILES[@]}" "$work/game" "$work/install" > /dev/null && same=identical || same=DIFFERENT
 sleep 1 # nginx logs a request when its connection is done with it
 # Lines: "GET /2.0-001.zip HTTP/1.1" 206 123 range="bytes=1-2,5-6" connection=7
 read -r requests ranges connections sent < <(awk '$2 ~ /\.zip$/ {
         requests++; sent += $5; connection[$NF] = 1
         ranges += split($6, parts, ",") }
-    END { print requests + 0, ranges + 0, length(connection), sent + 0 }' "$state/access.log")
+    END { print requests + 0, ranges + 0, length(connection), sent + 0 }' "$work/nginx/access.log")
 wanted=$(sed -n 's/.*Download size: \([0-9]*\) bytes\..*/\1/p' "$work/install"/logs/*.txt | tail -1)
-all_requests=$(wc -l < "$state/access.log")
-all_connections=$(awk '{ print $NF }' "$state/access.log" | sort -u | wc -l)
+all_requests=$(wc -l < "$work/nginx/access.log")
+all_connections=$(awk '{ print $NF }' "$work/nginx/access.log" | sort -u | wc -l)
 
 head -c "$wanted" /dev/urandom > "$work/www/blob"
 start=$(now)
