@@ -17,8 +17,8 @@ namespace {
 
 constexpr std::size_t CHUNK = 64 * 1024;
 // Bytes that may wait ahead of the reader in all, and in the run it reads.
-constexpr std::size_t AHEAD_LIMIT = 8 << 20;
-constexpr std::size_t READING_LIMIT = 2 << 20;
+constexpr std::size_t AHEAD_LIMIT = 4 << 20;
+constexpr std::size_t READING_LIMIT = 1 << 20;
 // One request's share: enough ranges to spare many round trips, few enough
 // bytes that the other connections get work too.
 constexpr std::size_t MAX_RANGES_PER_REQUEST = 64;
@@ -64,16 +64,27 @@ private:
     bool FetchOne(HttpSession& session, std::size_t run);
     bool Deliver(std::size_t run, wxInputStream& source);
     static void ReadToEnd(wxInputStream& body);
-    bool HasRoom(std::size_t run) const;
+    // Whether run may take more bytes, or with quarterFree a quarter of its
+    // limit more.
+    bool HasRoom(std::size_t run, bool quarterFree) const;
+    bool ReadingHasRoom(bool quarterFree) const;
+    bool AheadHasRoom(bool quarterFree) const;
     void SetState(std::size_t first, std::size_t count, RunState state);
-    template <typename Predicate> bool WaitFor(std::unique_lock<std::mutex>& lock, Predicate ready);
+    template <typename Predicate>
+    bool WaitFor(std::condition_variable& signal, std::unique_lock<std::mutex>& lock, Predicate ready);
 
     const std::vector<Run> runs;
     std::vector<RunBuffer> buffers;
     Cancellation cancellation;
     std::atomic<bool>& multiRange;
     std::mutex mutex;
-    std::condition_variable changed;
+    // The reader waits for arrived, connections for freed; each side wakes
+    // the other only when it waits, and a full buffer waits for a quarter to
+    // be free, so that the two do not wake each other for every block.
+    std::condition_variable arrived;
+    std::condition_variable freed;
+    bool readerWaiting = false;
+    int connectionsWaiting = 0;
     std::size_t nextToFetch = 0;
     std::size_t reading = 0; // the run the reader is on, or is about to open
     std::size_t ahead = 0;   // bytes in all buffers
@@ -219,15 +230,22 @@ bool ParallelDownload::Shared::Deliver(std::size_t run, wxInputStream& source)
         chunk.resize(count);
         left -= count;
         std::unique_lock<std::mutex> lock(mutex);
-        if (!WaitFor(lock, [&] { return HasRoom(run); })) {
-            return false;
+        if (!HasRoom(run, false)) {
+            ++connectionsWaiting;
+            const bool freedUp = WaitFor(freed, lock, [&] { return HasRoom(run, true); });
+            --connectionsWaiting;
+            if (!freedUp) {
+                return false;
+            }
         }
         // A run that the reader has left behind is not kept.
         if (run >= reading) {
             buffers[run].chunks.push_back(std::move(chunk));
             buffers[run].size += count;
             ahead += count;
-            changed.notify_all();
+            if (readerWaiting) {
+                arrived.notify_one();
+            }
         }
     }
     SetState(run, 1, RunState::Complete);
@@ -236,12 +254,19 @@ bool ParallelDownload::Shared::Deliver(std::size_t run, wxInputStream& source)
 
 // The run being read may fill a buffer of its own even when later runs have
 // filled theirs, so that the reader always gets on.
-bool ParallelDownload::Shared::HasRoom(std::size_t run) const
+bool ParallelDownload::Shared::HasRoom(std::size_t run, bool quarterFree) const
 {
-    if (run == reading) {
-        return buffers[run].size < READING_LIMIT;
-    }
-    return run < reading || ahead < AHEAD_LIMIT;
+    return run == reading ? ReadingHasRoom(quarterFree) : run < reading || AheadHasRoom(quarterFree);
+}
+
+bool ParallelDownload::Shared::ReadingHasRoom(bool quarterFree) const
+{
+    return buffers[reading].size + (quarterFree ? READING_LIMIT / 4 : 0) < READING_LIMIT;
+}
+
+bool ParallelDownload::Shared::AheadHasRoom(bool quarterFree) const
+{
+    return ahead + (quarterFree ? AHEAD_LIMIT / 4 : 0) < AHEAD_LIMIT;
 }
 
 void ParallelDownload::Shared::SetState(std::size_t first, std::size_t count, RunState state)
@@ -250,7 +275,7 @@ void ParallelDownload::Shared::SetState(std::size_t first, std::size_t count, Ru
     for (std::size_t run = first; run < first + count; ++run) {
         buffers[run].state = state;
     }
-    changed.notify_all();
+    arrived.notify_all();
 }
 
 bool ParallelDownload::Shared::Open(std::size_t run)
@@ -260,21 +285,23 @@ bool ParallelDownload::Shared::Open(std::size_t run)
         ahead -= buffers[reading].size;
         buffers[reading] = RunBuffer();
     }
-    changed.notify_all();
+    freed.notify_all();
     RunBuffer& buffer = buffers[run];
-    if (!WaitFor(lock, [&] { return buffer.state != RunState::Waiting; })) {
-        return false;
-    }
-    return buffer.state != RunState::Failed || buffer.size > 0;
+    readerWaiting = true;
+    const bool answered = WaitFor(arrived, lock, [&] { return buffer.state != RunState::Waiting; });
+    readerWaiting = false;
+    return answered && (buffer.state != RunState::Failed || buffer.size > 0);
 }
 
 std::size_t ParallelDownload::Shared::Read(std::size_t run, char* out, std::size_t size, wxStreamError& error)
 {
     std::unique_lock<std::mutex> lock(mutex);
     RunBuffer& buffer = buffers[run];
-    const bool ready = WaitFor(lock, [&] {
+    readerWaiting = true;
+    const bool ready = WaitFor(arrived, lock, [&] {
         return buffer.size > 0 || buffer.state == RunState::Complete || buffer.state == RunState::Failed;
     });
+    readerWaiting = false;
     if (!ready || buffer.size == 0) {
         error = ready && buffer.state == RunState::Complete ? wxSTREAM_EOF : wxSTREAM_READ_ERROR;
         return 0;
@@ -291,9 +318,14 @@ std::size_t ParallelDownload::Shared::Read(std::size_t run, char* out, std::size
             buffer.readOffset = 0;
         }
     }
+    const bool readingWasFull = !ReadingHasRoom(true);
+    const bool aheadWasFull = !AheadHasRoom(true);
     buffer.size -= copied;
     ahead -= copied;
-    changed.notify_all();
+    if (connectionsWaiting > 0 &&
+        ((readingWasFull && ReadingHasRoom(true)) || (aheadWasFull && AheadHasRoom(true)))) {
+        freed.notify_all();
+    }
     return copied;
 }
 
@@ -301,19 +333,21 @@ void ParallelDownload::Shared::Cancel()
 {
     std::lock_guard<std::mutex> lock(mutex);
     cancellation.Request();
-    changed.notify_all();
+    arrived.notify_all();
+    freed.notify_all();
 }
 
 // False when the work is cancelled first: a stop of the update or the end
 // of the download.
 template <typename Predicate>
-bool ParallelDownload::Shared::WaitFor(std::unique_lock<std::mutex>& lock, Predicate ready)
+bool ParallelDownload::Shared::WaitFor(std::condition_variable& signal, std::unique_lock<std::mutex>& lock,
+                                       Predicate ready)
 {
     while (!ready()) {
         if (cancellation.IsRequested()) {
             return false;
         }
-        changed.wait_for(lock, WAIT_SLICE);
+        signal.wait_for(lock, WAIT_SLICE);
     }
     return true;
 }
