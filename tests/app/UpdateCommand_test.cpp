@@ -187,6 +187,9 @@ TEST_F(UpdateCommandRun, KillOrSigtermDuringASlowDownloadAndTheNextRunCompletes)
     EXPECT_EQ(install.Read("version.inf"), "invalid");
     expectWholeFiles();
 
+    // The killed run may have begun the large file: only this run's own
+    // temporary file shows that it is under way.
+    wxRemoveFile(install.File("data/large.bin.part"));
     CommandRun run({install.Path().ToStdString()});
     ASSERT_TRUE(waitFor([&] { return wxFileName::FileExists(install.File("data/large.bin.part")); }))
         << run.Out() << run.Err();
