@@ -225,8 +225,9 @@ TEST_F(HTTPWrapperTest, FetchFirstLineReadsOnlyAShortFirstLineOfA200Answer)
         SCOPED_TRACE(path.substr(0, 60));
         wxString line = "stale";
         EXPECT_EQ(FetchFirstLine(line, faults->Url(path)), expected.has_value());
-        if (expected)
+        if (expected) {
             EXPECT_EQ(line, *expected);
+        }
     }
 }
 
