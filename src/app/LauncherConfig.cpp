@@ -61,6 +61,21 @@ bool ReadInteger(const wxFileConfig& conf, const wxString& key, long& value)
     return conf.Read(key, &text) && text.Trim().Trim(false).ToLong(&value);
 }
 
+// A whole number from least to most, logged as what was found or ignored.
+void ReadBoundedInteger(const wxFileConfig& conf, const wxString& key, long least, long most,
+                        const char* what, int& value)
+{
+    long number = 0;
+    if (!ReadInteger(conf, key, number))
+        return;
+    if (number >= least && number <= most) {
+        wxLogMessage("Config: Found %s: %ld", what, number);
+        value = static_cast<int>(number);
+    } else {
+        wxLogWarning("Config: Ignoring bad %s: %ld", what, number);
+    }
+}
+
 bool ReadBool(const wxFileConfig& conf, const wxString& key, bool& value)
 {
     long number = 0;
@@ -211,15 +226,7 @@ void LauncherConfig::ReadLauncherConf(wxFileConfig& conf)
         }
     }
 
-    long memory = 0;
-    if (ReadInteger(conf, "minSysMemoryMB", memory)) {
-        if (memory >= 1 && memory <= INT_MAX) {
-            wxLogMessage("Config: Found minimum system memory value: %ld", memory);
-            minSysMemoryMB = static_cast<int>(memory);
-        } else {
-            wxLogWarning("Config: Ignoring bad minimum system memory value: %ld", memory);
-        }
-    }
+    ReadBoundedInteger(conf, "minSysMemoryMB", 1, INT_MAX, "minimum system memory value", minSysMemoryMB);
 
     if (ReadBool(conf, "useMiniBrowserOnly", miniBrowserOnly) && miniBrowserOnly)
         wxLogWarning("Starting in minibrowser mode.");
@@ -233,15 +240,7 @@ void LauncherConfig::ReadLauncherConf(wxFileConfig& conf)
         }
     }
 
-    long connections = 0;
-    if (ReadInteger(conf, "maxConnections", connections)) {
-        if (connections >= 1 && connections <= MAX_CONNECTIONS) {
-            wxLogMessage("Config: Found maximum connections: %ld", connections);
-            maxConnections = static_cast<int>(connections);
-        } else {
-            wxLogWarning("Config: Ignoring bad maximum connections: %ld", connections);
-        }
-    }
+    ReadBoundedInteger(conf, "maxConnections", 1, MAX_CONNECTIONS, "maximum connections", maxConnections);
 }
 
 void LauncherConfig::ReadUserConf(wxFileConfig& conf)
