@@ -48,19 +48,11 @@ bool HTTPWrapper::IsHttpUrl(const wxString& url)
     return HTTPWrapper(url).IsValid();
 }
 
-void HTTPWrapper::SetRange(std::uint64_t start)
-{
-    rangeStart = start;
-}
-
 bool HTTPWrapper::Connect()
 {
     if (!IsValid()) {
         error = wxPROTO_INVVAL;
         return false;
-    }
-    if (rangeStart != 0) {
-        wxLogVerbose("Range: bytes=%llu-", static_cast<unsigned long long>(rangeStart));
     }
     connected = true;
     return true;
@@ -88,12 +80,11 @@ wxInputStream* HTTPWrapper::OpenStream()
     }
     const std::string target = RequestTarget();
     wxLogVerbose("Query: %s", wxString::FromUTF8(target));
-    const std::string range = rangeStart == 0 ? std::string() : std::to_string(rangeStart) + "-";
-    auto stream = std::make_unique<CurlInputStream>(Origin(), target, range, cancellation, session);
+    auto stream = std::make_unique<CurlInputStream>(Origin(), target, std::string(), cancellation, session);
     error = stream->Open();
     if (error == wxPROTO_NOERR) {
         answerStatus = stream->GetStatus();
-        error = CheckAnswer(answerStatus, stream->GetContentRangeStart());
+        error = answerStatus >= 400 ? wxPROTO_NOFILE : wxPROTO_NOERR;
     }
     return error == wxPROTO_NOERR ? stream.release() : nullptr;
 }
@@ -119,18 +110,6 @@ std::string HTTPWrapper::RequestTarget() const
         }
     }
     return EscapeForRequestLine(target + query);
-}
-
-wxProtocolError HTTPWrapper::CheckAnswer(long status, wxFileOffset contentRangeStart) const
-{
-    if (status >= 400) {
-        return wxPROTO_NOFILE;
-    }
-    // A server that ignores the range would feed the wrong bytes to the reader.
-    if (rangeStart != 0 && (status != 206 || contentRangeStart != static_cast<wxFileOffset>(rangeStart))) {
-        return wxPROTO_NOFILE;
-    }
-    return wxPROTO_NOERR;
 }
 
 bool FetchFirstLine(wxString& out, const wxString& url, const ParameterMap* params,

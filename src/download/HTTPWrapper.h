@@ -31,8 +31,6 @@ public:
     bool IsValid() const;
     static bool IsHttpUrl(const wxString& url);
 
-    // Asks for the resource from byte start to its end; 0 asks for all of it.
-    void SetRange(std::uint64_t start);
     // The request goes over session's kept connection (session must outlive
     // the stream); without one over a connection of its own.
     void SetSession(HttpSession* session) { this->session = session; }
@@ -43,9 +41,8 @@ public:
     // its own query, if it has one), escaping only spaces, controls and non-ASCII.
     wxString BuildQuery() const;
     // Sends the request and returns the body, owned by the caller, or null
-    // with GetError() telling why. A 4xx or 5xx status fails, and so does a
-    // range request answered with anything but a 206 starting at the asked
-    // byte. Redirections are not followed: a 3xx returns its own body.
+    // with GetError() telling why. A 4xx or 5xx status fails. Redirections
+    // are not followed: a 3xx returns its own body.
     wxInputStream* OpenStream();
     wxProtocolError GetError() const { return error; }
     // The status of the answer that OpenStream returned, or 0.
@@ -57,11 +54,8 @@ public:
     std::string RequestTarget() const;
 
 private:
-    wxProtocolError CheckAnswer(long status, wxFileOffset contentRangeStart) const;
-
     wxURI uri;
     const ParameterMap* params;
-    std::uint64_t rangeStart = 0;
     bool connected = false;
     wxProtocolError error = wxPROTO_NOERR;
     long answerStatus = 0;
