@@ -1,5 +1,6 @@
 #include "selfupdate/SelfUpdater.h"
 
+#include "common/RetryBursts.h"
 #include "download/HTTPWrapper.h"
 #include "download/ProgressInputStream.h"
 #include "platform/AtomicFile.h"
@@ -20,27 +21,8 @@
 
 namespace {
 
-// Failed attempts come in bursts of eleven in a row; the pause after each
-// burst grows by a second up to five.
+// Failed attempts come in bursts of eleven in a row.
 constexpr int ATTEMPTS_PER_BURST = 11;
-constexpr int LONGEST_PAUSE = 5;
-
-class RetryBursts {
-public:
-    // Counts a failure; the seconds to pause now, or 0 to retry at once.
-    int Fail()
-    {
-        if (++failures < ATTEMPTS_PER_BURST)
-            return 0;
-        failures = 0;
-        pause = std::min(pause + 1, LONGEST_PAUSE);
-        return pause;
-    }
-
-private:
-    int failures = 0;
-    int pause = 0;
-};
 
 // _() hands out the shared catalog's string, which formatting would modify: format a copy.
 wxString FormatTranslated(const wxString& translated, int value)
@@ -90,18 +72,12 @@ bool SelfUpdater::Start()
 
 void SelfUpdater::Stop()
 {
-    {
-        std::lock_guard lock(mutex);
-        cancellation.Request();
-    }
-    stopped.notify_all();
+    cancellation.Request();
 }
 
 bool SelfUpdater::Pause(int seconds)
 {
-    std::unique_lock lock(mutex);
-    return !stopped.wait_for(lock, std::chrono::seconds(seconds),
-                             [this] { return cancellation.IsRequested(); });
+    return cancellation.Sleep(std::chrono::seconds(seconds));
 }
 
 void SelfUpdater::Entry()
@@ -124,7 +100,7 @@ bool SelfUpdater::CheckForNewVersion()
 
 bool SelfUpdater::FetchRemoteVersion(const wxString& url)
 {
-    RetryBursts retries;
+    RetryBursts retries(ATTEMPTS_PER_BURST);
     for (;;) {
         if (cancellation.IsRequested()) {
             wxLogVerbose("Self update thread is being deleted.");
@@ -144,7 +120,7 @@ bool SelfUpdater::FetchRemoteVersion(const wxString& url)
 
 int SelfUpdater::DownloadWithRetries()
 {
-    RetryBursts retries;
+    RetryBursts retries(ATTEMPTS_PER_BURST);
     for (;;) {
         notifier->SetStatus(_("downloading launcher update..."), MESSAGE_INFO);
         const int result = DownloadLauncher();

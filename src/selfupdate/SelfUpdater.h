@@ -6,8 +6,6 @@
 
 #include <wx/string.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <optional>
 
 class ProgressNotifier;
@@ -69,11 +67,8 @@ private:
     // The last download was not signed by the publisher: retrying cannot help.
     bool refused = false;
 
-    // Seen by every request of the thread; the mutex and the condition let a
-    // stop end a pause at once.
+    // Seen by every request and pause of the thread.
     Cancellation cancellation;
-    std::mutex mutex;
-    std::condition_variable stopped;
 
     WorkerThread worker;
 };

@@ -2,6 +2,7 @@
 
 #include "common/Cancellation.h"
 #include "common/MD5.h"
+#include "common/RetryBursts.h"
 #include "common/VersionText.h"
 #include "common/WorkerThread.h"
 #include "download/HTTPWrapper.h"
@@ -45,6 +46,8 @@ constexpr std::uint64_t MAX_INFLATION_RATIO = 1032;
 // A file that fails its digest in this many series of retries in a row is
 // damaged in the release itself: retrying for ever cannot help.
 constexpr int MAX_CORRUPT_SERIES = 3;
+// Failed downloads in a row before the update pauses.
+constexpr int ATTEMPTS_PER_BURST = 10;
 constexpr std::size_t FIRST_READ_SIZE = 16 * 1024;
 
 // Download order: each archive read once, front to back.
@@ -304,8 +307,7 @@ const Cancellation* UpdateEngine::TransferCancellation() const
 
 void UpdateEngine::Pause(int seconds) const
 {
-    for (int slice = 0; slice < seconds * 10 && !IsStopRequested(); ++slice)
-        wxMilliSleep(100);
+    notifier->GetCancellation().Sleep(std::chrono::seconds(seconds));
 }
 
 void UpdateEngine::SendFinished(const wxString& result)
@@ -914,18 +916,18 @@ void UpdateEngine::RunUpdate()
         EndStopped("DOWNLOAD_WRITING_ERROR");
         return;
     }
-    int errors = 0;
-    int delay = 1;
+    RetryBursts retries(ATTEMPTS_PER_BURST);
     wxString seriesCorrupt; // the file that failed its digest in this series of retries
     wxString repeatedCorrupt;
     int corruptSeries = 0; // series in a row in which repeatedCorrupt failed its digest
     bool ok = DownloadFiles(mismatches);
     while (!ok && lastError == ERROR_DOWNLOAD && !IsStopRequested()) {
-        ++errors;
+        const int pause = retries.Fail();
         if (!corruptFile.empty())
             seriesCorrupt = corruptFile;
-        wxLogError(wxString::Format(_("Got %d error while downloading update. Retrying."), errors));
-        if (errors >= 10) {
+        wxLogError(
+            wxString::Format(_("Got %d error while downloading update. Retrying."), retries.Failures()));
+        if (pause > 0) {
             corruptSeries = seriesCorrupt.empty()              ? 0
                             : seriesCorrupt == repeatedCorrupt ? corruptSeries + 1
                                                                : 1;
@@ -936,13 +938,10 @@ void UpdateEngine::RunUpdate()
                 break;
             }
             wxLogError(wxString::Format(_("Update stopped 10 times, download error. Retrying in %d seconds."),
-                                        delay));
+                                        pause));
             notifier->SetErrorStatus(
-                wxString::Format(_("Error while downloading update... retrying in %d seconds."), delay));
-            Pause(delay);
-            if (delay < 5)
-                ++delay;
-            errors = 0;
+                wxString::Format(_("Error while downloading update... retrying in %d seconds."), pause));
+            Pause(pause);
         }
         ok = DownloadFiles(mismatches);
     }
