@@ -3,6 +3,7 @@
 #include "app/InstanceLock.h"
 #include "app/LauncherConfig.h"
 #include "platform/DiskSpace.h"
+#include "support/Bytes.h"
 #include "support/FaultServer.h"
 #include "support/NginxServer.h"
 #include "support/Polling.h"
@@ -72,7 +73,7 @@ class UpdateCommandRun : public testing::Test {
 protected:
     void SetUp() override
     {
-        release.Add("data/stored.bin", FaultServer::Pattern(1, 5000), false);
+        release.Add("data/stored.bin", Pattern(1, 5000), false);
         release.Add("data/text/readme.txt", std::string(3000, 'v') + "elorian\n", true);
         Publish(release, "release");
         Configure("/release/");
@@ -165,8 +166,8 @@ TEST_F(UpdateCommandRun, KillOrSigtermDuringASlowDownloadAndTheNextRunCompletes)
     // Small files, then one that takes minutes to come.
     TestRelease many;
     for (int part = 0; part < 4; ++part)
-        many.Add("data/part" + std::to_string(part + 10), FaultServer::Pattern(part * 4096, 4096), false);
-    many.Add("data/large.bin", FaultServer::Pattern(0, 3 << 20), false);
+        many.Add("data/part" + std::to_string(part + 10), Pattern(part * 4096, 4096), false);
+    many.Add("data/large.bin", Pattern(0, 3 << 20), false);
     Publish(many, "many");
     Configure("/slow/many/");
     for (const auto& [name, content] : many.Files())
@@ -216,7 +217,7 @@ TEST_F(UpdateCommandRun, KillOrSigtermDuringASlowDownloadAndTheNextRunCompletes)
     EXPECT_NE(out.find("Up to date: version " + VERSION + "."), std::string::npos) << out;
 
     wxDateTime modified = wxFileName(install.File("data/part11")).GetModificationTime();
-    install.Write("data/part11", FaultServer::Pattern(2, 4096));
+    install.Write("data/part11", Pattern(2, 4096));
     wxFileName(install.File("data/part11")).SetTimes(nullptr, &modified, nullptr);
     ASSERT_EQ(Update(&out), 0) << out;
     CommandRun verify({"--verify", install.Path().ToStdString()});

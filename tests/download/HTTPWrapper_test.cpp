@@ -1,6 +1,7 @@
 #include "download/HTTPWrapper.h"
 
 #include "common/Cancellation.h"
+#include "support/Bytes.h"
 #include "support/FaultServer.h"
 #include "support/LogCapture.h"
 #include "support/NginxServer.h"
@@ -44,21 +45,6 @@ struct SilentListener {
     int fd;
     int port = 0;
 };
-
-struct Body {
-    std::string bytes;
-    wxStreamError end = wxSTREAM_NO_ERROR;
-};
-
-Body ReadAll(wxInputStream& stream, std::size_t chunk = 65536)
-{
-    Body body;
-    std::string buffer(chunk, '\0');
-    while (stream.Read(buffer.data(), chunk).LastRead() > 0)
-        body.bytes.append(buffer.data(), stream.LastRead());
-    body.end = stream.GetLastError();
-    return body;
-}
 
 double SecondsSince(Clock::time_point start)
 {
@@ -222,7 +208,7 @@ TEST_F(HTTPWrapperTest, SizesBeyondFourGibibytesAreKept)
 
 TEST_F(HTTPWrapperTest, LargeBodyArrivesIntactThroughTheBoundedBuffer)
 {
-    const std::string content = FaultServer::Pattern(0, 9 << 20);
+    const std::string content = Pattern(0, 9 << 20);
     nginx->Write("data/large.bin", content);
     HTTPWrapper http(nginx->Url("/data/large.bin"));
     auto stream = Open(http);
@@ -230,7 +216,7 @@ TEST_F(HTTPWrapperTest, LargeBodyArrivesIntactThroughTheBoundedBuffer)
     EXPECT_EQ(stream->GetLength(), static_cast<wxFileOffset>(content.size()));
     // Odd-sized reads and a slow start make the transfer pause and resume.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const Body body = ReadAll(*stream, 40000);
+    const StreamContent body = ReadAll(*stream, 40000);
     EXPECT_EQ(body.end, wxSTREAM_EOF);
     EXPECT_TRUE(body.bytes == content) << "got " << body.bytes.size() << " bytes";
 }
@@ -240,8 +226,8 @@ TEST_F(HTTPWrapperTest, ShortBodyAndCancellationFailTheTransfer)
     HTTPWrapper shortBody(faults->Url("/close?after=5000&size=10000"));
     auto stream = Open(shortBody);
     ASSERT_NE(stream, nullptr);
-    Body body = ReadAll(*stream);
-    EXPECT_EQ(body.bytes, FaultServer::Pattern(0, 5000));
+    StreamContent body = ReadAll(*stream);
+    EXPECT_EQ(body.bytes, Pattern(0, 5000));
     EXPECT_EQ(body.end, wxSTREAM_READ_ERROR);
 
     // A cancellation from another thread ends a stalled body, and a request
@@ -283,7 +269,7 @@ TEST_F(HTTPWrapperTest, StallFailsAfterTenSecondsButASlowTrickleSurvives)
 
     // The toolkit sets up its bookkeeping of logging threads lazily and not
     // thread-safely: the second worker starts once the first has logged.
-    Body trickled;
+    StreamContent trickled;
     std::promise<void> trickleOpened;
     std::thread trickle([&trickled, &trickleOpened] {
         HTTPWrapper http(faults->Url("/trickle?size=12&bytes=1&interval=1"));
@@ -303,9 +289,9 @@ TEST_F(HTTPWrapperTest, StallFailsAfterTenSecondsButASlowTrickleSurvives)
     });
 
     const auto start = Clock::now();
-    const Body stalled = ReadAll(*stream);
+    const StreamContent stalled = ReadAll(*stream);
     const double waited = SecondsSince(start);
-    EXPECT_EQ(stalled.bytes, FaultServer::Pattern(0, 1000));
+    EXPECT_EQ(stalled.bytes, Pattern(0, 1000));
     EXPECT_EQ(stalled.end, wxSTREAM_READ_ERROR);
     EXPECT_GE(waited, 9.5);
     EXPECT_LE(waited, 12.0);
@@ -320,7 +306,7 @@ TEST_F(HTTPWrapperTest, StallFailsAfterTenSecondsButASlowTrickleSurvives)
     EXPECT_GE(unansweredAfter, 9.5);
     EXPECT_LE(unansweredAfter, 12.0);
     trickle.join();
-    EXPECT_EQ(trickled.bytes, FaultServer::Pattern(0, 12));
+    EXPECT_EQ(trickled.bytes, Pattern(0, 12));
     EXPECT_EQ(trickled.end, wxSTREAM_EOF);
 }
 

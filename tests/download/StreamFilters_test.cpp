@@ -6,6 +6,7 @@
 
 #include "progress/LauncherEvents.h"
 #include "progress/ProgressNotifier.h"
+#include "support/Bytes.h"
 #include "support/EventRecorder.h"
 
 #include <wx/mstream.h>
@@ -22,38 +23,11 @@
 
 namespace {
 
-std::string Pattern(size_t size, int seed = 0)
-{
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 7 + seed) % 251);
-    return bytes;
-}
-
-std::string RawDeflate(const std::string& bytes)
-{
-    wxMemoryOutputStream out;
-    wxZlibOutputStream(out, wxZ_DEFAULT_COMPRESSION, wxZLIB_NO_HEADER).Write(bytes.data(), bytes.size());
-    std::string packed(out.GetSize(), '\0');
-    out.CopyTo(packed.data(), packed.size());
-    return packed;
-}
-
 // Without a range the notifier posts every increase: its last position is the total.
 int CountedBytes(const EventRecorder& recorder)
 {
     const std::vector<int> positions = recorder.Values(wxEVT_PROGRESS_UPDATED);
     return positions.empty() ? 0 : positions.back();
-}
-
-// Reads the way the installer does: pages until a read returns nothing.
-std::string ReadToEnd(wxInputStream& input, size_t page = 4096)
-{
-    std::string bytes;
-    std::vector<char> buffer(page);
-    while (input.Read(buffer.data(), page).LastRead() > 0)
-        bytes.append(buffer.data(), input.LastRead());
-    return bytes;
 }
 
 // Records every size it is asked for and can fail with a read error after a
@@ -87,7 +61,7 @@ private:
 
 TEST(LimitedInputStream, StopsExactlyAtTheLimitWithoutReadingAhead)
 {
-    const std::string body = Pattern(12000);
+    const std::string body = Pattern(0, 12000);
     ScriptedSource source(body);
     LimitedInputStream limited(&source, 10000);
     std::vector<size_t> counts;
@@ -107,7 +81,7 @@ TEST(LimitedInputStream, StopsExactlyAtTheLimitWithoutReadingAhead)
     // The next member is read from the same source, from byte 10000 on.
     EXPECT_EQ(source.position, 10000u);
     LimitedInputStream next(&source, 2000);
-    EXPECT_EQ(ReadToEnd(next, 333), body.substr(10000));
+    EXPECT_EQ(ReadAll(next, 333).bytes, body.substr(10000));
 
     // A limit of zero ends at once and leaves the source alone.
     ScriptedSource untouched(body);
@@ -126,14 +100,14 @@ TEST(LimitedInputStream, ShortOrFailingSourceGivesAShortStreamWithoutError)
 {
     wxMemoryInputStream shortSource("abcd", 4);
     LimitedInputStream limited(&shortSource, 10);
-    EXPECT_EQ(ReadToEnd(limited, 16), "abcd");
+    EXPECT_EQ(ReadAll(limited, 16).bytes, "abcd");
     EXPECT_EQ(limited.BytesRead(), 4u);
     EXPECT_FALSE(limited.Eof());
     EXPECT_EQ(limited.GetLastError(), wxSTREAM_NO_ERROR);
 
-    ScriptedSource failing(Pattern(100), 60);
+    ScriptedSource failing(Pattern(0, 100), 60);
     LimitedInputStream cut(&failing, 80);
-    EXPECT_EQ(ReadToEnd(cut, 25), Pattern(60));
+    EXPECT_EQ(ReadAll(cut, 25).bytes, Pattern(0, 60));
     EXPECT_EQ(failing.GetLastError(), wxSTREAM_READ_ERROR);
     EXPECT_EQ(cut.GetLastError(), wxSTREAM_NO_ERROR);
     EXPECT_FALSE(cut.Eof());
@@ -143,16 +117,16 @@ TEST(LimitedInputStream, ShortOrFailingSourceGivesAShortStreamWithoutError)
 // and the source's own failure comes through.
 TEST(BoundedInputStream, MoreThanTheLimitIsAReadError)
 {
-    const std::string body = Pattern(10000);
+    const std::string body = Pattern(0, 10000);
     for (const size_t limit : {10000, 9999}) {
         ScriptedSource source(body);
         BoundedInputStream bounded(&source, limit);
-        EXPECT_EQ(ReadToEnd(bounded, 3000), body.substr(0, limit));
+        EXPECT_EQ(ReadAll(bounded, 3000).bytes, body.substr(0, limit));
         EXPECT_EQ(bounded.GetLastError(), limit == body.size() ? wxSTREAM_EOF : wxSTREAM_READ_ERROR);
     }
     ScriptedSource failing(body, 50);
     BoundedInputStream passedOn(&failing, 100);
-    EXPECT_EQ(ReadToEnd(passedOn), body.substr(0, 50));
+    EXPECT_EQ(ReadAll(passedOn).bytes, body.substr(0, 50));
     EXPECT_EQ(passedOn.GetLastError(), wxSTREAM_READ_ERROR);
 }
 
@@ -173,9 +147,9 @@ TEST(StreamFilters, DeletingAFilterLeavesItsSourceAlone)
 // Progress counts archive bytes of the members: not the gap, not inflated bytes.
 TEST(StreamFilters, ReadsSeveralMembersOutOfOneBodyCountingOnlyTheirBytes)
 {
-    const std::string a = Pattern(5000, 1), b = Pattern(30000, 2), c = Pattern(700, 3),
-                      gap = Pattern(1234, 4);
-    const std::string packedB = RawDeflate(b);
+    const std::string a = Pattern(1, 5000), b = Pattern(2, 30000), c = Pattern(3, 700),
+                      gap = Pattern(4, 1234);
+    const std::string packedB = Deflate(b, RAW_DEFLATE);
     const std::string body = a + gap + packedB + c + "trailing bytes";
     wxMemoryInputStream source(body.data(), body.size());
     EventRecorder recorder;
@@ -183,24 +157,24 @@ TEST(StreamFilters, ReadsSeveralMembersOutOfOneBodyCountingOnlyTheirBytes)
 
     LimitedInputStream limitedA(&source, a.size());
     ProgressInputStream countedA(&limitedA, &notifier);
-    EXPECT_EQ(ReadToEnd(countedA), a);
+    EXPECT_EQ(ReadAll(countedA).bytes, a);
     LimitedInputStream limitedGap(&source, gap.size());
     WasteOutputStream waste;
     EXPECT_EQ(limitedGap.Read(waste).LastRead(), gap.size());
     LimitedInputStream limitedB(&source, packedB.size());
     ProgressInputStream countedB(&limitedB, &notifier);
     wxZlibInputStream inflater(countedB, wxZLIB_NO_HEADER);
-    EXPECT_EQ(ReadToEnd(inflater), b);
+    EXPECT_EQ(ReadAll(inflater).bytes, b);
     EXPECT_EQ(inflater.GetLastError(), wxSTREAM_EOF);
     EXPECT_TRUE(limitedB.Eof()) << "the inflater consumed the whole member";
     LimitedInputStream limitedC(&source, c.size());
     ProgressInputStream countedC(&limitedC, &notifier);
-    EXPECT_EQ(ReadToEnd(countedC), c);
+    EXPECT_EQ(ReadAll(countedC).bytes, c);
     EXPECT_EQ(CountedBytes(recorder), static_cast<int>(a.size() + packedB.size() + c.size()));
 
     // A source that fails early counts only what arrived.
     notifier.SetRange(0);
-    ScriptedSource failing(Pattern(500), 123);
+    ScriptedSource failing(Pattern(0, 500), 123);
     ProgressInputStream countedShort(&failing, &notifier);
     EXPECT_EQ(countedShort.Read(waste).LastRead(), 123u);
     EXPECT_EQ(CountedBytes(recorder), 123);
@@ -210,12 +184,12 @@ TEST(StreamFilters, ReadsSeveralMembersOutOfOneBodyCountingOnlyTheirBytes)
 // one failure the installer can see before the digest.
 TEST(StreamFilters, TruncatedCompressedMemberIsAReadErrorOfTheInflater)
 {
-    const std::string packed = RawDeflate(Pattern(30000));
+    const std::string packed = Deflate(Pattern(0, 30000), RAW_DEFLATE);
     const std::string body = packed + "next member";
     wxMemoryInputStream source(body.data(), body.size());
     LimitedInputStream limited(&source, packed.size() - 10);
     wxZlibInputStream inflater(limited, wxZLIB_NO_HEADER);
-    EXPECT_LT(ReadToEnd(inflater).size(), 30000u);
+    EXPECT_LT(ReadAll(inflater).bytes.size(), 30000u);
     EXPECT_EQ(inflater.GetLastError(), wxSTREAM_READ_ERROR);
     EXPECT_EQ(source.TellI(), static_cast<wxFileOffset>(packed.size() - 10))
         << "nothing read past the member";
@@ -251,7 +225,7 @@ TEST(StreamFilters, MultipartBodyGivesExactlyTheAskedPartsOrFails)
         MultipartReader reader(source, "B", {{10, 14}, {100, 102}});
         std::string read;
         while (reader.NextPart())
-            read += ReadToEnd(reader.Part()) + "|";
+            read += ReadAll(reader.Part()).bytes + "|";
         EXPECT_EQ(read + (reader.Failed() ? "!" : ""), expected);
     }
     const std::pair<std::string, std::string> types[] = {

@@ -4,6 +4,7 @@
 #include "progress/LauncherEvents.h"
 #include "progress/ProgressNotifier.h"
 #include "selfupdate/SelfUpdateFiles.h"
+#include "support/Bytes.h"
 #include "support/EventRecorder.h"
 #include "support/FaultServer.h"
 #include "support/LogCapture.h"
@@ -51,7 +52,7 @@ protected:
         return Clock::now() - start;
     }
 
-    const std::string build = FaultServer::Pattern(0, 200000);
+    const std::string build = Pattern(0, 200000);
     TempDir exeDir;
     NginxServer server;
     EventRecorder events;

@@ -28,11 +28,3 @@ std::string FaultServer::Url(const std::string& pathAndQuery) const
     const std::string slash = pathAndQuery.starts_with("/") ? "" : "/";
     return "http://127.0.0.1:" + std::to_string(port) + slash + pathAndQuery;
 }
-
-std::string FaultServer::Pattern(std::uint64_t start, std::size_t count)
-{
-    std::string bytes(count, '\0');
-    for (std::size_t i = 0; i < count; ++i)
-        bytes[i] = static_cast<char>((start + i) % 251);
-    return bytes;
-}

@@ -2,7 +2,6 @@
 
 #include "support/ServerProcess.h"
 
-#include <cstdint>
 #include <string>
 
 // The scripted HTTP server of tests/servers/fault_server.py, for answers that a
@@ -22,9 +21,6 @@ public:
     int Port() const { return port; }
     // "http://127.0.0.1:PORT" followed by pathAndQuery ("/echo?a=b"; a missing "/" is added).
     std::string Url(const std::string& pathAndQuery) const;
-
-    // The bytes of the server's sized bodies: byte i of a body is i % 251.
-    static std::string Pattern(std::uint64_t start, std::size_t count);
 
 private:
     ServerScript script;

@@ -1,5 +1,6 @@
 #include "support/NginxServer.h"
 
+#include "support/Polling.h"
 #include "support/ServerProcess.h"
 
 #include <arpa/inet.h>
@@ -133,4 +134,11 @@ std::string NginxServer::ErrorLog() const
 std::string NginxServer::AccessLog() const
 {
     return state.Read("access.log");
+}
+
+int NginxServer::Requests(const std::string& part, int expected) const
+{
+    WaitUntil([&] { return Count(AccessLog(), part) >= expected; }, std::chrono::seconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return Count(AccessLog(), part);
 }

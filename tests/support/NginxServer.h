@@ -37,6 +37,10 @@ public:
     std::string ErrorLog() const;
     // One line per finished request ("GET /a.zip ..."), as nginx logs them.
     std::string AccessLog() const;
+    // How many logged requests hold part in their line, once at least expected
+    // have come or 5 s have passed (nginx logs a request when its connection
+    // is done with it), and a moment later, so that one too many shows.
+    int Requests(const std::string& part, int expected) const;
 
 private:
     bool StartOn(int candidate);

@@ -2,6 +2,7 @@
 
 #include "app/Version.h"
 #include "common/MD5.h"
+#include "support/Bytes.h"
 #include "support/TestSigningKey.h"
 
 #include <wx/filename.h>
@@ -9,32 +10,11 @@
 #include <cctype>
 #include <fstream>
 #include <sstream>
-#include <zlib.h>
 
 namespace {
 
 // Stands in for the zip's local header, so that no member starts at 0.
 const std::string ARCHIVE_HEADER(30, 'H');
-
-std::string Deflate(const std::string& bytes, int windowBits)
-{
-    z_stream stream{};
-    deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&stream, bytes.size()) + 32, '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    stream.avail_in = static_cast<uInt>(bytes.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
-}
-
-std::string RawDeflate(const std::string& bytes)
-{
-    return Deflate(bytes, -15);
-}
 
 std::string HexMD5(const std::string& bytes)
 {
@@ -53,11 +33,6 @@ void WriteFileBytes(const wxString& path, const std::string& bytes)
 
 } // namespace
 
-std::string Gzip(const std::string& bytes)
-{
-    return Deflate(bytes, 15 + 16);
-}
-
 std::uint32_t TestRelease::Add(const std::string& name, const std::string& content, bool compressed,
                                const std::string& archive, std::uint32_t gap)
 {
@@ -66,7 +41,7 @@ std::uint32_t TestRelease::Add(const std::string& name, const std::string& conte
         data = ARCHIVE_HEADER;
     data.append(gap, 'G');
     const auto offset = static_cast<std::uint32_t>(data.size());
-    const std::string stored = compressed ? RawDeflate(content) : content;
+    const std::string stored = compressed ? Deflate(content, RAW_DEFLATE) : content;
     data += stored;
     files[name] = content;
     std::ostringstream record;
@@ -105,7 +80,7 @@ void TestRelease::Publish(const wxString& root, const std::string& version, cons
     xml += "</files>\n";
     for (const auto& [name, bytes] : archives)
         WriteFileBytes(root + "/" + name, bytes);
-    const std::string manifest = Gzip(xml);
+    const std::string manifest = Deflate(xml, GZIP);
     WriteFileBytes(root + "/" + version + ".xml.gz", manifest);
     if (signer != nullptr)
         WriteFileBytes(root + "/" + version + ".xml.gz.sig", signer->Sign(manifest));

@@ -37,5 +37,3 @@ private:
     std::map<std::string, std::string> files;
     std::vector<std::string> records;
 };
-
-std::string Gzip(const std::string& bytes);

@@ -2,6 +2,7 @@
 
 #include "progress/LauncherEvents.h"
 #include "progress/ProgressNotifier.h"
+#include "support/Bytes.h"
 #include "support/EventRecorder.h"
 #include "support/FaultServer.h"
 #include "support/LogCapture.h"
@@ -23,18 +24,6 @@
 namespace {
 
 const char ABC_MD5[] = "900150983cd24fb0d6963f7d28e17f72";
-
-std::string Compress(const std::string& xml, int format = wxZLIB_GZIP)
-{
-    wxMemoryOutputStream out;
-    {
-        wxZlibOutputStream deflater(out, wxZ_DEFAULT_COMPRESSION, format);
-        deflater.Write(xml.data(), xml.size());
-    }
-    std::string packed(out.GetSize(), '\0');
-    out.CopyTo(packed.data(), packed.size());
-    return packed;
-}
 
 // A file element with good attributes, some replaced or (nullopt) left out.
 std::string FileElement(const std::map<std::string, std::optional<std::string>>& changes = {})
@@ -61,7 +50,7 @@ protected:
         server.Write("release.xml.gz", body);
         return manifest.Load(Url(), notifier);
     }
-    bool LoadXml(const std::string& xml) { return LoadBody(Compress(xml)); }
+    bool LoadXml(const std::string& xml) { return LoadBody(Deflate(xml, GZIP)); }
 
     NginxServer server;
     LogCapture log;
@@ -82,10 +71,10 @@ TEST_F(RemoteManifestTest, ReadsGzipOrZlibWithSlashesTurnedToBackslashes)
                      {"publisher_note", "ignored"},
                      {"checksum", "900150983CD24FB0D6963F7D28E17F72"}}) +
         "\n</release>\n";
-    for (const int format : {wxZLIB_GZIP, wxZLIB_ZLIB}) {
+    for (const DeflateFormat format : {GZIP, ZLIB}) {
         EventRecorder recorder;
         ProgressNotifier notifier(&recorder);
-        const std::string body = Compress(xml, format);
+        const std::string body = Deflate(xml, format);
         ASSERT_TRUE(LoadBody(body, &notifier)) << format;
         ASSERT_EQ(manifest.size(), 2u);
         // The gauge follows the compressed bytes against the announced length.
@@ -159,7 +148,7 @@ TEST_F(RemoteManifestTest, FaultyRecordStopsTheLoadWithItsCodeKeepingEarlierReco
 TEST_F(RemoteManifestTest, UnusableAnswerFailsWithOneErrorLine)
 {
     FaultServer faults;
-    const std::string gzip = Compress("<manifest>" + FileElement() + "</manifest>");
+    const std::string gzip = Deflate("<manifest>" + FileElement() + "</manifest>", GZIP);
     const std::string malformed = "Malformed manifest or download error.";
     struct Case {
         std::string url;
@@ -174,7 +163,7 @@ TEST_F(RemoteManifestTest, UnusableAnswerFailsWithOneErrorLine)
          "Error requesting input stream: " + server.Url("/missing.xml.gz")},
         {Url(), "<manifest>" + FileElement() + "</manifest>", MANIFEST_DOWNLOAD_FAILED, malformed},
         {Url(), gzip.substr(0, gzip.size() - 8), MANIFEST_DOWNLOAD_FAILED, malformed}, // no trailer
-        {Url(), Compress("<manifest>" + FileElement()), MANIFEST_DOWNLOAD_FAILED, malformed},
+        {Url(), Deflate("<manifest>" + FileElement(), GZIP), MANIFEST_DOWNLOAD_FAILED, malformed},
         {faults.Url("/trickle?size=1000000000000&bytes=65536&interval=0"), "", MANIFEST_DOWNLOAD_FAILED,
          malformed},
     };
@@ -232,7 +221,7 @@ TEST_F(RemoteManifestTest, HostileDocumentsEndQuicklyWithTheirResult)
         {"undeclared entity", "<files>" + first + "&x;</files>", MANIFEST_DOWNLOAD_FAILED, 0},
     };
     for (const Case& c : cases) {
-        const std::string body = Compress(c.xml);
+        const std::string body = Deflate(c.xml, GZIP);
         wxMemoryInputStream stream(body.data(), body.size());
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(manifest.Read(stream, nullptr), c.result == MANIFEST_OK) << c.what;

@@ -2,6 +2,7 @@
 
 #include "progress/LauncherEvents.h"
 #include "progress/ProgressNotifier.h"
+#include "support/Bytes.h"
 #include "support/DiskFull.h"
 #include "support/EventRecorder.h"
 #include "support/FaultServer.h"
@@ -23,15 +24,6 @@
 #include <functional>
 
 namespace {
-
-// The requests nginx logged whose line holds part, once there are at least
-// expected of them (it logs a request when its connection is done with it).
-int Requests(const NginxServer& server, const std::string& part, int expected)
-{
-    WaitUntil([&] { return Count(server.AccessLog(), part) >= expected; }, std::chrono::seconds(5));
-    wxMilliSleep(100);
-    return Count(server.AccessLog(), part);
-}
 
 int Mode(const wxString& path)
 {
@@ -99,7 +91,7 @@ TEST_F(UpdateEngineTest, InstallsAReleaseOfTheReleaseBuilder)
     game.Write("readme.txt", "first release");
     game.Write("data/maps/empty.res", "");
     game.Write(wxString::FromUTF8("data/maps/Praça.unity3d"), std::string(70000, 'p'));
-    game.Write("bin/game.exe", FaultServer::Pattern(0, 3000000));
+    game.Write("bin/game.exe", Pattern(0, 3000000));
     chmod(game.File("bin/game.exe").fn_str(), 0755);
     const auto publish = [&](const char* version) {
         wxArrayString output;
@@ -121,7 +113,7 @@ TEST_F(UpdateEngineTest, InstallsAReleaseOfTheReleaseBuilder)
     StartEngine(server.Url("/"));
     engine->Check();
     EXPECT_TRUE(Posted(wxEVT_NO_CHANGES_FOUND));
-    ASSERT_EQ(Requests(server, "GET /version-win-", 2), 2);
+    ASSERT_EQ(server.Requests("GET /version-win-", 2), 2);
     EXPECT_EQ(Count(server.AccessLog(), ".xml.gz"), 1);
 
     chmod(install.File("bin/game.exe").fn_str(), 0644);
@@ -313,8 +305,8 @@ TEST_P(GapTest, ReadsSmallGapsThroughAndAsksForEachRunOnce)
     };
     const std::string asked =
         gap <= GAP_THRESHOLD ? range(one, twoEnd) : range(one, one + 10) + "," + range(two, twoEnd);
-    EXPECT_EQ(Requests(server, "range=\"bytes=" + asked + "\"", 1), 1) << server.AccessLog();
-    EXPECT_EQ(Requests(server, "GET /a.zip", 1), 1);
+    EXPECT_EQ(server.Requests("range=\"bytes=" + asked + "\"", 1), 1) << server.AccessLog();
+    EXPECT_EQ(server.Requests("GET /a.zip", 1), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Threshold, GapTest,
@@ -409,7 +401,7 @@ TEST_F(UpdateEngineTest, AFileThatCannotBeWrittenEndsTheUpdateWithoutRetries)
 TEST_F(UpdateEngineTest, FailedWritesStopAtOnceAndReplaceNothing)
 {
     TestRelease release;
-    release.Add("big.bin", FaultServer::Pattern(0, 300000));
+    release.Add("big.bin", Pattern(0, 300000));
     release.Publish(server.Root(), "1");
     install.Write("big.bin", "the previous version");
     ASSERT_TRUE(wxFileName::Mkdir(install.File("version.inf")));
@@ -425,7 +417,7 @@ TEST_F(UpdateEngineTest, FailedWritesStopAtOnceAndReplaceNothing)
         return engine->GetLastError();
     });
     EXPECT_EQ(lastError, ERROR_WRITE);
-    EXPECT_EQ(Requests(server, "GET /a.zip", 1), 1);
+    EXPECT_EQ(server.Requests("GET /a.zip", 1), 1);
     EXPECT_EQ(install.Read("big.bin"), "the previous version");
     EXPECT_FALSE(wxFileExists(install.File("big.bin.part")));
 }
@@ -485,7 +477,7 @@ TEST_F(StopTest, DuringALargeFileEndsTheUpdateAsStopped)
 {
     TestRelease release;
     release.Add("small.bin", "installed before the stop");
-    release.Add("large.bin", FaultServer::Pattern(0, 3 << 20), false, "a.zip", GAP_THRESHOLD + 1);
+    release.Add("large.bin", Pattern(0, 3 << 20), false, "a.zip", GAP_THRESHOLD + 1);
     release.Publish(server.Root(), "1");
     StartEngine(server.Url("/slow/"));
     engine->Check();
