@@ -1,13 +1,13 @@
 #include "ui/LauncherFrame.h"
 
 #include "app/GameSettings.h"
+#include "app/LauncherSequence.h"
 #include "app/LauncherServices.h"
 #include "platform/Resources.h"
 #include "progress/LauncherEvents.h"
 #include "progress/ProgressNotifier.h"
 #include "telemetry/TelemetryClient.h"
 #include "ui/DisplayResolutions.h"
-#include "ui/LauncherSequence.h"
 #include "update/UpdateEngine.h"
 
 #include <wx/button.h>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/LauncherConfig.h"
+#include "app/LauncherView.h"
 #include "common/AskUser.h"
-#include "ui/LauncherView.h"
 
 #include <wx/frame.h>
 #include <wx/timer.h>

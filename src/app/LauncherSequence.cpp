@@ -1,7 +1,8 @@
-#include "ui/LauncherSequence.h"
+#include "app/LauncherSequence.h"
 
 #include "app/LauncherConfig.h"
 #include "app/LauncherServices.h"
+#include "app/LauncherView.h"
 #include "app/LogCollection.h"
 #include "app/Version.h"
 #include "common/SignatureVerifier.h"
@@ -9,7 +10,6 @@
 #include "selfupdate/SelfUpdateFiles.h"
 #include "selfupdate/SelfUpdater.h"
 #include "telemetry/TelemetryClient.h"
-#include "ui/LauncherView.h"
 #include "update/UpdateEngine.h"
 
 #include <wx/intl.h>
