@@ -6,6 +6,7 @@
 #include "app/LogCollection.h"
 #include "app/Version.h"
 #include "common/SignatureVerifier.h"
+#include "progress/LauncherEvents.h"
 #include "progress/ProgressNotifier.h"
 #include "selfupdate/SelfUpdateFiles.h"
 #include "selfupdate/SelfUpdater.h"
@@ -25,15 +26,35 @@ const char MANAGED_ASSEMBLIES[] = "velorian_Data\\Managed\\*.dll";
 
 } // namespace
 
+const LauncherSequence::WorkerEvent LauncherSequence::WORKER_EVENTS[] = {
+    {wxEVT_SELF_UPDATE_DONE, &LauncherSequence::OnSelfUpdateDone},
+    {wxEVT_NO_CHANGES_FOUND, &LauncherSequence::OnNoChangesFound},
+    {wxEVT_DISABLE_PLAY, &LauncherSequence::OnDisablePlay},
+    {wxEVT_START_UPDATE, &LauncherSequence::OnStartUpdate},
+    {wxEVT_UPDATE_STARTED, &LauncherSequence::OnUpdateStarted},
+    {wxEVT_UPDATE_STOPPED, &LauncherSequence::OnUpdateStopped},
+    {wxEVT_UPDATE_FINISHED, &LauncherSequence::OnUpdateFinished},
+    {wxEVT_GAME_TERMINATED, &LauncherSequence::OnGameTerminated},
+    {wxEVT_LOG_UPLOAD_DONE, &LauncherSequence::OnLogUploadDone},
+};
+
 LauncherSequence::LauncherSequence(const LauncherConfig& config, LauncherServices& services,
                                    LauncherView& view, wxEvtHandler* target, AskUser askUser)
-    : config(config), services(services), view(view), askUser(askUser), game(config, target, askUser),
+    : config(config), services(services), view(view), target(target), askUser(askUser),
+      game(config, target, askUser),
       gameLogPath(GameLogPath(config.logDir, config.startTime, services.Telemetry().GetSessionId()))
 {
+    for (const WorkerEvent& worker : WORKER_EVENTS)
+        target->Bind(worker.type, worker.handler, this);
     CollectLogs(services.Telemetry(), gameLogPath, config);
 }
 
-LauncherSequence::~LauncherSequence() = default;
+// The target may outlive the sequence, and its queue may still hold the workers' last events.
+LauncherSequence::~LauncherSequence()
+{
+    for (const WorkerEvent& worker : WORKER_EVENTS)
+        target->Unbind(worker.type, worker.handler, this);
+}
 
 void LauncherSequence::Start()
 {
@@ -80,14 +101,14 @@ void LauncherSequence::StartUpdateCheck()
     services.Engine().StartChecker();
 }
 
-void LauncherSequence::OnSelfUpdateDone(int code)
+void LauncherSequence::OnSelfUpdateDone(wxThreadEvent& event)
 {
     // The thread posted this as its last act: the join is immediate.
     selfUpdater.reset();
     if (IgnoredWhileExiting("OnSelfUpdateDone"))
         return;
     wxLogVerbose("Self thread finished.");
-    if (code != SELF_UPDATE_DOWNLOADED) {
+    if (event.GetInt() != SELF_UPDATE_DOWNLOADED) {
         StartUpdateCheck();
         return;
     }
@@ -100,7 +121,7 @@ void LauncherSequence::OnSelfUpdateDone(int code)
     StartExitSequence();
 }
 
-void LauncherSequence::OnNoChangesFound()
+void LauncherSequence::OnNoChangesFound(wxThreadEvent&)
 {
     if (IgnoredWhileExiting("OnNoChangesFound"))
         return;
@@ -109,7 +130,12 @@ void LauncherSequence::OnNoChangesFound()
     view.EnablePlay(true);
 }
 
-void LauncherSequence::OnStartUpdate()
+void LauncherSequence::OnDisablePlay(wxThreadEvent&)
+{
+    view.EnablePlay(false);
+}
+
+void LauncherSequence::OnStartUpdate(wxThreadEvent&)
 {
     // The update would clear the stop that the exit asked for.
     if (IgnoredWhileExiting("OnStartUpdate"))
@@ -119,12 +145,12 @@ void LauncherSequence::OnStartUpdate()
     services.Engine().StartUpdater();
 }
 
-void LauncherSequence::OnUpdateStarted()
+void LauncherSequence::OnUpdateStarted(wxThreadEvent&)
 {
     IgnoredWhileExiting("OnUpdateStarted");
 }
 
-void LauncherSequence::OnUpdateStopped()
+void LauncherSequence::OnUpdateStopped(wxThreadEvent&)
 {
     if (IgnoredWhileExiting("OnUpdateStopped"))
         return;
@@ -133,7 +159,7 @@ void LauncherSequence::OnUpdateStopped()
     view.EnablePlay(false);
 }
 
-void LauncherSequence::OnUpdateFinished()
+void LauncherSequence::OnUpdateFinished(wxThreadEvent&)
 {
     if (IgnoredWhileExiting("OnUpdateFinished"))
         return;
@@ -180,7 +206,7 @@ void LauncherSequence::StartBackgroundChecks()
     services.Engine().FindChanges(MANAGED_ASSEMBLIES);
 }
 
-void LauncherSequence::OnGameTerminated()
+void LauncherSequence::OnGameTerminated(wxThreadEvent&)
 {
     services.Telemetry().StartLogUpload();
     StartExitSequence();
@@ -233,7 +259,7 @@ void LauncherSequence::OnExitTimer()
         FinishExit();
 }
 
-void LauncherSequence::OnLogUploadDone()
+void LauncherSequence::OnLogUploadDone(wxThreadEvent&)
 {
     if (state == STATE_EXITING)
         FinishExit();

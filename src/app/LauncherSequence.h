@@ -3,6 +3,7 @@
 #include "app/GameLauncher.h"
 #include "common/AskUser.h"
 
+#include <wx/event.h>
 #include <wx/string.h>
 
 #include <memory>
@@ -11,7 +12,6 @@ class LauncherConfig;
 class LauncherServices;
 class LauncherView;
 class SelfUpdater;
-class wxEvtHandler;
 
 // Where the launcher's sequence stands. The numbers appear in the log.
 enum LauncherState : int {
@@ -27,12 +27,14 @@ enum LauncherState : int {
 
 // The launcher's sequence in its window: the start-up decision, the
 // self-update, the check and the update on the engine's threads, Play, and the
-// exit that waits for the threads. The window turns its events into these
-// calls and carries out what the sequence asks of its controls; all of it runs
-// on the GUI thread.
+// exit that waits for the threads. It handles the workers' events itself as
+// they reach the window; the window passes on its own events and carries out
+// what the sequence asks of its controls. All of it runs on the GUI thread.
 class LauncherSequence {
 public:
-    // Everything given must outlive the sequence; target receives the game's end.
+    // Everything given must outlive the sequence. target receives the events
+    // of the services' workers and of the game's watcher; the sequence handles
+    // those that move it on while it lives.
     LauncherSequence(const LauncherConfig& config, LauncherServices& services, LauncherView& view,
                      wxEvtHandler* target, AskUser askUser);
     ~LauncherSequence();
@@ -42,21 +44,29 @@ public:
     // The start-up decision, once the window is built.
     void Start();
 
-    void OnSelfUpdateDone(int code);
-    void OnNoChangesFound();
-    void OnStartUpdate();
-    void OnUpdateStarted();
-    void OnUpdateStopped();
-    void OnUpdateFinished();
     void OnPlay();
-    void OnGameTerminated();
     void OnClose();
     void OnExitTimer();
-    void OnLogUploadDone();
 
     int GetState() const { return state; }
 
 private:
+    struct WorkerEvent {
+        const wxEventTypeTag<wxThreadEvent>& type;
+        void (LauncherSequence::*handler)(wxThreadEvent&);
+    };
+    static const WorkerEvent WORKER_EVENTS[];
+
+    void OnSelfUpdateDone(wxThreadEvent& event);
+    void OnNoChangesFound(wxThreadEvent& event);
+    void OnDisablePlay(wxThreadEvent& event);
+    void OnStartUpdate(wxThreadEvent& event);
+    void OnUpdateStarted(wxThreadEvent& event);
+    void OnUpdateStopped(wxThreadEvent& event);
+    void OnUpdateFinished(wxThreadEvent& event);
+    void OnGameTerminated(wxThreadEvent& event);
+    void OnLogUploadDone(wxThreadEvent& event);
+
     void StartSelfUpdate();
     void StartUpdateCheck();
     void StartBackgroundChecks();
@@ -68,6 +78,7 @@ private:
     const LauncherConfig& config;
     LauncherServices& services;
     LauncherView& view;
+    wxEvtHandler* const target;
     const AskUser askUser;
     GameLauncher game;
     // The self-update thread while it runs.

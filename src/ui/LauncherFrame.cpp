@@ -345,51 +345,6 @@ void LauncherFrame::OnPulseTimer(wxTimerEvent&)
     gauge->Pulse();
 }
 
-void LauncherFrame::OnNoChangesFound(wxThreadEvent&)
-{
-    sequence->OnNoChangesFound();
-}
-
-void LauncherFrame::OnDisablePlay(wxThreadEvent&)
-{
-    EnablePlay(false);
-}
-
-void LauncherFrame::OnStartUpdate(wxThreadEvent&)
-{
-    sequence->OnStartUpdate();
-}
-
-void LauncherFrame::OnUpdateStarted(wxThreadEvent&)
-{
-    sequence->OnUpdateStarted();
-}
-
-void LauncherFrame::OnUpdateStopped(wxThreadEvent&)
-{
-    sequence->OnUpdateStopped();
-}
-
-void LauncherFrame::OnUpdateFinished(wxThreadEvent&)
-{
-    sequence->OnUpdateFinished();
-}
-
-void LauncherFrame::OnSelfUpdateDone(wxThreadEvent& event)
-{
-    sequence->OnSelfUpdateDone(event.GetInt());
-}
-
-void LauncherFrame::OnLogUploadDone(wxThreadEvent&)
-{
-    sequence->OnLogUploadDone();
-}
-
-void LauncherFrame::OnGameTerminated(wxThreadEvent&)
-{
-    sequence->OnGameTerminated();
-}
-
 // Consumed without a veto: the exit sequence closes the window when the threads are done.
 void LauncherFrame::OnClose(wxCloseEvent&)
 {
@@ -436,15 +391,6 @@ wxBEGIN_EVENT_TABLE(LauncherFrame, wxFrame)
     EVT_LAUNCHER(wxEVT_PROGRESS_UPDATED, LauncherFrame::OnProgressUpdated)
     EVT_LAUNCHER(wxEVT_PROGRESS_RANGE_UPDATED, LauncherFrame::OnProgressRangeUpdated)
     EVT_LAUNCHER(wxEVT_PROGRESS_PULSE, LauncherFrame::OnProgressPulse)
-    EVT_LAUNCHER(wxEVT_NO_CHANGES_FOUND, LauncherFrame::OnNoChangesFound)
-    EVT_LAUNCHER(wxEVT_DISABLE_PLAY, LauncherFrame::OnDisablePlay)
-    EVT_LAUNCHER(wxEVT_START_UPDATE, LauncherFrame::OnStartUpdate)
-    EVT_LAUNCHER(wxEVT_UPDATE_STARTED, LauncherFrame::OnUpdateStarted)
-    EVT_LAUNCHER(wxEVT_UPDATE_STOPPED, LauncherFrame::OnUpdateStopped)
-    EVT_LAUNCHER(wxEVT_UPDATE_FINISHED, LauncherFrame::OnUpdateFinished)
-    EVT_LAUNCHER(wxEVT_SELF_UPDATE_DONE, LauncherFrame::OnSelfUpdateDone)
-    EVT_LAUNCHER(wxEVT_LOG_UPLOAD_DONE, LauncherFrame::OnLogUploadDone)
-    EVT_LAUNCHER(wxEVT_GAME_TERMINATED, LauncherFrame::OnGameTerminated)
     EVT_CLOSE(LauncherFrame::OnClose)
     EVT_TIMER(EXIT_TIMER_ID, LauncherFrame::OnExitTimer)
     EVT_TIMER(PULSE_TIMER_ID, LauncherFrame::OnPulseTimer)

@@ -25,8 +25,9 @@ class wxWebViewEvent;
 
 // The launcher's only window: the news page, the status line, the display
 // choices, the gauge, the "Problems?" link and Play. It owns the services the
-// workers use and the launcher's sequence, turns the workers' events into
-// calls on the sequence, and shows progress and status texts.
+// workers use and the launcher's sequence, which handles the workers' events
+// that move it on; the window passes the player's events to the sequence and
+// shows progress and status texts.
 class LauncherFrame : public wxFrame, private LauncherView {
 public:
     // askUser shows the message boxes the sequence needs.
@@ -67,15 +68,6 @@ private:
     void OnProgressUpdated(wxThreadEvent& event);
     void OnProgressRangeUpdated(wxThreadEvent& event);
     void OnProgressPulse(wxThreadEvent& event);
-    void OnNoChangesFound(wxThreadEvent& event);
-    void OnDisablePlay(wxThreadEvent& event);
-    void OnStartUpdate(wxThreadEvent& event);
-    void OnUpdateStarted(wxThreadEvent& event);
-    void OnUpdateStopped(wxThreadEvent& event);
-    void OnUpdateFinished(wxThreadEvent& event);
-    void OnSelfUpdateDone(wxThreadEvent& event);
-    void OnLogUploadDone(wxThreadEvent& event);
-    void OnGameTerminated(wxThreadEvent& event);
     void OnClose(wxCloseEvent& event);
     void OnExitTimer(wxTimerEvent& event);
     void OnPulseTimer(wxTimerEvent& event);

@@ -1,0 +1,333 @@
+// The launcher's sequence without a window: a stand-in view, the real services
+// on a temporary installation, and the workers' events posted to a handler
+// and run the way the window's event loop runs them.
+#include "app/LauncherSequence.h"
+
+#include "app/LauncherConfig.h"
+#include "app/LauncherServices.h"
+#include "app/LauncherView.h"
+#include "progress/LauncherEvents.h"
+#include "selfupdate/SelfUpdater.h"
+#include "support/LogCapture.h"
+#include "support/NginxServer.h"
+#include "support/TempDir.h"
+#include "support/TestRelease.h"
+#include "update/UpdateEngine.h"
+
+#include <gtest/gtest.h>
+#include <wx/app.h>
+#include <wx/filename.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const char UNREACHABLE[] = "http://127.0.0.1:9/";
+const std::string PLAY_REFUSED = "The PLAY button should be disabled. Most likely a bug. State: ";
+
+// What the sequence asked of the window's controls.
+class FakeView : public LauncherView {
+public:
+    void EnablePlay(bool enable) override { playEnabled = enable; }
+    void ShowMiniBrowser() override { miniBrowser = true; }
+    void LoadNewsPage() override { pageLoaded = true; }
+    void ReloadNewsPage() override { pageReloaded = true; }
+    void RequestAttention() override {}
+    GameChoices Choices() const override { return {"1024x768", 2, false}; }
+    void HideWindow() override { hidden = true; }
+    void StopPulse() override {}
+    void StartExitTimer() override { exitTimer = true; }
+    void StopExitTimer() override { exitTimer = false; }
+    void DestroyWindow() override { destroyed = true; }
+
+    bool playEnabled = false;
+    bool miniBrowser = false;
+    bool pageLoaded = false;
+    bool pageReloaded = false;
+    bool hidden = false;
+    bool exitTimer = false;
+    bool destroyed = false;
+};
+
+// An installation whose stand-in game records that it ran, and the sequence
+// opened on it with its services, as the window opens them.
+class SequenceTest : public testing::Test {
+protected:
+    SequenceTest()
+    {
+        install.Write("game.sh", "#!/bin/sh\ntouch played\n");
+        Configure(UNREACHABLE);
+        target.Bind(wxEVT_STATUS_MESSAGE,
+                    [this](wxThreadEvent& event) { status = event.GetString().utf8_string(); });
+    }
+
+    ~SequenceTest() override { Close(); }
+
+    void Configure(const std::string& baseUrl)
+    {
+        install.Write("launcher.conf", "baseUrl=" + baseUrl + "\nuploadUrl=" + UNREACHABLE +
+                                           "\ngameExecutable=game.sh\nminSysMemoryMB=1\n");
+    }
+
+    // setting, unless null, is turned on in the loaded settings before the start-up decision.
+    void Open(bool LauncherConfig::*setting = nullptr)
+    {
+        config.SetDefaults(install.Path());
+        config.LoadConfig();
+        config.languageId = LANGUAGE_NONE;
+        config.languageCode = LanguageCode(LANGUAGE_NONE);
+        if (setting != nullptr)
+            config.*setting = true;
+        services = std::make_unique<LauncherServices>(config, &target, install.Path());
+        sequence = std::make_unique<LauncherSequence>(config, *services, view, &target,
+                                                      [this](const wxString& message, const wxString&, long) {
+                                                          asked += message.utf8_string();
+                                                          return wxOK;
+                                                      });
+        sequence->Start();
+        RunPending();
+    }
+
+    // Opens on an installed version while the game runs: no thread starts.
+    void OpenReady()
+    {
+        install.Write("version.inf", "1.0");
+        Open(&LauncherConfig::gameRunning);
+        ASSERT_EQ(sequence->GetState(), STATE_READY);
+    }
+
+    // As the window goes; the events that its workers left behind find no sequence.
+    void Close()
+    {
+        sequence.reset();
+        services.reset();
+        RunPending();
+        view = FakeView();
+    }
+
+    void Post(wxEventType type, int value = 0)
+    {
+        wxThreadEvent event(type);
+        event.SetInt(value);
+        target.AddPendingEvent(event);
+        RunPending();
+    }
+
+    void Play()
+    {
+        sequence->OnPlay();
+        RunPending();
+    }
+
+    static void RunPending() { wxAppConsole::GetInstance()->ProcessPendingEvents(); }
+
+    // Runs the posted events until done holds; false when it did not within limit.
+    static bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        for (RunPending(); !done(); RunPending()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(10ms);
+        }
+        return true;
+    }
+
+    // Ticks the exit timer ten times a second, ten times faster than the
+    // window, until the window goes; false when it did not within limit. The
+    // exit gives up on the threads after 60 ticks.
+    bool Exit(std::chrono::milliseconds limit)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!view.destroyed && std::chrono::steady_clock::now() < deadline) {
+            if (view.exitTimer)
+                sequence->OnExitTimer();
+            RunUntil([this] { return view.destroyed; }, 100ms);
+        }
+        return view.destroyed;
+    }
+
+    LogCapture log;
+    TempDir install;
+    wxEvtHandler target;
+    LauncherConfig config;
+    FakeView view;
+    std::string status;
+    std::string asked; // the messages shown, one after another
+    std::unique_ptr<LauncherServices> services;
+    std::unique_ptr<LauncherSequence> sequence;
+};
+
+// Whatever the start-up decided, closing stops what it started, long before
+// the exit would give up on its threads: a server that never answers keeps the
+// self-update asking.
+TEST_F(SequenceTest, StartUpDecidesBetweenUpdatingPlayingAndExitingAndClosingEndsIt)
+{
+    struct Row {
+        const char* what;
+        bool LauncherConfig::*setting;
+        std::string version; // version.inf, if any
+        int state;
+        bool play;
+        std::string status; // unless empty
+        std::string asked;
+    };
+    const Row rows[] = {
+        {"a player's start", nullptr, "1.0", STATE_SELF_UPDATING, false, "", ""},
+        {"mini-browser", &LauncherConfig::miniBrowserOnly, "", STATE_INITIAL, false, "", ""},
+        {"no launcher.conf", &LauncherConfig::configMissing, "", STATE_INITIAL, false,
+         "Config file not found, please contact support.", ""},
+        {"the game runs", &LauncherConfig::gameRunning, "1.0", STATE_READY, true,
+         "Velorian already running. Skipping update.", ""},
+        // Another launcher is updating the installation.
+        {"the game runs, mid-update", &LauncherConfig::gameRunning, "invalid", STATE_EXITING, false, "",
+         "Update already in progress."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (!row.version.empty())
+            install.Write("version.inf", row.version);
+        Open(row.setting);
+        EXPECT_EQ(sequence->GetState(), row.state);
+        EXPECT_EQ(view.playEnabled, row.play);
+        if (!row.status.empty()) {
+            EXPECT_EQ(status, row.status);
+        }
+        EXPECT_EQ(asked, row.asked);
+        EXPECT_TRUE(view.pageLoaded);
+        sequence->OnClose();
+        EXPECT_TRUE(Exit(2s));
+        Close();
+        asked.clear();
+        wxRemoveFile(install.File("version.inf"));
+    }
+}
+
+// Each row posts an event of the workers and runs it.
+TEST_F(SequenceTest, WorkerEventsMoveTheStateUntilTheExitBegins)
+{
+    OpenReady();
+    struct Row {
+        wxEventType event;
+        int value;
+        int state;
+        bool play;
+        std::string logged;
+    };
+    const Row rows[] = {
+        {wxEVT_DISABLE_PLAY, 0, STATE_READY, false, ""},
+        {wxEVT_NO_CHANGES_FOUND, 0, STATE_READY, true, ""},
+        {wxEVT_UPDATE_STOPPED, 0, STATE_UPDATE_STOPPED, false, "Update stopped."},
+        {wxEVT_UPDATE_FINISHED, 0, STATE_UPDATE_DONE, true, ""},
+        // A new launcher was downloaded: the player is told, and the launcher exits.
+        {wxEVT_SELF_UPDATE_DONE, SELF_UPDATE_DOWNLOADED, STATE_EXITING, false,
+         "Downloaded new launcher, restarting."},
+        {wxEVT_UPDATE_FINISHED, 0, STATE_EXITING, false, "Event OnUpdateFinished while exiting."},
+        {wxEVT_UPDATE_STOPPED, 0, STATE_EXITING, false, "Event OnUpdateStopped while exiting."},
+        {wxEVT_NO_CHANGES_FOUND, 0, STATE_EXITING, false, "Event OnNoChangesFound while exiting."},
+        {wxEVT_UPDATE_STARTED, 0, STATE_EXITING, false, "Event OnUpdateStarted while exiting."},
+        {wxEVT_START_UPDATE, 0, STATE_EXITING, false, "Event OnStartUpdate while exiting."},
+        {wxEVT_SELF_UPDATE_DONE, SELF_UPDATE_NOT_NEEDED, STATE_EXITING, false,
+         "Event OnSelfUpdateDone while exiting."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.logged + " in state " + std::to_string(row.state));
+        Post(row.event, row.value);
+        EXPECT_EQ(sequence->GetState(), row.state);
+        EXPECT_EQ(view.playEnabled, row.play);
+        EXPECT_TRUE(row.logged.empty() || log.HasText(row.logged));
+    }
+    EXPECT_EQ(status, "Quitting launcher...");
+    EXPECT_EQ(asked, "New launcher version.\nLauncher will now try to restart.");
+    EXPECT_FALSE(services->Engine().IsWorking()) << "no update starts once the exit began";
+    // Nothing runs: the first tick ends it.
+    EXPECT_TRUE(Exit(150ms));
+}
+
+// The game starts from Ready and Update done only; once it ends, the logs go
+// and the launcher exits.
+TEST_F(SequenceTest, PlayStartsTheGameOnlyWhenTheInstallationIsCurrent)
+{
+    struct Row {
+        const char* what;
+        wxEventType event; // posted first, unless wxEVT_NULL
+        int value;
+        bool installed;
+        bool started;
+        std::string refused; // the state in the warning, when Play was refused
+    };
+    const Row rows[] = {
+        {"ready", wxEVT_NULL, 0, true, true, ""},
+        {"update done", wxEVT_UPDATE_FINISHED, 0, true, true, ""},
+        {"update stopped", wxEVT_UPDATE_STOPPED, 0, true, false, "4"},
+        {"exiting", wxEVT_SELF_UPDATE_DONE, SELF_UPDATE_DOWNLOADED, true, false, "7"},
+        {"no game", wxEVT_NULL, 0, false, false, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        OpenReady();
+        if (row.event != wxEVT_NULL)
+            Post(row.event, row.value);
+        if (!row.installed)
+            wxRemoveFile(install.File("game.sh"));
+        Play();
+        EXPECT_EQ(view.hidden, row.started);
+        EXPECT_EQ(log.HasText(PLAY_REFUSED + row.refused), !row.refused.empty());
+        if (row.started) {
+            EXPECT_TRUE(log.HasText("Starting background checks."));
+            EXPECT_TRUE(RunUntil([&] { return view.destroyed; })) << "the game's end closes the launcher";
+            EXPECT_TRUE(wxFileName::FileExists(install.File("played")));
+        } else {
+            EXPECT_FALSE(wxFileName::FileExists(install.File("played")));
+            EXPECT_EQ(view.playEnabled, !row.installed) << "a game that did not start can be tried again";
+        }
+        if (!row.installed) {
+            EXPECT_EQ(status, "Could not start the game, please contact support.");
+        }
+        Close();
+        wxRemoveFile(install.File("played"));
+        install.Write("game.sh", "#!/bin/sh\ntouch played\n");
+    }
+}
+
+TEST_F(SequenceTest, MiniBrowserPlayReloadsThePage)
+{
+    Open(&LauncherConfig::miniBrowserOnly);
+    EXPECT_TRUE(view.miniBrowser);
+    Play();
+    EXPECT_TRUE(view.pageReloaded);
+    EXPECT_FALSE(view.hidden);
+}
+
+// The self-update finds this launcher current, the check finds a release to
+// fetch, and the update takes its time over a slow link: Play waits, and
+// closing stops the download and waits for its thread.
+TEST_F(SequenceTest, ClosingDuringTheUpdateStopsItAndWaitsForTheThread)
+{
+    NginxServer server;
+    TestRelease release;
+    release.Add("data/large.bin", std::string(3000000, 'L'));
+    release.Publish(server.Root() + "/release", "2.0");
+    Configure(server.Url("/slow/release/"));
+    Open();
+    ASSERT_TRUE(RunUntil([&] { return log.HasText("Update started."); })) << status;
+    EXPECT_EQ(sequence->GetState(), STATE_UPDATING);
+    std::this_thread::sleep_for(300ms);
+    Play();
+    EXPECT_TRUE(log.HasText(PLAY_REFUSED + "5"));
+
+    sequence->OnClose();
+    EXPECT_TRUE(log.HasText("Will stop update."));
+    ASSERT_TRUE(Exit(3s));
+    EXPECT_FALSE(services->Engine().IsWorking()) << "the window went before the update's thread ended";
+    Close();
+    EXPECT_EQ(install.Read("version.inf"), "invalid");
+    EXPECT_FALSE(wxFileName::FileExists(install.File("data/large.bin")));
+}
+
+} // namespace
