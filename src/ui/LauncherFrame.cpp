@@ -117,15 +117,11 @@ LauncherFrame::~LauncherFrame()
     services.reset();
 }
 
-int LauncherFrame::GetState() const
-{
-    return sequence->GetState();
-}
-
 void LauncherFrame::CreateControls()
 {
     panel = new wxPanel(this, PANEL_ID, wxDefaultPosition, wxDefaultSize, wxTAB_TRAVERSAL | wxNO_BORDER);
-    webView = wxWebView::New(panel, WEB_VIEW_ID, wxString(), wxPoint(0, 0), NEWS_PAGE_SIZE);
+    webView = wxWebView::New(panel, WEB_VIEW_ID, wxString(), wxPoint(0, 0), NEWS_PAGE_SIZE,
+                             wxWebViewBackendDefault, 0, "NewsPage");
     // Without a web engine the launcher still updates and starts the game.
     if (webView == nullptr) {
         wxLogError("WebView: no web engine, the news page stays empty.");
@@ -135,19 +131,20 @@ void LauncherFrame::CreateControls()
         new wxStaticText(panel, STATUS_ID, _("Status"), wxDefaultPosition, wxDefaultSize, 0, "StatusMessage");
     resolutionLabel = new wxStaticText(panel, RESOLUTION_LABEL_ID, _("Resolution"), wxDefaultPosition,
                                        wxDefaultSize, 0, "TextResolution");
-    resolutionChoice = new wxComboBox(panel, RESOLUTION_CHOICE_ID, wxString(), wxDefaultPosition,
-                                      wxDefaultSize, GetResolutionChoices(), wxCB_READONLY);
+    resolutionChoice =
+        new wxComboBox(panel, RESOLUTION_CHOICE_ID, wxString(), wxDefaultPosition, wxDefaultSize,
+                       GetResolutionChoices(), wxCB_READONLY, wxDefaultValidator, "ResolutionChoice");
     qualityLabel = new wxStaticText(panel, QUALITY_LABEL_ID, _("Quality"), wxDefaultPosition, wxDefaultSize,
                                     0, "TextQuality");
     qualityChoice = new wxComboBox(panel, QUALITY_CHOICE_ID, wxString(), wxDefaultPosition, wxDefaultSize,
-                                   GetQualityNames(), wxCB_READONLY);
+                                   GetQualityNames(), wxCB_READONLY, wxDefaultValidator, "QualityChoice");
     fullscreenCheck = new wxCheckBox(panel, FULLSCREEN_ID, _("Fullscreen"), wxDefaultPosition, wxDefaultSize,
-                                     wxALIGN_RIGHT);
+                                     wxALIGN_RIGHT, wxDefaultValidator, "FullscreenCheck");
     gauge = new wxGauge(panel, GAUGE_ID, 100, wxDefaultPosition, wxDefaultSize, wxGA_HORIZONTAL,
                         wxDefaultValidator, "Progress");
     problemsLink =
         new wxHyperlinkCtrl(panel, PROBLEMS_LINK_ID, _("Problems?"), WithIdentifiers(config.problemsUrl),
-                            wxDefaultPosition, wxDefaultSize, wxHL_DEFAULT_STYLE);
+                            wxDefaultPosition, wxDefaultSize, wxHL_DEFAULT_STYLE, "ProblemsLink");
     playButton = new wxButton(panel, PLAY_ID, _("Play"), wxDefaultPosition, wxDefaultSize, 0,
                               wxDefaultValidator, "PlayButton");
     for (wxWindow* control : std::initializer_list<wxWindow*>{statusText, resolutionLabel, resolutionChoice,

@@ -36,9 +36,6 @@ public:
     // Saves the player's choices, then ends every thread before what it uses goes.
     ~LauncherFrame() override;
 
-    // The launcher state (LauncherState).
-    int GetState() const;
-
 private:
     void CreateControls();
     void LayOutControls();
