@@ -4,18 +4,14 @@
 #include "app/LauncherConfig.h"
 #include "platform/DiskSpace.h"
 #include "support/Bytes.h"
-#include "support/FaultServer.h"
+#include "support/ChildProcess.h"
 #include "support/NginxServer.h"
 #include "support/Polling.h"
-#include "support/ServerProcess.h"
 #include "support/TempDir.h"
 #include "support/TestRelease.h"
 #include "support/TestSigningKey.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <wx/dir.h>
 #include <wx/filename.h>
 
@@ -30,44 +26,6 @@ namespace {
 using namespace std::chrono_literals;
 
 const std::string VERSION = "2.4.1";
-
-// One run of the command, its output kept in files of its own.
-class CommandRun {
-public:
-    explicit CommandRun(const std::vector<std::string>& args)
-    {
-        std::vector<std::string> argv = {UPDATE_COMMAND_EXE};
-        argv.insert(argv.end(), args.begin(), args.end());
-        const int out = open(output.File("out").fn_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-        pid = StartServerProcess(argv, -1, out, output.File("err").ToStdString());
-        close(out);
-    }
-
-    ~CommandRun()
-    {
-        if (pid > 0)
-            StopServerProcess(pid, SIGKILL, 0ms);
-    }
-
-    // The exit status, or -1 when the command did not end by itself within a minute.
-    int Wait()
-    {
-        int status = 0;
-        bool ended = false;
-        if (!WaitUntil([&] { return ended = ended || waitpid(pid, &status, WNOHANG) == pid; }, 60s))
-            return -1;
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    void Signal(int signal) const { kill(pid, signal); }
-    std::string Out() const { return output.Read("out"); }
-    std::string Err() const { return output.Read("err"); }
-
-private:
-    TempDir output;
-    pid_t pid = -1;
-};
 
 class UpdateCommandRun : public testing::Test {
 protected:
@@ -92,12 +50,14 @@ protected:
 
     int Update(std::string* out = nullptr)
     {
-        CommandRun run({install.Path().ToStdString()});
+        ChildProcess run({UPDATE_COMMAND_EXE, Dir()});
         const int status = run.Wait();
         if (out != nullptr)
             *out = run.Out();
         return status;
     }
+
+    std::string Dir() const { return install.Path().ToStdString(); }
 
     void ExpectInstalled(const TestRelease& published) const
     {
@@ -128,7 +88,7 @@ TEST_F(UpdateCommandRun, EachFailureEndsWithItsOwnStatus)
     // A release that the configured key did not sign.
     install.Write("launcher.conf",
                   install.Read("launcher.conf") + "releaseKey=" + TestSigningKey().PublicKey());
-    CommandRun refused({install.Path().ToStdString()});
+    ChildProcess refused({UPDATE_COMMAND_EXE, Dir()});
     EXPECT_EQ(refused.Wait(), 4);
     EXPECT_NE(refused.Err().find("release is not signed by the publisher."), std::string::npos)
         << refused.Err();
@@ -151,7 +111,7 @@ TEST_F(UpdateCommandRun, EachFailureEndsWithItsOwnStatus)
 
     // A server that never answers is given up after the wait.
     install.Write("launcher.conf", "baseUrl=http://127.0.0.1:1/\nuploadUrl=" + server.Url("/telemetry.aspx"));
-    CommandRun unreachable({"--wait", "2", install.Path().ToStdString()});
+    ChildProcess unreachable({UPDATE_COMMAND_EXE, "--wait", "2", Dir()});
     EXPECT_EQ(unreachable.Wait(), 4);
     EXPECT_NE(unreachable.Err().find("The update server did not answer for 2 seconds."), std::string::npos)
         << unreachable.Err();
@@ -180,24 +140,22 @@ TEST_F(UpdateCommandRun, KillOrSigtermDuringASlowDownloadAndTheNextRunCompletes)
         }
     };
 
-    CommandRun killed({install.Path().ToStdString()});
+    ChildProcess killed({UPDATE_COMMAND_EXE, Dir()});
     ASSERT_TRUE(waitFor([&] { return install.Read("data/part10") == many.Files().at("data/part10"); }))
         << killed.Out() << killed.Err();
-    killed.Signal(SIGKILL);
-    killed.Wait();
+    killed.Stop(SIGKILL);
     EXPECT_EQ(install.Read("version.inf"), "invalid");
     expectWholeFiles();
 
     // The killed run may have begun the large file: only this run's own
     // temporary file shows that it is under way.
     wxRemoveFile(install.File("data/large.bin.part"));
-    CommandRun run({install.Path().ToStdString()});
+    ChildProcess run({UPDATE_COMMAND_EXE, Dir()});
     ASSERT_TRUE(waitFor([&] { return wxFileName::FileExists(install.File("data/large.bin.part")); }))
         << run.Out() << run.Err();
     std::this_thread::sleep_for(300ms);
     const auto signalled = std::chrono::steady_clock::now();
-    run.Signal(SIGTERM);
-    EXPECT_EQ(run.Wait(), 2) << run.Out() << run.Err();
+    EXPECT_EQ(run.Stop(SIGTERM), 2) << run.Out() << run.Err();
     EXPECT_LT(std::chrono::steady_clock::now() - signalled, 2s);
     EXPECT_EQ(install.Read("data/large.bin"), "old data/large.bin");
     EXPECT_FALSE(wxFileName::FileExists(install.File("data/large.bin.part")));
@@ -220,7 +178,7 @@ TEST_F(UpdateCommandRun, KillOrSigtermDuringASlowDownloadAndTheNextRunCompletes)
     install.Write("data/part11", Pattern(2, 4096));
     wxFileName(install.File("data/part11")).SetTimes(nullptr, &modified, nullptr);
     ASSERT_EQ(Update(&out), 0) << out;
-    CommandRun verify({"--verify", install.Path().ToStdString()});
+    ChildProcess verify({UPDATE_COMMAND_EXE, "--verify", Dir()});
     ASSERT_EQ(verify.Wait(), 0) << verify.Out() << verify.Err();
     EXPECT_NE(verify.Out().find("Checked 5 files of version " + VERSION + ": 1 repaired."), std::string::npos)
         << verify.Out();
@@ -229,16 +187,16 @@ TEST_F(UpdateCommandRun, KillOrSigtermDuringASlowDownloadAndTheNextRunCompletes)
 
 TEST(UpdateCommand, CommandLine)
 {
-    CommandRun help({"--help"});
+    ChildProcess help({UPDATE_COMMAND_EXE, "--help"});
     EXPECT_EQ(help.Wait(), 0);
     EXPECT_NE(help.Out().find("Exit status:"), std::string::npos) << help.Out();
 
-    CommandRun none({});
+    ChildProcess none({UPDATE_COMMAND_EXE});
     EXPECT_EQ(none.Wait(), 1);
     EXPECT_NE(none.Err().find("Usage:"), std::string::npos) << none.Err();
 
     TempDir parent;
-    CommandRun missing({parent.File("absent").ToStdString()});
+    ChildProcess missing({UPDATE_COMMAND_EXE, parent.File("absent").ToStdString()});
     EXPECT_EQ(missing.Wait(), 1);
 }
 

@@ -2,15 +2,12 @@
 
 #include "support/Polling.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sys/stat.h>
 #include <wx/dir.h>
 #include <wx/filefn.h>
 #include <wx/filename.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -36,6 +33,19 @@ std::string ReadWhole(const wxString& path)
     return text.str();
 }
 
+// The launcher's command line, with what the environment tells every launcher
+// that a test starts: a toolkit assertion fails the test instead of being
+// logged only. Set here rather than between fork and exec, where only
+// async-signal-safe calls belong.
+std::vector<std::string> LauncherCommand(const wxString& exe, const std::vector<std::string>& args)
+{
+    setenv("LAUNCHER_CONFIRM_BOXES", "1", 1);
+    setenv("LAUNCHER_ABORT_ON_ASSERT", "1", 1);
+    std::vector<std::string> argv = {exe.ToStdString()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
 } // namespace
 
 wxString LauncherProcess::Install(const wxString& installDir, const wxString& name)
@@ -50,49 +60,9 @@ wxString LauncherProcess::Install(const wxString& installDir, const wxString& na
 
 LauncherProcess::LauncherProcess(const wxString& dir, const std::vector<std::string>& args,
                                  const wxString& exeName, const wxString& workDir)
-    : installDir(dir), earlierLogs(LogFiles(dir))
+    : installDir(dir), earlierLogs(LogFiles(dir)),
+      process(LauncherCommand(Install(dir, exeName), args), (workDir.empty() ? dir : workDir).ToStdString())
 {
-    const std::string exe = Install(installDir, exeName).ToStdString();
-    const std::string dirPath = installDir.ToStdString();
-    const std::string startDir = workDir.empty() ? dirPath : workDir.ToStdString();
-    // Set here rather than between fork and exec, where only async-signal-safe
-    // calls belong. A toolkit assertion in the launcher fails the test instead
-    // of being logged only.
-    setenv("LAUNCHER_CONFIRM_BOXES", "1", 1);
-    setenv("LAUNCHER_ABORT_ON_ASSERT", "1", 1);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(exe.c_str()));
-    for (const std::string& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-
-    pid = fork();
-    if (pid == 0) {
-        if (chdir(startDir.c_str()) != 0)
-            _exit(126);
-        int err = open((dirPath + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        dup2(err, STDERR_FILENO);
-        dup2(err, STDOUT_FILENO);
-        execv(exe.c_str(), argv.data());
-        _exit(127);
-    }
-    EXPECT_GT(pid, 0);
-}
-
-LauncherProcess::~LauncherProcess()
-{
-    if (pid > 0)
-        Stop(SIGKILL);
-}
-
-int LauncherProcess::Stop(int signal)
-{
-    if (pid > 0) {
-        kill(pid, signal);
-        waitpid(pid, &exitStatus, 0);
-        pid = -1;
-    }
-    return exitStatus;
 }
 
 std::string LauncherProcess::LogText() const
@@ -103,23 +73,11 @@ std::string LauncherProcess::LogText() const
     return ReadWhole(logs.Last());
 }
 
-std::string LauncherProcess::StandardError() const
-{
-    return ReadWhole(installDir + "/stderr.txt");
-}
-
 bool LauncherProcess::WaitForLog(const std::string& text, std::chrono::seconds timeout)
 {
     const auto logged = [&] { return LogText().find(text + "\n") != std::string::npos; };
     // The last lines of a process that ended are in its log already.
-    return WaitUntil([&] { return logged() || Ended(); }, timeout) && logged();
-}
-
-bool LauncherProcess::Ended()
-{
-    if (pid > 0 && waitpid(pid, &exitStatus, WNOHANG) == pid)
-        pid = -1;
-    return pid <= 0;
+    return WaitUntil([&] { return logged() || !Running(); }, timeout) && logged();
 }
 
 namespace {
@@ -158,12 +116,13 @@ bool LauncherProcess::WaitForWindow(const std::string& title, std::chrono::secon
 
 bool LauncherProcess::IsWindowShown(const std::string& title) const
 {
-    return pid > 0 && !ShownWindows(title, pid).empty();
+    return process.Pid() > 0 && !ShownWindows(title, process.Pid()).empty();
 }
 
 bool LauncherProcess::ClickFromBottomRight(const std::string& title, int dx, int dy) const
 {
-    const std::vector<std::string> ids = pid > 0 ? ShownWindows(title, pid) : std::vector<std::string>();
+    const std::vector<std::string> ids =
+        process.Pid() > 0 ? ShownWindows(title, process.Pid()) : std::vector<std::string>();
     if (ids.empty())
         return false;
     std::istringstream geometry(CommandOutput("xdotool getwindowgeometry --shell " + ids[0]));
@@ -178,9 +137,4 @@ bool LauncherProcess::ClickFromBottomRight(const std::string& title, int dx, int
     const std::string click = "xdotool mousemove --window " + ids[0] + " " + std::to_string(width - dx) +
                               " " + std::to_string(height - dy) + " click 1";
     return width > 0 && std::system(click.c_str()) == 0;
-}
-
-int LauncherProcess::Wait(std::chrono::seconds timeout)
-{
-    return WaitUntil([this] { return Ended(); }, timeout) ? exitStatus : -1;
 }

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "support/ChildProcess.h"
+
 #include <wx/arrstr.h>
 #include <wx/string.h>
 
 #include <chrono>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 // A real launcher process started from a copy of the built executable inside a
@@ -18,9 +19,6 @@ public:
 
     LauncherProcess(const wxString& installDir, const std::vector<std::string>& args = {},
                     const wxString& exeName = "launcher", const wxString& workDir = wxString());
-    ~LauncherProcess();
-    LauncherProcess(const LauncherProcess&) = delete;
-    LauncherProcess& operator=(const LauncherProcess&) = delete;
 
     // Waits until the newest log file of the installation holds a line ending in text.
     // Gives up early when the process ends.
@@ -28,7 +26,7 @@ public:
     // Text of this process's log: the newest file in installDir/logs that did
     // not exist when it started (runs one second apart get files of their own).
     std::string LogText() const;
-    std::string StandardError() const;
+    std::string StandardError() const { return process.Err(); }
     // Waits until this process shows a window with exactly this title. It is
     // mapped only once the toolkit's event loop runs, so the program is then
     // past its start-up and handles signals.
@@ -38,20 +36,14 @@ public:
     // Clicks into this process's window of that title, dx and dy pixels left of
     // and above its bottom right corner, as a player would with the mouse.
     bool ClickFromBottomRight(const std::string& title, int dx, int dy) const;
-    // Waits for the process to end by itself and returns its wait status; -1
-    // when it still runs after timeout.
-    int Wait(std::chrono::seconds timeout);
 
-    // Sends a signal unless the process has ended, and returns its wait status.
-    int Stop(int signal);
-    pid_t Pid() const { return pid; }
+    // The exit code once the launcher ended by itself, as ChildProcess::Wait gives it.
+    int Wait(std::chrono::seconds timeout) { return process.Wait(timeout); }
+    int Stop(int signal) { return process.Stop(signal); }
+    bool Running() { return process.Running(); }
 
 private:
-    // Reaps the process if it has ended.
-    bool Ended();
-
     wxString installDir;
     wxArrayString earlierLogs;
-    pid_t pid = -1;
-    int exitStatus = 0;
+    ChildProcess process;
 };

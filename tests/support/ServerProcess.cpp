@@ -15,11 +15,13 @@
 namespace {
 
 // Child side: only async-signal-safe calls between fork and exec.
-[[noreturn]] void ExecChild(char* const* argv, int in, int out, int err, pid_t parent)
+[[noreturn]] void ExecChild(char* const* argv, int in, int out, int err, const char* workDir, pid_t parent)
 {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent)
         _exit(126); // the test ended before the signal was armed
+    if (*workDir != '\0' && chdir(workDir) != 0)
+        _exit(126);
     int null = open("/dev/null", O_RDWR | O_CLOEXEC);
     dup2(in >= 0 ? in : null, STDIN_FILENO);
     dup2(out >= 0 ? out : null, STDOUT_FILENO);
@@ -31,7 +33,8 @@ namespace {
 
 } // namespace
 
-pid_t StartServerProcess(const std::vector<std::string>& args, int in, int out, const std::string& stderrPath)
+pid_t StartServerProcess(const std::vector<std::string>& args, int in, int out, const std::string& stderrPath,
+                         const std::string& workDir)
 {
     std::vector<char*> argv;
     for (const std::string& arg : args)
@@ -44,7 +47,7 @@ pid_t StartServerProcess(const std::vector<std::string>& args, int in, int out, 
     const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0)
-        ExecChild(argv.data(), in, out, err, parent);
+        ExecChild(argv.data(), in, out, err, workDir.c_str(), parent);
     if (err >= 0)
         close(err);
     return pid;

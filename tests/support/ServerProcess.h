@@ -7,11 +7,12 @@
 
 // Starts a server program for a test. argv[0] is the program's full path. The
 // child's stdin and stdout become the given descriptors (-1: /dev/null) and its
-// stderr is appended to stderrPath (empty: the test's own stderr). The child is
-// killed when the thread that started it ends, so a test process that crashes
-// leaves no server behind. Returns the child's id, or -1.
-pid_t StartServerProcess(const std::vector<std::string>& argv, int in, int out,
-                         const std::string& stderrPath);
+// stderr is appended to stderrPath (empty: the test's own stderr); it runs in
+// workDir (empty: the test's own). The child is killed when the thread that
+// started it ends, so a test process that crashes leaves no server behind.
+// Returns the child's id, or -1.
+pid_t StartServerProcess(const std::vector<std::string>& argv, int in, int out, const std::string& stderrPath,
+                         const std::string& workDir = "");
 
 // True when the process has ended; it is then reaped and its id must not be used again.
 bool ServerProcessEnded(pid_t pid);
