@@ -8,9 +8,7 @@
 #include <wx/filefn.h>
 #include <wx/filename.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <vector>
 
@@ -23,14 +21,6 @@ wxArrayString LogFiles(const wxString& installDir)
         wxDir::GetAllFiles(installDir + "/logs", &logs, "launcher_log-*.txt", wxDIR_FILES);
     logs.Sort();
     return logs;
-}
-
-std::string ReadWhole(const wxString& path)
-{
-    std::ifstream in(path.fn_str(), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // The launcher's command line, with what the environment tells every launcher
@@ -70,7 +60,7 @@ std::string LauncherProcess::LogText() const
     const wxArrayString logs = LogFiles(installDir);
     if (logs.empty() || earlierLogs.Index(logs.Last()) != wxNOT_FOUND)
         return std::string();
-    return ReadWhole(logs.Last());
+    return ReadFileBytes(logs.Last());
 }
 
 bool LauncherProcess::WaitForLog(const std::string& text, std::chrono::seconds timeout)
@@ -82,25 +72,20 @@ bool LauncherProcess::WaitForLog(const std::string& text, std::chrono::seconds t
 
 namespace {
 
-std::string CommandOutput(const std::string& command)
+// What xdotool prints for these arguments.
+std::string Xdotool(std::vector<std::string> args)
 {
-    std::string text;
-    FILE* output = popen(command.c_str(), "r");
-    if (output == nullptr)
-        return text;
-    char buffer[4096];
-    size_t read = 0;
-    while ((read = fread(buffer, 1, sizeof buffer, output)) > 0)
-        text.append(buffer, read);
-    pclose(output);
-    return text;
+    args.insert(args.begin(), "/usr/bin/xdotool");
+    ChildProcess xdotool(args);
+    xdotool.Wait();
+    return xdotool.Out();
 }
 
 // Identifiers of the shown windows of the process with exactly this title.
 std::vector<std::string> ShownWindows(const std::string& title, pid_t pid)
 {
-    std::istringstream found(CommandOutput("xdotool search --all --onlyvisible --pid " + std::to_string(pid) +
-                                           " --name '^" + title + "$' 2>/dev/null"));
+    std::istringstream found(Xdotool(
+        {"search", "--all", "--onlyvisible", "--pid", std::to_string(pid), "--name", "^" + title + "$"}));
     std::vector<std::string> ids;
     for (std::string id; found >> id;)
         ids.push_back(id);
@@ -119,13 +104,13 @@ bool LauncherProcess::IsWindowShown(const std::string& title) const
     return process.Pid() > 0 && !ShownWindows(title, process.Pid()).empty();
 }
 
-bool LauncherProcess::ClickFromBottomRight(const std::string& title, int dx, int dy) const
+void LauncherProcess::ClickFromBottomRight(const std::string& title, int dx, int dy) const
 {
     const std::vector<std::string> ids =
         process.Pid() > 0 ? ShownWindows(title, process.Pid()) : std::vector<std::string>();
     if (ids.empty())
-        return false;
-    std::istringstream geometry(CommandOutput("xdotool getwindowgeometry --shell " + ids[0]));
+        return;
+    std::istringstream geometry(Xdotool({"getwindowgeometry", "--shell", ids[0]}));
     int width = 0;
     int height = 0;
     for (std::string line; std::getline(geometry, line);) {
@@ -134,7 +119,6 @@ bool LauncherProcess::ClickFromBottomRight(const std::string& title, int dx, int
         if (line.starts_with("HEIGHT="))
             height = std::stoi(line.substr(7));
     }
-    const std::string click = "xdotool mousemove --window " + ids[0] + " " + std::to_string(width - dx) +
-                              " " + std::to_string(height - dy) + " click 1";
-    return width > 0 && std::system(click.c_str()) == 0;
+    Xdotool({"mousemove", "--window", ids[0], std::to_string(width - dx), std::to_string(height - dy),
+             "click", "1"});
 }

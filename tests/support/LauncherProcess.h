@@ -35,7 +35,7 @@ public:
     bool IsWindowShown(const std::string& title) const;
     // Clicks into this process's window of that title, dx and dy pixels left of
     // and above its bottom right corner, as a player would with the mouse.
-    bool ClickFromBottomRight(const std::string& title, int dx, int dy) const;
+    void ClickFromBottomRight(const std::string& title, int dx, int dy) const;
 
     // The exit code once the launcher ended by itself, as ChildProcess::Wait gives it.
     int Wait(std::chrono::seconds timeout) { return process.Wait(timeout); }

@@ -13,8 +13,6 @@
 #include <wx/filename.h>
 
 #include <csignal>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace {
@@ -56,7 +54,7 @@ NginxServer::NginxServer() : root(state.File("www"))
             port = candidate;
     }
     if (port == 0)
-        ADD_FAILURE() << "nginx did not start (is it installed?)\n" << ErrorLog();
+        ADD_FAILURE() << "nginx did not start (is it installed?)\n" << state.Read("error.log");
 }
 
 NginxServer::~NginxServer()
@@ -69,9 +67,7 @@ NginxServer::~NginxServer()
 bool NginxServer::StartOn(int candidate)
 {
     const std::string stateDir = state.Path().ToStdString();
-    std::ostringstream config;
-    config << std::ifstream(TEST_SERVERS_DIR "/nginx.conf.in").rdbuf();
-    std::string text = config.str();
+    std::string text = ReadFileBytes(TEST_SERVERS_DIR "/nginx.conf.in");
     ReplaceAll(text, "@STATE@", stateDir);
     ReplaceAll(text, "@ROOT@", root.ToStdString());
     ReplaceAll(text, "@PORT@", std::to_string(candidate));
@@ -124,11 +120,6 @@ void NginxServer::WriteSparse(const wxString& name, std::uint64_t size, const st
         close(fd);
     if (!written)
         ADD_FAILURE() << "could not write the sparse file " << path;
-}
-
-std::string NginxServer::ErrorLog() const
-{
-    return state.Read("error.log");
 }
 
 std::string NginxServer::AccessLog() const

@@ -20,8 +20,6 @@ public:
     NginxServer(const NginxServer&) = delete;
     NginxServer& operator=(const NginxServer&) = delete;
 
-    // 0 when nginx could not start (the test has then failed already).
-    int Port() const { return port; }
     // The directory served as "/".
     const wxString& Root() const { return root; }
     // "http://127.0.0.1:PORT" followed by path ("/a/b.bin"; a missing "/" is added).
@@ -33,8 +31,6 @@ public:
     // A sparse file of size bytes, all zero except that it ends with tail;
     // takes no disk space however large.
     void WriteSparse(const wxString& name, std::uint64_t size, const std::string& tail) const;
-    // nginx's error log, for failure messages.
-    std::string ErrorLog() const;
     // One line per finished request ("GET /a.zip ..."), as nginx logs them.
     std::string AccessLog() const;
     // How many logged requests hold part in their line, once at least expected

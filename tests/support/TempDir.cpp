@@ -28,20 +28,19 @@ wxString TempDir::File(const wxString& name) const
     return path + "/" + name;
 }
 
-void TempDir::Write(const wxString& name, const std::string& bytes) const
+std::string ReadFileBytes(const wxString& path)
 {
-    wxFileName file(File(name));
-    wxFileName::Mkdir(file.GetPath(), wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL);
-    std::ofstream out(file.GetFullPath().fn_str(), std::ios::binary | std::ios::trunc);
-    out << bytes;
-    if (!out)
-        ADD_FAILURE() << "could not write " << file.GetFullPath();
-}
-
-std::string TempDir::Read(const wxString& name) const
-{
-    std::ifstream in(File(name).fn_str(), std::ios::binary);
+    std::ifstream in(path.fn_str(), std::ios::binary);
     std::ostringstream bytes;
     bytes << in.rdbuf();
     return bytes.str();
+}
+
+void WriteFileBytes(const wxString& path, const std::string& bytes)
+{
+    wxFileName::Mkdir(wxFileName(path).GetPath(), wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL);
+    std::ofstream out(path.fn_str(), std::ios::binary | std::ios::trunc);
+    out << bytes;
+    if (!out)
+        ADD_FAILURE() << "could not write " << path;
 }

@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <wx/init.h>
-#include <wx/log.h>
-
-#include <string>
 
 int main(int argc, char** argv)
 {

@@ -3,12 +3,10 @@
 #include "app/Version.h"
 #include "common/MD5.h"
 #include "support/Bytes.h"
+#include "support/TempDir.h"
 #include "support/TestSigningKey.h"
 
-#include <wx/filename.h>
-
 #include <cctype>
-#include <fstream>
 #include <sstream>
 
 namespace {
@@ -23,12 +21,6 @@ std::string HexMD5(const std::string& bytes)
     unsigned char digest[16];
     context.Finalize(digest);
     return ToHexString(digest, sizeof digest).ToStdString();
-}
-
-void WriteFileBytes(const wxString& path, const std::string& bytes)
-{
-    wxFileName::Mkdir(wxFileName(path).GetPath(), wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL);
-    std::ofstream(path.fn_str(), std::ios::binary) << bytes;
 }
 
 } // namespace
