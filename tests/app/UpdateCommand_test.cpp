@@ -17,7 +17,6 @@
 
 #include <chrono>
 #include <csignal>
-#include <functional>
 #include <thread>
 #include <vector>
 
@@ -132,7 +131,6 @@ TEST_F(UpdateCommandRun, KillOrSigtermDuringASlowDownloadAndTheNextRunCompletes)
     Configure("/slow/many/");
     for (const auto& [name, content] : many.Files())
         install.Write(name, "old " + name);
-    const auto waitFor = [](const std::function<bool()>& ready) { return WaitUntil(ready, 20s); };
     const auto expectWholeFiles = [&] {
         for (const auto& [name, content] : many.Files()) {
             const std::string found = install.Read(name);
@@ -141,7 +139,7 @@ TEST_F(UpdateCommandRun, KillOrSigtermDuringASlowDownloadAndTheNextRunCompletes)
     };
 
     ChildProcess killed({UPDATE_COMMAND_EXE, Dir()});
-    ASSERT_TRUE(waitFor([&] { return install.Read("data/part10") == many.Files().at("data/part10"); }))
+    ASSERT_TRUE(WaitUntil([&] { return install.Read("data/part10") == many.Files().at("data/part10"); }, 20s))
         << killed.Out() << killed.Err();
     killed.Stop(SIGKILL);
     EXPECT_EQ(install.Read("version.inf"), "invalid");
@@ -151,7 +149,7 @@ TEST_F(UpdateCommandRun, KillOrSigtermDuringASlowDownloadAndTheNextRunCompletes)
     // temporary file shows that it is under way.
     wxRemoveFile(install.File("data/large.bin.part"));
     ChildProcess run({UPDATE_COMMAND_EXE, Dir()});
-    ASSERT_TRUE(waitFor([&] { return wxFileName::FileExists(install.File("data/large.bin.part")); }))
+    ASSERT_TRUE(WaitUntil([&] { return wxFileName::FileExists(install.File("data/large.bin.part")); }, 20s))
         << run.Out() << run.Err();
     std::this_thread::sleep_for(300ms);
     const auto signalled = std::chrono::steady_clock::now();

@@ -1,12 +1,12 @@
 #include "common/MD5.h"
 
+#include "support/ChildProcess.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <random>
 #include <string>
 
@@ -15,12 +15,9 @@ namespace {
 // The reference digest of a file, from coreutils.
 std::string Md5sum(const wxString& path)
 {
-    FILE* pipe = popen(("md5sum -- '" + path.ToStdString() + "'").c_str(), "r");
-    char digest[33] = {};
-    const bool read = pipe != nullptr && std::fread(digest, 1, 32, pipe) == 32;
-    if (pipe != nullptr)
-        pclose(pipe);
-    return read ? digest : "md5sum failed";
+    ChildProcess md5sum({"/usr/bin/md5sum", "--", path.ToStdString()});
+    md5sum.Wait();
+    return md5sum.Out().substr(0, 32);
 }
 
 // Sizes around the 64-byte block, the padding's 56 and the file reader's buffer;
