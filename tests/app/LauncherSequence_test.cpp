@@ -10,6 +10,7 @@
 #include "selfupdate/SelfUpdater.h"
 #include "support/LogCapture.h"
 #include "support/NginxServer.h"
+#include "support/Polling.h"
 #include "support/TempDir.h"
 #include "support/TestRelease.h"
 #include "update/UpdateEngine.h"
@@ -129,13 +130,11 @@ protected:
     // Runs the posted events until done holds; false when it did not within limit.
     static bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s)
     {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        for (RunPending(); !done(); RunPending()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            std::this_thread::sleep_for(10ms);
-        }
-        return true;
+        const auto ran = [&] {
+            RunPending();
+            return done();
+        };
+        return WaitUntil(ran, limit);
     }
 
     // Ticks the exit timer ten times a second, ten times faster than the
@@ -143,13 +142,13 @@ protected:
     // exit gives up on the threads after 60 ticks.
     bool Exit(std::chrono::milliseconds limit)
     {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (!view.destroyed && std::chrono::steady_clock::now() < deadline) {
-            if (view.exitTimer)
-                sequence->OnExitTimer();
-            RunUntil([this] { return view.destroyed; }, 100ms);
-        }
-        return view.destroyed;
+        return WaitUntil(
+            [this] {
+                if (view.exitTimer && !view.destroyed)
+                    sequence->OnExitTimer();
+                return RunUntil([this] { return view.destroyed; }, 100ms);
+            },
+            limit);
     }
 
     LogCapture log;

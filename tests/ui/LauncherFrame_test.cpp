@@ -7,6 +7,7 @@
 #include "progress/ProgressNotifier.h"
 #include "support/LogCapture.h"
 #include "support/NginxServer.h"
+#include "support/Polling.h"
 #include "support/TempDir.h"
 #include "support/TestRelease.h"
 
@@ -34,15 +35,12 @@ const std::string VERSION = "1.0";
 // Runs the toolkit's events until done holds; false when it did not within timeout.
 bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 20s)
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
+    const auto ran = [&] {
         wxTheApp->Yield(true);
         wxTheApp->ProcessIdle();
-        wxMilliSleep(10);
-    }
-    return true;
+        return done();
+    };
+    return WaitUntil(ran, timeout);
 }
 
 // A release on nginx with a news page beside it, and an installation whose
