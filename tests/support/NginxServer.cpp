@@ -1,7 +1,7 @@
 #include "support/NginxServer.h"
 
+#include "support/ChildProcess.h"
 #include "support/Polling.h"
-#include "support/ServerProcess.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -12,7 +12,6 @@
 #include <wx/filefn.h>
 #include <wx/filename.h>
 
-#include <csignal>
 #include <thread>
 
 namespace {
@@ -57,13 +56,8 @@ NginxServer::NginxServer() : root(state.File("www"))
         ADD_FAILURE() << "nginx did not start (is it installed?)\n" << state.Read("error.log");
 }
 
-NginxServer::~NginxServer()
-{
-    Stop();
-}
+NginxServer::~NginxServer() = default;
 
-// nginx writes its pid file only once it listens, and ends when another
-// process took the port in the meantime.
 bool NginxServer::StartOn(int candidate)
 {
     const std::string stateDir = state.Path().ToStdString();
@@ -73,27 +67,15 @@ bool NginxServer::StartOn(int candidate)
     ReplaceAll(text, "@PORT@", std::to_string(candidate));
     state.Write("nginx.conf", text);
 
-    pid = StartServerProcess({"/usr/sbin/nginx", "-p", stateDir + "/", "-c", stateDir + "/nginx.conf", "-e",
-                              stateDir + "/error.log"},
-                             -1, -1, stateDir + "/error.log");
-    const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
-    while (pid > 0 && std::chrono::steady_clock::now() < deadline) {
-        if (wxFileExists(state.File("nginx.pid")))
-            return true;
-        if (ServerProcessEnded(pid)) {
-            pid = -1;
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    Stop();
-    return false;
-}
-
-void NginxServer::Stop()
-{
-    StopServerProcess(pid, SIGTERM, std::chrono::milliseconds(2000));
-    pid = -1;
+    nginx = std::make_unique<ChildProcess>(std::vector<std::string>{"/usr/sbin/nginx", "-p", stateDir + "/",
+                                                                    "-c", stateDir + "/nginx.conf", "-e",
+                                                                    stateDir + "/error.log"});
+    // nginx writes its pid file only once it listens, and ends when another
+    // process took the port in the meantime.
+    WaitUntil([this] { return wxFileExists(state.File("nginx.pid")) || !nginx->Running(); }, kStartTimeout);
+    if (!nginx->Running() || !wxFileExists(state.File("nginx.pid")))
+        nginx.reset();
+    return nginx != nullptr;
 }
 
 std::string NginxServer::Url(const std::string& path) const

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
 #include <wx/string.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <sys/types.h>
 
 // Debian's nginx serving static files (with byte ranges) from a fresh directory
 // that the test fills, on a loopback port of its own, while the object lives.
@@ -40,10 +41,9 @@ public:
 
 private:
     bool StartOn(int candidate);
-    void Stop();
 
     TempDir state;
     wxString root;
-    pid_t pid = -1;
+    std::unique_ptr<ChildProcess> nginx;
     int port = 0;
 };

@@ -53,25 +53,6 @@ pid_t StartServerProcess(const std::vector<std::string>& args, int in, int out, 
     return pid;
 }
 
-bool ServerProcessEnded(pid_t pid)
-{
-    // ECHILD: someone else reaped it already; its id may now belong to another process.
-    const pid_t result = waitpid(pid, nullptr, WNOHANG);
-    return result == pid || (result < 0 && errno == ECHILD);
-}
-
-void StopServerProcess(pid_t pid, int signal, std::chrono::milliseconds grace)
-{
-    if (pid <= 0)
-        return;
-    if (signal != 0)
-        kill(pid, signal);
-    if (WaitUntil([pid] { return ServerProcessEnded(pid); }, grace))
-        return;
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-}
-
 ServerScript StartServerScript(const std::string& script, const std::vector<std::string>& args)
 {
     ServerScript server;
@@ -111,7 +92,15 @@ void StopServerScript(ServerScript& server)
             close(*fd);
         *fd = -1;
     }
-    // End of stdin makes the script exit at once; the signal is for one that hangs.
-    StopServerProcess(server.pid, 0, std::chrono::milliseconds(2000));
+    // End of stdin makes the script exit at once; the kill is for one that hangs.
+    // ECHILD: reaped by an earlier look, and its id may belong to another process now.
+    const auto ended = [&] {
+        const pid_t result = waitpid(server.pid, nullptr, WNOHANG);
+        return result == server.pid || (result < 0 && errno == ECHILD);
+    };
+    if (server.pid > 0 && !WaitUntil(ended, std::chrono::seconds(2))) {
+        kill(server.pid, SIGKILL);
+        waitpid(server.pid, nullptr, 0);
+    }
     server.pid = -1;
 }

@@ -14,12 +14,6 @@
 pid_t StartServerProcess(const std::vector<std::string>& argv, int in, int out, const std::string& stderrPath,
                          const std::string& workDir = "");
 
-// True when the process has ended; it is then reaped and its id must not be used again.
-bool ServerProcessEnded(pid_t pid);
-
-// Sends signal, waits up to grace for the process to end, then kills it; always reaps it.
-void StopServerProcess(pid_t pid, int signal, std::chrono::milliseconds grace);
-
 // A server script of tests/servers run by python3, its stdin and stdout on
 // pipes: it prints its port on its first line and ends when its stdin closes.
 struct ServerScript {
