@@ -187,28 +187,55 @@ TEST_F(UpdateEngineTest, EachOutcomeIsLoggedReportedAndRecorded)
          "VELORIAN_UPDATED",
          "1",
          wxEVT_UPDATE_FINISHED},
-        {"new release, same files",
-         [&] { publish("2", "first"); },
-         {"New version found: 2", "No mismatches found."},
-         "VELORIAN_ALREADY_UPDATED",
+        // A record outlives its file: it is fetched whatever its record says.
+        {"a file deleted, kept by a new release",
+         [&] {
+             publish("2", "first");
+             wxRemoveFile(install.File("data/a.bin"));
+         },
+         {"New version found: 2", "Mismatches: 1"},
+         "VELORIAN_UPDATED",
          "2",
+         wxEVT_UPDATE_FINISHED},
+        {"a file deleted after a repair was cut short",
+         [&] {
+             install.Write("version.inf", "invalid");
+             wxRemoveFile(install.File("data/a.bin"));
+         },
+         {"New version found: 2", "Mismatches: 1"},
+         "VELORIAN_UPDATED",
+         "2",
+         wxEVT_UPDATE_FINISHED},
+        {"new release, same files",
+         [&] { publish("3", "first"); },
+         {"New version found: 3", "No mismatches found."},
+         "VELORIAN_ALREADY_UPDATED",
+         "3",
          wxEVT_NO_CHANGES_FOUND},
-        {"stopped", [] {}, {"Stopped local check."}, "ABORTED", "2", 0, "/", true},
+        {"stopped", [] {}, {"Stopped local check."}, "ABORTED", "3", 0, "/", true},
         {"no release",
          [&] { server.Write("version-win-draft.php", "invalid_remote\n"); },
          {"Could not read remote version."},
          "ABORTED_GET_REMOTE_VERSION",
-         "2",
+         "3",
          wxEVT_DISABLE_PLAY},
-        {"no manifest",
-         [&] { server.Write("version-win-draft.php", "3\n"); },
+        // Not even its good files are written.
+        {"a manifest naming a file outside",
+         [&] {
+             TestRelease release;
+             release.Add("data/new.bin", "fine");
+             release.AddRawRecord(
+                 "name=\"..\\escaped.bin\" source_zip=\"a.zip\" checksum=\"0\" offset=\"30\" "
+                 "compressed_size=\"4\" compressed=\"false\"");
+             release.Publish(server.Root(), "4");
+         },
          {"Could not read download remote manifest."},
          "ABORTED_GET_REMOTE_VERSION",
          "invalid",
          wxEVT_DISABLE_PLAY},
         {"a file in the way",
          [&] {
-             publish("4", "second");
+             publish("5", "second");
              wxRemoveFile(install.File("data/b.bin"));
              wxFileName::Mkdir(install.File("data/b.bin"));
          },
@@ -249,51 +276,10 @@ TEST_F(UpdateEngineTest, EachOutcomeIsLoggedReportedAndRecorded)
         for (const wxEventType end :
              {wxEVT_UPDATE_FINISHED, wxEVT_UPDATE_STOPPED, wxEVT_NO_CHANGES_FOUND, wxEVT_DISABLE_PLAY})
             EXPECT_EQ(Posted(end), end == row.ends) << end;
+        EXPECT_FALSE(wxFileExists(install.File("data/new.bin")) ||
+                     wxFileExists(install.File("../escaped.bin")));
     }
-}
-
-class MissingFileTest : public UpdateEngineTest, public ::testing::WithParamInterface<bool> {};
-
-// A record outlives its file: a file gone from the disk is fetched after a
-// repair that was cut short (version "invalid"), and when a new release
-// leaves it unchanged; its record is updated, not doubled.
-TEST_P(MissingFileTest, IsFetchedWhateverItsRecordSays)
-{
-    const auto publish = [this](const char* version) {
-        TestRelease release;
-        release.Add("kept.bin", "unchanged in every release");
-        release.Add("other.bin", std::string("changed in release ") + version);
-        release.Publish(server.Root(), version);
-    };
-    publish("1");
-    CheckAndUpdate();
-    ASSERT_TRUE(wxRemoveFile(install.File("kept.bin")));
-    if (GetParam())
-        publish("2");
-    else
-        install.Write("version.inf", "invalid");
-    StartEngine(server.Url("/"));
-    CheckAndUpdate();
-    EXPECT_TRUE(Posted(wxEVT_UPDATE_FINISHED));
-    EXPECT_EQ(install.Read("kept.bin"), "unchanged in every release");
-    EXPECT_EQ(Count(install.Read("manifest2.xml"), "kept.bin"), 1);
-}
-
-INSTANTIATE_TEST_SUITE_P(Records, MissingFileTest, ::testing::Bool());
-
-// A refused manifest (here a name climbing out) must not write even its good files.
-TEST_F(UpdateEngineTest, RefusedManifestDisablesPlayAndWritesNothing)
-{
-    TestRelease release;
-    release.Add("fine.bin", "fine");
-    release.AddRawRecord("name=\"..\\escaped.bin\" source_zip=\"a.zip\" checksum=\"0\" offset=\"30\" "
-                         "compressed_size=\"4\" compressed=\"false\"");
-    release.Publish(server.Root(), "1");
-    CheckAndUpdate();
-    EXPECT_TRUE(Posted(wxEVT_DISABLE_PLAY));
-    EXPECT_EQ(events.Texts().back(), "Could not download update data.");
-    EXPECT_FALSE(wxFileExists(install.File("../escaped.bin")));
-    EXPECT_FALSE(wxFileExists(install.File("fine.bin")));
+    EXPECT_EQ(Count(install.Read("manifest2.xml"), "data\\a.bin"), 1) << "updated, not doubled";
 }
 
 // With the publisher's key, a release is taken only when the signature beside
