@@ -175,7 +175,7 @@ bool TelemetryClient::FetchToken(const Request& request)
     wxLogVerbose("Requesting authentication token.");
     const ParameterMap parameters = IdentityParameters(request, "get_token");
     wxString answer;
-    if (!FetchFirstLine(answer, request.serviceUrl, &parameters, &closing)) {
+    if (!FetchFirstLine(answer, request.serviceUrl, {.params = &parameters, .cancellation = &closing})) {
         wxLogError("Error requesting token.");
         std::lock_guard lock(mutex);
         hasToken = false;
@@ -226,7 +226,7 @@ void TelemetryClient::SendQueuedEvent(const Request& event)
     if (!event.result.empty())
         parameters["updater_result"] = event.result;
     wxString answer;
-    if (FetchFirstLine(answer, event.serviceUrl, &parameters, &closing))
+    if (FetchFirstLine(answer, event.serviceUrl, {.params = &parameters, .cancellation = &closing}))
         wxLogVerbose("Event result: %s", answer.Strip(wxString::both));
     else
         wxLogError("Error sending event %s - %s", event.action, event.result);

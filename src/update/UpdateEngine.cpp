@@ -208,7 +208,8 @@ bool UpdateEngine::ReadRemoteVersion()
         notifier->SetStatus(_("Reading remote version..."), MESSAGE_INFO);
         wxString answer;
         // An answer that is no version (an error page, a stray line) is a failed query.
-        if (FetchFirstLine(answer, url, nullptr, TransferCancellation(), nullptr, &serverSession) &&
+        if (FetchFirstLine(answer, url,
+                           {.cancellation = TransferCancellation(), .session = &serverSession}) &&
             LooksLikeVersion(answer)) {
             remoteVersion = answer;
             wxLogMessage("Remote version is: %s", remoteVersion);

@@ -77,7 +77,7 @@ protected:
     // The request line of the echoed request, the whole echo in full.
     static std::string Echo(const std::string& path, const ParameterMap* params, std::string* full = nullptr)
     {
-        HTTPWrapper http(faults->Url(path), params);
+        HTTPWrapper http(faults->Url(path), {.params = params});
         auto stream = Open(http);
         const std::string echo = stream ? ReadAll(*stream).bytes : std::string();
         if (full != nullptr)
@@ -240,7 +240,7 @@ TEST_F(HTTPWrapperTest, ShortBodyAndCancellationFailTheTransfer)
             cancellation.Request();
         });
     };
-    HTTPWrapper stalled(faults->Url("/stall?after=100&size=1000"), nullptr, &cancellation);
+    HTTPWrapper stalled(faults->Url("/stall?after=100&size=1000"), {.cancellation = &cancellation});
     stream = Open(stalled);
     ASSERT_NE(stream, nullptr);
     std::thread canceller = cancelSoon();
@@ -251,7 +251,7 @@ TEST_F(HTTPWrapperTest, ShortBodyAndCancellationFailTheTransfer)
     EXPECT_EQ(body.end, wxSTREAM_READ_ERROR);
     EXPECT_LT(SecondsSince(start), 2.0);
 
-    HTTPWrapper silent(faults->Url("/silent/"), nullptr, &cancellation);
+    HTTPWrapper silent(faults->Url("/silent/"), {.cancellation = &cancellation});
     canceller = cancelSoon();
     start = Clock::now();
     EXPECT_EQ(silent.OpenStream(), nullptr);
