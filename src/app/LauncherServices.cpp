@@ -2,7 +2,6 @@
 
 #include "app/LauncherConfig.h"
 #include "app/Translations.h"
-#include "common/SignatureVerifier.h"
 #include "progress/ProgressNotifier.h"
 #include "telemetry/TelemetryClient.h"
 #include "update/UpdateEngine.h"
@@ -28,8 +27,7 @@ LauncherServices::LauncherServices(const LauncherConfig& config, wxEvtHandler* t
     engine->SetBaseUrl(config.baseUrl);
     engine->SetLanguageCode(config.languageCode);
     engine->SetMaxConnections(config.maxConnections);
-    // No key configured reads as none: releases are then taken unsigned.
-    engine->SetReleaseKey(SignatureVerifier::FromBase64(config.releaseKey.utf8_string()));
+    engine->SetReleaseKey(config.releaseKey);
 }
 
 LauncherServices::~LauncherServices() = default;

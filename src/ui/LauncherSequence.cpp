@@ -4,7 +4,6 @@
 #include "app/LauncherServices.h"
 #include "app/LogCollection.h"
 #include "app/Version.h"
-#include "common/SignatureVerifier.h"
 #include "progress/ProgressNotifier.h"
 #include "selfupdate/SelfUpdateFiles.h"
 #include "selfupdate/SelfUpdater.h"
@@ -63,10 +62,9 @@ void LauncherSequence::Start()
 void LauncherSequence::StartSelfUpdate()
 {
     state = STATE_SELF_UPDATING;
-    selfUpdater =
-        std::make_unique<SelfUpdater>(&services.Notifier(), LAUNCHER_VERSION, config.languageCode,
-                                      config.baseUrl, SelfUpdateFilePath(GetExecutableDir()),
-                                      SignatureVerifier::FromBase64(config.releaseKey.utf8_string()));
+    selfUpdater = std::make_unique<SelfUpdater>(&services.Notifier(), LAUNCHER_VERSION, config.languageCode,
+                                                config.baseUrl, SelfUpdateFilePath(GetExecutableDir()),
+                                                config.releaseKey);
     if (!selfUpdater->Start()) {
         wxLogError("Error starting self update.");
         selfUpdater.reset();
