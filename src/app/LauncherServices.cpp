@@ -3,6 +3,7 @@
 #include "app/LauncherConfig.h"
 #include "app/Translations.h"
 #include "progress/ProgressNotifier.h"
+#include "telemetry/AsyncLogUploader.h"
 #include "telemetry/TelemetryClient.h"
 #include "update/UpdateEngine.h"
 
@@ -17,7 +18,8 @@ LauncherServices::LauncherServices(const LauncherConfig& config, wxEvtHandler* t
                                    const wxString& workDir)
     : translations(SetupTranslations(config.languageId, workDir)),
       notifier(std::make_unique<ProgressNotifier>(target)),
-      telemetry(std::make_unique<TelemetryClient>(target, workDir)),
+      telemetry(std::make_unique<TelemetryClient>(workDir)),
+      logUploader(std::make_unique<AsyncLogUploader>(target, *telemetry)),
       engine(std::make_unique<UpdateEngine>(config.baseDir))
 {
     telemetry->SetSecret(TELEMETRY_SECRET);

@@ -35,6 +35,9 @@ public:
 
     // What the service answers to get_token, without the blanks around it.
     static constexpr const char* CHALLENGE = "c9f2a1d0e8b7";
+    // The launcher's shared secret, and the token that it and CHALLENGE make.
+    static constexpr const char* SECRET = "5e0c9a7b3f1d24e6a8b0c2d4e6f81a3c";
+    static constexpr const char* TOKEN = "b1ff1b4a21b423ac8aef1b2bafd7adb5";
 
     TelemetryServer();
     ~TelemetryServer();

@@ -501,7 +501,7 @@ TEST_F(UpdateEngineTest, ATelemetryServiceThatNeverAnswersDelaysNeitherTheUpdate
     release.Add("one.bin", "first file");
     release.Publish(server.Root(), "1");
     FaultServer silent;
-    auto telemetry = std::make_unique<TelemetryClient>(nullptr, install.Path());
+    auto telemetry = std::make_unique<TelemetryClient>(install.Path());
     telemetry->SetServiceUrl(silent.Url("/stall?size=1"));
     engine->SetTelemetry(telemetry.get());
 
