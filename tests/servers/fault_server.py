@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
 """A scripted HTTP/1.1 server for tests: answers that a well-behaved server never gives.
 
-Started by the test fixture: binds 127.0.0.1 on a free port, prints the port on
-stdout and serves until its stdin reaches end of file (the test process ended
-or closed the pipe). Every answer closes the connection.
+Started by the test fixture; serves as scripted_server says. Every answer
+closes the connection.
 
 Bodies of a given size are the pattern byte(i) = i % 251, so that a body read
 from the wrong offset is visible. Sized answers honour "Range: bytes=S-" and
@@ -35,12 +34,12 @@ ranges gets its first range alone, never a multipart answer.
 import argparse
 import os
 import select
-import socket
 import socketserver
-import sys
 import threading
 import time
 import urllib.parse
+
+import scripted_server
 
 REASONS = {200: "OK", 206: "Partial Content", 301: "Moved Permanently", 302: "Found",
            404: "Not Found", 416: "Range Not Satisfiable", 500: "Internal Server Error",
@@ -233,26 +232,12 @@ class Handler(socketserver.BaseRequestHandler):
         self.request.sendall(request.raw)
 
 
-class Server(socketserver.ThreadingTCPServer):
-    daemon_threads = True
-
-    def handle_error(self, request, client_address):
-        # A client that hangs up early is what many tests do on purpose.
-        if not isinstance(sys.exc_info()[1], OSError):
-            super().handle_error(request, client_address)
-
-
 def main():
     global FILE_ROOT
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", help="directory that /flaky/ serves files from")
     FILE_ROOT = parser.parse_args().root
-    server = Server(("127.0.0.1", 0), Handler)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    print(server.server_address[1], flush=True)
-    while sys.stdin.buffer.read(4096):
-        pass
-    os._exit(0)
+    scripted_server.serve(Handler)
 
 
 if __name__ == "__main__":

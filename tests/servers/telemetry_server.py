@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
 """A scripted telemetry service for tests.
 
-Started by the test fixture: binds 127.0.0.1 on a free port, prints the port on
-stdout and serves until its stdin reaches end of file. Every answer closes the
-connection.
+Started by the test fixture; serves as scripted_server says. Every answer
+closes the connection.
 
   GET  ...?...&action=get_token   the challenge CHALLENGE, padded with blanks, and a
                                   second line
@@ -23,11 +22,11 @@ Commands, one per line on stdin, each answered on stdout:
 import email.parser
 import email.policy
 import http.server
-import os
 import select
-import sys
 import threading
 import time
+
+import scripted_server
 
 CHALLENGE = "c9f2a1d0e8b7"
 STALL_LIMIT = 30
@@ -108,40 +107,29 @@ def answer_mode():
         return state["answer"]
 
 
-def dump_requests(out):
+def dump_requests():
     """A count line, then a line per request: "METHOD PATH QUERY PART...", the
     query raw ("-" when empty) and each part as "name|filename|bytes in hex"."""
     with lock:
         requests = list(state["requests"])
-    out.write(b"%d\n" % len(requests))
+    lines = ["%d" % len(requests)]
     for method, path, query, parts in requests:
-        fields = [method, path, query or "-"] + ["%s|%s|%s" % (n, f, d.hex()) for n, f, d in parts]
-        out.write((" ".join(fields) + "\n").encode("latin-1"))
+        lines.append(" ".join([method, path, query or "-"] + ["%s|%s|%s" % (n, f, d.hex()) for n, f, d in parts]))
+    return ("\n".join(lines) + "\n").encode("latin-1")
 
 
-def main():
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    server.daemon_threads = True
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    out = sys.stdout.buffer
-    out.write(b"%d\n" % server.server_address[1])
-    out.flush()
-    for line in sys.stdin:
-        command = line.split()
-        if command[:1] == ["answer"] and len(command) == 2:
-            with lock:
-                state["answer"] = command[1]
-            out.write(b"ok\n")
-        elif command == ["requests"]:
-            dump_requests(out)
-        elif command == ["peak"]:
-            with lock:
-                out.write(b"%d\n" % state["peak"])
-        else:
-            out.write(b"unknown command\n")
-        out.flush()
-    os._exit(0)
+def run_command(command):
+    if command[:1] == ["answer"] and len(command) == 2:
+        with lock:
+            state["answer"] = command[1]
+        return b"ok\n"
+    if command == ["requests"]:
+        return dump_requests()
+    if command == ["peak"]:
+        with lock:
+            return b"%d\n" % state["peak"]
+    return b"unknown command\n"
 
 
 if __name__ == "__main__":
-    main()
+    scripted_server.serve(Handler, run_command)
