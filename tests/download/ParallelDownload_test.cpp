@@ -6,11 +6,13 @@
 #include "support/FaultServer.h"
 #include "support/NginxServer.h"
 #include "support/Polling.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -63,6 +65,56 @@ TEST(ParallelDownload, HandsOverEachRunInOrderWhateverTheServerMakesOfSeveralRan
         EXPECT_EQ(multiRange, multipart);
     }
     EXPECT_EQ(nginx.Requests("range=\"bytes=10-99,20000-2219999,2250000-2299999\"", 1), 1);
+}
+
+// What the reader gets of each run, up to the first that is not whole: "ok"
+// (its bytes and their end), "wrong" (other bytes), "cut" (a read error) or
+// "none" (no run at all).
+std::string ReadRuns(ParallelDownload& download, const std::string& file, const std::vector<Wanted>& wanted)
+{
+    std::string outcomes;
+    for (const Wanted& run : wanted) {
+        wxInputStream* stream = download.NextRun();
+        const StreamContent content = stream ? ReadAll(*stream) : StreamContent();
+        const bool right = content.bytes == file.substr(run.bytes.first, run.bytes.Length());
+        const char* outcome = !stream                              ? "none"
+                              : content.end == wxSTREAM_READ_ERROR ? "cut"
+                              : right                              ? "ok"
+                                                                   : "wrong";
+        outcomes += (outcomes.empty() ? "" : " ") + std::string(outcome);
+        if (outcomes.ends_with("ok") == false)
+            break;
+    }
+    return outcomes;
+}
+
+// Well-formed answers with other bytes than those asked for hand the reader
+// nothing as whole: a single range counts only as exactly the range asked, a
+// multipart answer only once it closes behind its last part. Such a server is
+// asked for one range at a time from then on.
+TEST(ParallelDownload, AnswersOtherThanTheRangesAskedAreNeverHandedOverAsWhole)
+{
+    TempDir served;
+    const std::string file = Pattern(0, 100000);
+    served.Write("a.zip", file);
+    FaultServer faults(served.Path().ToStdString());
+    const std::vector<Wanted> wanted = {{"a.zip", {10, 99}}, {"a.zip", {20000, 29999}}};
+    const std::tuple<std::string, std::string, std::string> rows[] = {
+        // path, first download, the retry
+        {"/misrange/shift/", "none", "none"},
+        {"/misrange/short/", "none", "none"},
+        {"/multipart/junk/", "ok cut", "ok ok"},
+        {"/multipart/extra/", "ok cut", "ok ok"},
+    };
+    for (const auto& [path, first, retry] : rows) {
+        SCOPED_TRACE(path);
+        std::atomic<bool> multiRange = true;
+        for (const std::string& expected : {first, retry}) {
+            ParallelDownload download(Runs(faults.Url(path), wanted), 1, nullptr, multiRange);
+            EXPECT_EQ(ReadRuns(download, file, wanted), expected);
+            EXPECT_FALSE(multiRange);
+        }
+    }
 }
 
 // A stop ends a slow transfer and the threads of every connection at once,

@@ -7,7 +7,7 @@ closes the connection.
 Bodies of a given size are the pattern byte(i) = i % 251, so that a body read
 from the wrong offset is visible. Sized answers honour "Range: bytes=S-" and
 "bytes=S-E" with 206 unless the path says otherwise; a request for several
-ranges gets its first range alone, never a multipart answer.
+ranges gets its first range alone, and a multipart answer only from /multipart/.
 
   /stall?after=N&size=M[&hold=S]   N bytes of M, then silence until the client
                                    leaves or S seconds (default 60) pass
@@ -29,6 +29,16 @@ ranges gets its first range alone, never a multipart answer.
                                    the body, then the connection closes),
                                    "stall" (half, then silence) or "corrupt"
                                    (a byte of the body changed)
+  /misrange/FAULT/NAME             the file NAME under --root DIR, a range
+                                   answered with 206 and another one, named as
+                                   such: "shift" (as long, a byte further on)
+                                   or "short" (its last byte left out)
+  /multipart/FAULT/NAME            the file NAME under --root DIR, several
+                                   ranges answered as multipart/byteranges
+                                   that goes wrong behind the last part:
+                                   "junk" (junk instead of the closing
+                                   delimiter) or "extra" (bytes beyond the
+                                   part's length); a single range honoured
 """
 
 import argparse
@@ -226,6 +236,41 @@ class Handler(socketserver.BaseRequestHandler):
                     select.select([self.request], [], [], 60)
                 return
         self.request.sendall(body)
+
+    def do_misrange(self, request):
+        _, fault, name = request.path.strip("/").split("/", 2)
+        body = self.read_file(name)
+        if body is None:
+            return
+        first, last = (request.ranges() or [(0, None)])[0]
+        last = len(body) - 1 if last is None else min(last, len(body) - 1)
+        if fault == "shift":
+            first, last = first + 1, min(last + 1, len(body) - 1)
+        elif fault == "short":
+            last -= 1
+        self.send_head(206, [("Content-Range", "bytes %d-%d/%d" % (first, last, len(body))),
+                             ("Content-Length", last - first + 1)])
+        self.request.sendall(body[first:last + 1])
+
+    def do_multipart(self, request):
+        _, fault, name = request.path.strip("/").split("/", 2)
+        body = self.read_file(name)
+        if body is None:
+            return
+        ranges = request.ranges()
+        if len(ranges) < 2:
+            start, length = self.send_sized(request, len(body))
+            self.request.sendall(body[start:start + length])
+            return
+        parts = b""
+        for first, last in ranges:
+            last = len(body) - 1 if last is None else last
+            parts += b"\r\n--B\r\nContent-Range: bytes %d-%d/%d\r\n\r\n" % (first, last, len(body))
+            parts += body[first:last + 1]
+        parts += b"EXTRA\r\n--B--\r\n" if fault == "extra" else b"\r\nJUNK\r\n"
+        self.send_head(206, [("Content-Type", "multipart/byteranges; boundary=B"),
+                             ("Content-Length", len(parts))])
+        self.request.sendall(parts)
 
     def do_echo(self, request):
         self.send_head(200, [("Content-Type", "text/plain"), ("Content-Length", len(request.raw))])
