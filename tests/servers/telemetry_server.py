@@ -11,10 +11,9 @@ closes the connection.
 
 Commands, one per line on stdin, each answered on stdout:
 
-  answer ok|error|stall   how to answer from now on: normally, with a 500 error
-                          page, or (uploads only) never, holding the connection
-                          until the client leaves or STALL_LIMIT seconds pass;
-                          answered with "ok"
+  answer ok|stall         how to answer from now on: normally, or (uploads only)
+                          never, holding the connection until the client leaves
+                          or STALL_LIMIT seconds pass; answered with "ok"
   requests                every request so far, in arrival order (see dump_requests)
   peak                    the most requests that were ever in progress at once
 """
@@ -74,12 +73,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             # Before the answer: a client cannot start its next request earlier.
             with lock:
                 state["in_progress"] -= 1
-        if answer_mode() == "error":
-            self.reply(500, b"<html><body>Internal Server Error</body></html>\n")
-        elif "action=get_token" in query.split("&"):
-            self.reply(200, ("  %s \r\nsecond line\r\n" % CHALLENGE).encode())
+        if "action=get_token" in query.split("&"):
+            self.reply(("  %s \r\nsecond line\r\n" % CHALLENGE).encode())
         else:
-            self.reply(200, b"uploaded\n" if self.command == "POST" else b"ok\n")
+            self.reply(b"uploaded\n" if self.command == "POST" else b"ok\n")
 
     def serve_stalled(self):
         with lock:
@@ -92,9 +89,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 break
         self.close_connection = True
 
-    def reply(self, status, body):
-        self.send_response(status)
-        self.send_header("Content-Type", "text/plain" if status == 200 else "text/html")
+    def reply(self, body):
+        self.send_response(200)
+        self.send_header("Content-Type", "text/plain")
         self.send_header("Content-Length", str(len(body)))
         self.send_header("Connection", "close")
         self.end_headers()

@@ -6,15 +6,6 @@
 #include <cstdlib>
 #include <sstream>
 
-std::string TelemetryServer::Request::Param(const std::string& name) const
-{
-    for (const auto& [key, value] : query) {
-        if (key == name)
-            return value;
-    }
-    return std::string();
-}
-
 std::string TelemetryServer::Request::QueryText() const
 {
     std::string text;
@@ -43,7 +34,7 @@ std::string TelemetryServer::Url() const
 
 void TelemetryServer::AnswerWith(Answer answer)
 {
-    static const char* const names[] = {"ok", "error", "stall"};
+    static const char* const names[] = {"ok", "stall"};
     Send(std::string("answer ") + names[static_cast<int>(answer)]);
     EXPECT_EQ(ReadLine(), "ok");
 }
@@ -72,16 +63,6 @@ std::vector<TelemetryServer::Request> TelemetryServer::Requests()
         }
     }
     return requests;
-}
-
-std::vector<std::pair<std::string, std::string>> TelemetryServer::Events()
-{
-    std::vector<std::pair<std::string, std::string>> events;
-    for (const Request& request : Requests()) {
-        if (request.method == "GET" && request.Param("action") != "get_token")
-            events.emplace_back(request.Param("action"), request.Param("updater_result"));
-    }
-    return events;
 }
 
 int TelemetryServer::PeakConcurrentRequests()

