@@ -116,10 +116,11 @@ std::string HTTPWrapper::RequestTarget() const
 std::unique_ptr<wxInputStream> OpenGet(const wxString& url, const RequestOptions& options, bool* malformedUrl)
 {
     HTTPWrapper http(url, options);
+    const bool malformed = !http.IsValid();
     if (malformedUrl != nullptr) {
-        *malformedUrl = !http.IsValid();
+        *malformedUrl = malformed;
     }
-    if (!http.IsValid()) {
+    if (malformed) {
         wxLogError("Malformed URL: %s", url);
         return nullptr;
     }
