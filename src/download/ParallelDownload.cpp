@@ -177,10 +177,11 @@ std::size_t ParallelDownload::Shared::FetchTogether(HttpSession& session, std::s
         // A part is whole only once what follows it, the next part or the
         // closing delimiter, shows that it ended where its header said.
         if (!reader.NextPart() && reader.Failed()) {
-            SetState(run, first + count - run, RunState::Failed);
+            // Cleared first, so that whoever sees the run fail sees it cleared too.
             if (body.GetLastError() != wxSTREAM_READ_ERROR) {
                 multiRange = false;
             }
+            SetState(run, first + count - run, RunState::Failed);
             return count;
         }
         SetState(run, 1, RunState::Complete);
