@@ -14,7 +14,6 @@ ranges gets its first range alone, and a multipart answer only from /multipart/.
   /close?after=N&size=M            N bytes of M, then the connection closes
   /silent/...                      no answer at all until the client leaves
   /trickle?size=M&bytes=K&interval=S   K bytes every S seconds
-  /ignore-range?size=M             200 and the whole body, whatever the Range
   /chunked?body=TEXT[&chunk=K][&repeat=R]   TEXT (percent-decoded) R times over,
                                    in chunks of K bytes, until the client leaves
   /lines?text=TEXT                 TEXT (percent-decoded) as the exact body
@@ -30,9 +29,10 @@ ranges gets its first range alone, and a multipart answer only from /multipart/.
                                    "stall" (half, then silence) or "corrupt"
                                    (a byte of the body changed)
   /misrange/FAULT/NAME             the file NAME under --root DIR, a range
-                                   answered with 206 and another one, named as
-                                   such: "shift" (as long, a byte further on)
-                                   or "short" (its last byte left out)
+                                   answered with another one, named as such:
+                                   "shift" (as long, a byte further on),
+                                   "short" (its last byte left out) or
+                                   "whole" (all of it, with 200)
   /multipart/FAULT/NAME            the file NAME under --root DIR, several
                                    ranges answered as multipart/byteranges
                                    that goes wrong behind the last part:
@@ -182,11 +182,6 @@ class Handler(socketserver.BaseRequestHandler):
                 time.sleep(request.number("interval", 1))
             self.request.sendall(pattern(offset, min(step, start + length - offset)))
 
-    def do_ignore_range(self, request):
-        size = int(request.number("size"))
-        self.send_head(200, [("Content-Length", size)])
-        self.request.sendall(pattern(0, size))
-
     def do_chunked(self, request):
         body = request.query.get("body", b"")
         step = max(1, int(request.number("chunk", 3)))
@@ -244,6 +239,10 @@ class Handler(socketserver.BaseRequestHandler):
             return
         first, last = (request.ranges() or [(0, None)])[0]
         last = len(body) - 1 if last is None else min(last, len(body) - 1)
+        if fault == "whole":
+            self.send_head(200, [("Content-Length", len(body))])
+            self.request.sendall(body)
+            return
         if fault == "shift":
             first, last = first + 1, min(last + 1, len(body) - 1)
         elif fault == "short":
