@@ -4,10 +4,10 @@
 #include "app/LauncherServices.h"
 #include "app/LogCollection.h"
 #include "app/Version.h"
-#include "common/SignatureVerifier.h"
 #include "progress/ProgressNotifier.h"
 #include "selfupdate/SelfUpdateFiles.h"
 #include "selfupdate/SelfUpdater.h"
+#include "telemetry/AsyncLogUploader.h"
 #include "telemetry/TelemetryClient.h"
 #include "ui/LauncherView.h"
 #include "update/UpdateEngine.h"
@@ -30,7 +30,7 @@ LauncherSequence::LauncherSequence(const LauncherConfig& config, LauncherService
     : config(config), services(services), view(view), askUser(askUser), game(config, target, askUser),
       gameLogPath(GameLogPath(config.logDir, config.startTime, services.Telemetry().GetSessionId()))
 {
-    CollectLogs(services.Telemetry(), gameLogPath, config);
+    CollectLogs(services.LogUploader(), gameLogPath, config);
 }
 
 LauncherSequence::~LauncherSequence() = default;
@@ -63,10 +63,9 @@ void LauncherSequence::Start()
 void LauncherSequence::StartSelfUpdate()
 {
     state = STATE_SELF_UPDATING;
-    selfUpdater =
-        std::make_unique<SelfUpdater>(&services.Notifier(), LAUNCHER_VERSION, config.languageCode,
-                                      config.baseUrl, SelfUpdateFilePath(GetExecutableDir()),
-                                      SignatureVerifier::FromBase64(config.releaseKey.utf8_string()));
+    selfUpdater = std::make_unique<SelfUpdater>(&services.Notifier(), LAUNCHER_VERSION, config.languageCode,
+                                                config.baseUrl, SelfUpdateFilePath(GetExecutableDir()),
+                                                config.releaseKey);
     if (!selfUpdater->Start()) {
         wxLogError("Error starting self update.");
         selfUpdater.reset();
@@ -182,7 +181,7 @@ void LauncherSequence::StartBackgroundChecks()
 
 void LauncherSequence::OnGameTerminated()
 {
-    services.Telemetry().StartLogUpload();
+    services.LogUploader().StartLogUpload();
     StartExitSequence();
 }
 
@@ -215,7 +214,7 @@ void LauncherSequence::OnExitTimer()
     ++exitAttempts;
     wxLogVerbose("Trying to exit, attempt #%d.", exitAttempts);
     bool ready = true;
-    if (services.Telemetry().IsUploading()) {
+    if (services.LogUploader().IsUploading()) {
         wxLogVerbose("Waiting log upload to finish.");
         ready = false;
     }
@@ -246,9 +245,9 @@ void LauncherSequence::FinishExit()
         return;
     exitFinished = true;
     view.StopExitTimer();
-    if (services.Telemetry().IsUploading()) {
+    if (services.LogUploader().IsUploading()) {
         wxLogVerbose("Killing data collector.");
-        services.Telemetry().StopLogUpload();
+        services.LogUploader().StopLogUpload();
     }
     if (selfUpdater) {
         // Asked to stop when the exit began, it ends within a fraction of a second.

@@ -258,7 +258,7 @@ TEST_F(UpdateEngineTest, EachOutcomeIsLoggedReportedAndRecorded)
         const std::size_t heard = service.Events().size();
         LogCapture rowLog;
         {
-            TelemetryClient telemetry(nullptr, install.Path());
+            TelemetryClient telemetry(install.Path());
             telemetry.SetServiceUrl(service.Url());
             StartEngine(row.baseUrl == "/" ? server.Url("/") : faults.Url(row.baseUrl));
             engine->SetTelemetry(&telemetry);
@@ -552,7 +552,7 @@ TEST_F(UpdateEngineTest, ATelemetryServiceThatNeverAnswersDelaysNeitherTheUpdate
     release.Add("one.bin", "first file");
     release.Publish(server.Root(), "1");
     FaultServer silent;
-    auto telemetry = std::make_unique<TelemetryClient>(nullptr, install.Path());
+    auto telemetry = std::make_unique<TelemetryClient>(install.Path());
     telemetry->SetServiceUrl(silent.Url("/stall?size=1"));
     engine->SetTelemetry(telemetry.get());
 
