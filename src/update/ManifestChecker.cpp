@@ -99,7 +99,8 @@ bool ManifestChecker::ReadRemoteVersion()
         context.notifier->SetStatus(_("Reading remote version..."), MESSAGE_INFO);
         wxString answer;
         // An answer that is no version (an error page, a stray line) is a failed query.
-        if (FetchFirstLine(answer, url, {.cancellation = &context.StopRequest(), .session = &serverSession}) &&
+        if (FetchFirstLine(answer, url,
+                           {.cancellation = &context.StopRequest(), .session = &serverSession}) &&
             LooksLikeVersion(answer)) {
             remoteVersion = answer;
             wxLogMessage("Remote version is: %s", remoteVersion);
