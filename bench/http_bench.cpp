@@ -1,4 +1,4 @@
-// Throughput of a download through HTTPWrapper::OpenStream and the download's
+// Throughput of a download through OpenGet and the download's
 // stream filters beside curl's command-line tool fetching the same URL, both
 // into nowhere, in one run.
 //
@@ -104,12 +104,9 @@ double WrapperRate(const std::string& url, std::uint64_t size, std::uint64_t& re
     wxEvtHandler window;
     ProgressNotifier notifier(&window);
     notifier.SetRange(static_cast<int>(std::min<std::uint64_t>(size, INT_MAX)));
-    HTTPWrapper http(url);
     const auto start = Clock::now();
-    if (!http.Connect())
-        return 0;
-    std::unique_ptr<wxInputStream> body(http.OpenStream());
-    if (http.GetError() != wxPROTO_NOERR)
+    const std::unique_ptr<wxInputStream> body = OpenGet(url);
+    if (!body)
         return 0;
     ProgressInputStream counted(body.get(), &notifier);
     LimitedInputStream limited(&counted, size);

@@ -1,6 +1,5 @@
 #include "app/LauncherConfig.h"
 
-#include "common/SignatureVerifier.h"
 #include "download/HTTPWrapper.h"
 #include "platform/AtomicFile.h"
 
@@ -140,7 +139,7 @@ void LauncherConfig::SetDefaults(const wxString& installDir)
     problemsUrl = _("http://help.velorian.invalid/faq/categoria/16/problemas-na-instalacao"
                     "?CLIENTID=${clientid}&SESSIONID=${sessionid}");
     configMissing = false;
-    releaseKey.clear();
+    releaseKey.reset();
     maxConnections = DEFAULT_CONNECTIONS;
 }
 
@@ -232,9 +231,9 @@ void LauncherConfig::ReadLauncherConf(wxFileConfig& conf)
         wxLogWarning("Starting in minibrowser mode.");
 
     if (conf.Read("releaseKey", &text)) {
-        if (SignatureVerifier::FromBase64(text.utf8_string())) {
+        if (const auto key = SignatureVerifier::FromBase64(text.utf8_string())) {
             wxLogMessage("Config: Found release key: %s", text);
-            releaseKey = text;
+            releaseKey = key;
         } else {
             wxLogWarning("Config: Ignoring bad release key: %s", text);
         }

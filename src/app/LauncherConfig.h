@@ -1,7 +1,11 @@
 #pragma once
 
+#include "common/SignatureVerifier.h"
+
 #include <wx/datetime.h>
 #include <wx/string.h>
+
+#include <optional>
 
 // Toolkit language identifiers the launcher knows (wxLANGUAGE_* values of the
 // toolkit the catalogs were made for).
@@ -44,8 +48,8 @@ public:
     wxString problemsUrl;
     bool configMissing;
     bool firstRun;
-    // The publisher's public key (base64); empty when releases are taken unsigned.
-    wxString releaseKey;
+    // The publisher's public key; none when releases are taken unsigned.
+    std::optional<SignatureVerifier> releaseKey;
     // How many connections the update's download opens to the server at once.
     int maxConnections;
 

@@ -5,11 +5,11 @@
 #include "app/LauncherView.h"
 #include "app/LogCollection.h"
 #include "app/Version.h"
-#include "common/SignatureVerifier.h"
 #include "progress/LauncherEvents.h"
 #include "progress/ProgressNotifier.h"
 #include "selfupdate/SelfUpdateFiles.h"
 #include "selfupdate/SelfUpdater.h"
+#include "telemetry/AsyncLogUploader.h"
 #include "telemetry/TelemetryClient.h"
 #include "update/UpdateEngine.h"
 
@@ -46,7 +46,7 @@ LauncherSequence::LauncherSequence(const LauncherConfig& config, LauncherService
 {
     for (const WorkerEvent& worker : WORKER_EVENTS)
         target->Bind(worker.type, worker.handler, this);
-    CollectLogs(services.Telemetry(), gameLogPath, config);
+    CollectLogs(services.LogUploader(), gameLogPath, config);
 }
 
 // The target may outlive the sequence, and its queue may still hold the workers' last events.
@@ -84,10 +84,9 @@ void LauncherSequence::Start()
 void LauncherSequence::StartSelfUpdate()
 {
     state = STATE_SELF_UPDATING;
-    selfUpdater =
-        std::make_unique<SelfUpdater>(&services.Notifier(), LAUNCHER_VERSION, config.languageCode,
-                                      config.baseUrl, SelfUpdateFilePath(GetExecutableDir()),
-                                      SignatureVerifier::FromBase64(config.releaseKey.utf8_string()));
+    selfUpdater = std::make_unique<SelfUpdater>(&services.Notifier(), LAUNCHER_VERSION, config.languageCode,
+                                                config.baseUrl, SelfUpdateFilePath(GetExecutableDir()),
+                                                config.releaseKey);
     if (!selfUpdater->Start()) {
         wxLogError("Error starting self update.");
         selfUpdater.reset();
@@ -208,7 +207,7 @@ void LauncherSequence::StartBackgroundChecks()
 
 void LauncherSequence::OnGameTerminated(wxThreadEvent&)
 {
-    services.Telemetry().StartLogUpload();
+    services.LogUploader().StartLogUpload();
     StartExitSequence();
 }
 
@@ -241,7 +240,7 @@ void LauncherSequence::OnExitTimer()
     ++exitAttempts;
     wxLogVerbose("Trying to exit, attempt #%d.", exitAttempts);
     bool ready = true;
-    if (services.Telemetry().IsUploading()) {
+    if (services.LogUploader().IsUploading()) {
         wxLogVerbose("Waiting log upload to finish.");
         ready = false;
     }
@@ -272,9 +271,9 @@ void LauncherSequence::FinishExit()
         return;
     exitFinished = true;
     view.StopExitTimer();
-    if (services.Telemetry().IsUploading()) {
+    if (services.LogUploader().IsUploading()) {
         wxLogVerbose("Killing data collector.");
-        services.Telemetry().StopLogUpload();
+        services.LogUploader().StopLogUpload();
     }
     if (selfUpdater) {
         // Asked to stop when the exit began, it ends within a fraction of a second.

@@ -2,8 +2,8 @@
 
 #include "app/LauncherConfig.h"
 #include "app/Translations.h"
-#include "common/SignatureVerifier.h"
 #include "progress/ProgressNotifier.h"
+#include "telemetry/AsyncLogUploader.h"
 #include "telemetry/TelemetryClient.h"
 #include "update/UpdateEngine.h"
 
@@ -18,7 +18,8 @@ LauncherServices::LauncherServices(const LauncherConfig& config, wxEvtHandler* t
                                    const wxString& workDir)
     : translations(SetupTranslations(config.languageId, workDir)),
       notifier(std::make_unique<ProgressNotifier>(target)),
-      telemetry(std::make_unique<TelemetryClient>(target, workDir)),
+      telemetry(std::make_unique<TelemetryClient>(workDir)),
+      logUploader(std::make_unique<AsyncLogUploader>(target, *telemetry)),
       engine(std::make_unique<UpdateEngine>(config.baseDir))
 {
     telemetry->SetSecret(TELEMETRY_SECRET);
@@ -28,8 +29,7 @@ LauncherServices::LauncherServices(const LauncherConfig& config, wxEvtHandler* t
     engine->SetBaseUrl(config.baseUrl);
     engine->SetLanguageCode(config.languageCode);
     engine->SetMaxConnections(config.maxConnections);
-    // No key configured reads as none: releases are then taken unsigned.
-    engine->SetReleaseKey(SignatureVerifier::FromBase64(config.releaseKey.utf8_string()));
+    engine->SetReleaseKey(config.releaseKey);
 }
 
 LauncherServices::~LauncherServices() = default;

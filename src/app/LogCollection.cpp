@@ -1,7 +1,7 @@
 #include "app/LogCollection.h"
 
 #include "app/LauncherConfig.h"
-#include "telemetry/TelemetryClient.h"
+#include "telemetry/AsyncLogUploader.h"
 
 #include <wx/dir.h>
 #include <wx/filename.h>
@@ -15,14 +15,14 @@ wxString GameLogPath(const wxString& logDir, const wxDateTime& start, const wxSt
     return path.GetFullPath();
 }
 
-void CollectLogs(TelemetryClient& telemetry, const wxString& gameLogPath, const LauncherConfig& config)
+void CollectLogs(AsyncLogUploader& uploader, const wxString& gameLogPath, const LauncherConfig& config)
 {
-    telemetry.AddLogFile(gameLogPath);
-    telemetry.AddLogFile(config.logFile);
-    telemetry.AddLogFile(wxFileName(config.baseDir + "/velorian_Data", "output_log.txt").GetFullPath());
+    uploader.AddLogFile(gameLogPath);
+    uploader.AddLogFile(config.logFile);
+    uploader.AddLogFile(wxFileName(config.baseDir + "/velorian_Data", "output_log.txt").GetFullPath());
     const wxString crashReport = NewestCrashReport(config.baseDir);
     if (!crashReport.empty())
-        telemetry.AddLogFile(crashReport);
+        uploader.AddLogFile(crashReport);
 }
 
 wxString NewestCrashReport(const wxString& baseDir)

@@ -62,6 +62,11 @@ std::optional<SignatureVerifier> SignatureVerifier::FromBase64(std::string_view 
     return verifier;
 }
 
+wxString SignatureVerifier::SignatureFilePath(const wxString& signedFile)
+{
+    return signedFile + ".sig";
+}
+
 bool SignatureVerifier::Verify(std::string_view data, std::string_view signatureFile) const
 {
     std::array<unsigned char, crypto_sign_BYTES> signature;

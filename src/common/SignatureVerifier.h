@@ -15,6 +15,8 @@ public:
     // The key from the standard base64 of its 32 bytes, or nothing when the
     // text is not exactly that.
     static std::optional<SignatureVerifier> FromBase64(std::string_view text);
+    // Where the signature of a file lies: beside it, on the server as in the installation.
+    static wxString SignatureFilePath(const wxString& signedFile);
 
     // True when signatureFile (one line, a trailing line end allowed) holds
     // the key's signature of data.

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Bytes first to last of a resource, both included, as HTTP counts them.
@@ -22,3 +24,8 @@ inline std::string RangeList(const std::vector<ByteRange>& ranges)
     }
     return list;
 }
+
+// The range that a Content-Range value names: " bytes 500-599/1000" (or
+// ".../*") gives {500, 599}; anything else, a range past the total included,
+// gives none.
+std::optional<ByteRange> ParseContentRange(std::string_view value);

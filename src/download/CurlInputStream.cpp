@@ -36,19 +36,6 @@ std::string Trimmed(const char* text, std::size_t len)
     return first == std::string::npos ? std::string() : value.substr(first, last - first + 1);
 }
 
-// " bytes 1000-1999/5000" -> 1000; -1 for anything else (" bytes */5000").
-wxFileOffset ParseContentRangeStart(const std::string& value)
-{
-    const std::size_t unit = value.find("bytes ");
-    if (unit == std::string::npos) {
-        return -1;
-    }
-    const char* first = value.c_str() + unit + 6;
-    char* end = nullptr;
-    const long long start = std::strtoll(first, &end, 10);
-    return end != first && *end == '-' ? start : -1;
-}
-
 } // namespace
 
 struct CurlInputStream::Transfer {
@@ -79,7 +66,7 @@ struct CurlInputStream::Transfer {
     bool failed = false; // timed out or cancelled: every later read fails at once
     CURLcode result = CURLE_OK;
     long status = 0;
-    wxFileOffset contentRangeStart = -1;
+    std::optional<ByteRange> contentRange;
     std::string contentType;
 };
 
@@ -183,10 +170,10 @@ void CurlInputStream::Transfer::TakeHeader(const char* line, std::size_t len)
         const char* code = static_cast<const char*>(std::memchr(line, ' ', len));
         status = code ? std::strtol(code + 1, nullptr, 10) : 0;
         headersDone = false;
-        contentRangeStart = -1;
+        contentRange.reset();
         contentType.clear();
     } else if (StartsWithNoCase(line, len, "Content-Range:")) {
-        contentRangeStart = ParseContentRangeStart(std::string(line + 14, len - 14));
+        contentRange = ParseContentRange(std::string_view(line + 14, len - 14));
     } else if (StartsWithNoCase(line, len, "Content-Type:")) {
         contentType = Trimmed(line + 13, len - 13);
     } else if ((len == 2 && line[0] == '\r') || (len == 1 && line[0] == '\n')) {
@@ -252,9 +239,9 @@ long CurlInputStream::GetStatus() const
     return transfer->status;
 }
 
-wxFileOffset CurlInputStream::GetContentRangeStart() const
+const std::optional<ByteRange>& CurlInputStream::GetContentRange() const
 {
-    return transfer->contentRangeStart;
+    return transfer->contentRange;
 }
 
 const std::string& CurlInputStream::GetContentType() const

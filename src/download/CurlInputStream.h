@@ -1,9 +1,12 @@
 #pragma once
 
+#include "download/ByteRange.h"
+
 #include <wx/protocol/protocol.h>
 #include <wx/stream.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 class Cancellation;
@@ -29,8 +32,8 @@ public:
     wxProtocolError Open();
 
     long GetStatus() const;
-    // First byte named by the answer's Content-Range, or -1 without one.
-    wxFileOffset GetContentRangeStart() const;
+    // The range that the answer's Content-Range names; none without a valid one.
+    const std::optional<ByteRange>& GetContentRange() const;
     // The answer's Content-Type, empty without one.
     const std::string& GetContentType() const;
     // The announced Content-Length, or wxInvalidOffset.

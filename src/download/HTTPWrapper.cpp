@@ -1,5 +1,6 @@
 #include "download/HTTPWrapper.h"
 
+#include "common/SignatureVerifier.h"
 #include "download/CurlInputStream.h"
 
 #include <wx/convauto.h>
@@ -30,8 +31,7 @@ std::string EscapeForRequestLine(const wxString& text)
 
 } // namespace
 
-HTTPWrapper::HTTPWrapper(const wxString& url, const ParameterMap* params, const Cancellation* cancellation)
-    : uri(url), params(params), cancellation(cancellation)
+HTTPWrapper::HTTPWrapper(const wxString& url, const RequestOptions& options) : uri(url), options(options)
 {
     if (!IsValid()) {
         error = wxPROTO_INVVAL;
@@ -60,11 +60,11 @@ bool HTTPWrapper::Connect()
 
 wxString HTTPWrapper::BuildQuery() const
 {
-    if (params == nullptr || params->empty()) {
+    if (options.params == nullptr || options.params->empty()) {
         return wxString();
     }
     wxString query = "?";
-    for (const auto& [name, value] : *params) {
+    for (const auto& [name, value] : *options.params) {
         if (query.length() > 1) {
             query += "&";
         }
@@ -80,7 +80,8 @@ wxInputStream* HTTPWrapper::OpenStream()
     }
     const std::string target = RequestTarget();
     wxLogVerbose("Query: %s", wxString::FromUTF8(target));
-    auto stream = std::make_unique<CurlInputStream>(Origin(), target, std::string(), cancellation, session);
+    auto stream = std::make_unique<CurlInputStream>(Origin(), target, std::string(), options.cancellation,
+                                                    options.session);
     error = stream->Open();
     if (error == wxPROTO_NOERR) {
         answerStatus = stream->GetStatus();
@@ -112,11 +113,32 @@ std::string HTTPWrapper::RequestTarget() const
     return EscapeForRequestLine(target + query);
 }
 
-bool FetchFirstLine(wxString& out, const wxString& url, const ParameterMap* params,
-                    const Cancellation* cancellation, long* status, HttpSession* session)
+std::unique_ptr<wxInputStream> OpenGet(const wxString& url, const RequestOptions& options, bool* malformedUrl)
 {
-    HTTPWrapper http(url, params, cancellation);
-    http.SetSession(session);
+    HTTPWrapper http(url, options);
+    const bool malformed = !http.IsValid();
+    if (malformedUrl != nullptr) {
+        *malformedUrl = malformed;
+    }
+    if (malformed) {
+        wxLogError("Malformed URL: %s", url);
+        return nullptr;
+    }
+    if (!http.Connect()) {
+        wxLogError("Error connecting to server: %s", url);
+        return nullptr;
+    }
+    std::unique_ptr<wxInputStream> body(http.OpenStream());
+    if (http.GetError() != wxPROTO_NOERR || !body) {
+        wxLogError("Error requesting input stream: %s", url);
+        return nullptr;
+    }
+    return body;
+}
+
+bool FetchFirstLine(wxString& out, const wxString& url, const RequestOptions& options, long* status)
+{
+    HTTPWrapper http(url, options);
     if (!http.IsValid() || !http.Connect()) {
         return false;
     }
@@ -128,6 +150,20 @@ bool FetchFirstLine(wxString& out, const wxString& url, const ParameterMap* para
         return false;
     }
     return ReadFirstLine(*stream, out);
+}
+
+bool FetchSignature(wxString& signature, const wxString& signedUrl, const RequestOptions& options)
+{
+    const wxString url = SignatureVerifier::SignatureFilePath(signedUrl);
+    signature.clear();
+    long status = 0;
+    // An error status is the server's answer that it has no signature, which
+    // then fails verification; anything else that fails is a failed download.
+    if (!FetchFirstLine(signature, url, options, &status) && status < 400) {
+        wxLogError("Error requesting input stream: %s", url);
+        return false;
+    }
+    return true;
 }
 
 bool ReadFirstLine(wxInputStream& source, wxString& out)
@@ -154,9 +190,9 @@ bool ReadFirstLine(wxInputStream& source, wxString& out)
     return true;
 }
 
-wxInt64 GetRemoteFileSize(const wxString& url, const Cancellation* cancellation)
+wxInt64 GetRemoteFileSize(const wxString& url, const RequestOptions& options)
 {
-    HTTPWrapper http(url, nullptr, cancellation);
+    HTTPWrapper http(url, options);
     if (!http.IsValid() || !http.Connect()) {
         return -1;
     }

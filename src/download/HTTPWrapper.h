@@ -1,6 +1,6 @@
 #pragma once
 
-#include "download/ParameterMap.h"
+#include "download/RequestOptions.h"
 
 #include <wx/protocol/protocol.h>
 #include <wx/stream.h>
@@ -9,31 +9,22 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
-class Cancellation;
-class HttpSession;
-
 // One plain HTTP GET to the update server or the telemetry service.
-// Calling order: construct, IsValid, optionally SetRange, Connect, OpenStream,
-// GetError, read and delete the stream, then delete the wrapper (which must
-// outlive its stream). Each wrapper is used by one thread.
+// Calling order: construct, IsValid, Connect, OpenStream, GetError, read and
+// delete the stream. Each wrapper is used by one thread.
 class HTTPWrapper {
 public:
-    // params may be null; the caller keeps the map alive as long as the wrapper.
-    // A requested cancellation (may be null; set from any thread, it must
-    // outlive the stream) makes the transfer fail within about 0.1 s:
-    // OpenStream with wxPROTO_ABRT, reads with wxSTREAM_READ_ERROR.
-    explicit HTTPWrapper(const wxString& url, const ParameterMap* params = nullptr,
-                         const Cancellation* cancellation = nullptr);
+    // A requested cancellation fails OpenStream with wxPROTO_ABRT and reads
+    // with wxSTREAM_READ_ERROR.
+    explicit HTTPWrapper(const wxString& url, const RequestOptions& options = {});
 
     // True when the URL has a server part and its scheme is exactly "http".
     bool IsValid() const;
     static bool IsHttpUrl(const wxString& url);
 
-    // The request goes over session's kept connection (session must outlive
-    // the stream); without one over a connection of its own.
-    void SetSession(HttpSession* session) { this->session = session; }
     // Checks the URL and prepares the request; no network traffic yet, so a
     // host that cannot be resolved or reached fails OpenStream (wxPROTO_CONNERR).
     bool Connect();
@@ -55,25 +46,33 @@ public:
 
 private:
     wxURI uri;
-    const ParameterMap* params;
+    RequestOptions options;
     bool connected = false;
     wxProtocolError error = wxPROTO_NOERR;
     long answerStatus = 0;
-    const Cancellation* cancellation;
-    HttpSession* session = nullptr;
 };
+
+// Sends a GET for url and returns its body, or null after logging why: a
+// malformed URL (which sets *malformedUrl, when given), no answer or an error
+// status.
+std::unique_ptr<wxInputStream> OpenGet(const wxString& url, const RequestOptions& options = {},
+                                       bool* malformedUrl = nullptr);
 
 // The longest first line taken: versions, tokens and event answers are a few
 // dozen characters, and a server must not make the launcher keep more.
 constexpr std::size_t MAX_FIRST_LINE_BYTES = 4096;
 
-// Requests url with params and stores the first line of a 200 answer in out.
-// Any other status, a failed read or a line longer than MAX_FIRST_LINE_BYTES
-// fails. status (may be null) receives the answer's status, 0 without one.
-// session (may be null) carries the request as HTTPWrapper::SetSession says.
-bool FetchFirstLine(wxString& out, const wxString& url, const ParameterMap* params = nullptr,
-                    const Cancellation* cancellation = nullptr, long* status = nullptr,
-                    HttpSession* session = nullptr);
+// Requests url and stores the first line of a 200 answer in out. Any other
+// status, a failed read or a line longer than MAX_FIRST_LINE_BYTES fails.
+// status (may be null) receives the answer's status, 0 without one.
+bool FetchFirstLine(wxString& out, const wxString& url, const RequestOptions& options = {},
+                    long* status = nullptr);
+
+// The publisher's signature of the file at signedUrl, served beside it: its
+// first line in signature, left empty when the server answers with an error
+// status, as it does for a file it does not have. False, after logging, when
+// no answer came or the answer could not be read.
+bool FetchSignature(wxString& signature, const wxString& signedUrl, const RequestOptions& options = {});
 
 // Stores the text before the first CR or LF of source in out (encoding
 // detected as by wxConvAuto), reading no further than the line's end or one
@@ -81,4 +80,4 @@ bool FetchFirstLine(wxString& out, const wxString& url, const ParameterMap* para
 bool ReadFirstLine(wxInputStream& source, wxString& out);
 
 // The Content-Length announced for url, or -1; the body is not read.
-wxInt64 GetRemoteFileSize(const wxString& url, const Cancellation* cancellation = nullptr);
+wxInt64 GetRemoteFileSize(const wxString& url, const RequestOptions& options = {});

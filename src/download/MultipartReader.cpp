@@ -2,7 +2,6 @@
 
 #include "download/WasteOutputStream.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <strings.h>
 
@@ -22,28 +21,6 @@ std::string TrimmedRight(std::string text)
 {
     text.erase(text.find_last_not_of(" \t\r") + 1);
     return text;
-}
-
-// "bytes 500-599/1000" (or ".../*") -> {500, 599}.
-std::optional<ByteRange> ParseContentRange(const std::string& value)
-{
-    const std::size_t unit = value.find_first_not_of(" \t");
-    if (unit == std::string::npos || !StartsWithNoCase(value.substr(unit), "bytes ")) {
-        return std::nullopt;
-    }
-    const char* text = value.c_str() + unit + 6;
-    char* end = nullptr;
-    ByteRange range;
-    range.first = std::strtoull(text, &end, 10);
-    if (end == text || *end != '-') {
-        return std::nullopt;
-    }
-    text = end + 1;
-    range.last = std::strtoull(text, &end, 10);
-    if (end == text || *end != '/' || range.last < range.first) {
-        return std::nullopt;
-    }
-    return range;
 }
 
 } // namespace
@@ -126,7 +103,7 @@ std::optional<ByteRange> MultipartReader::ReadHeaders()
             return expected ? range : std::nullopt;
         }
         if (StartsWithNoCase(*line, "Content-Range:")) {
-            range = ParseContentRange(line->substr(14));
+            range = ParseContentRange(std::string_view(*line).substr(14));
         }
     }
     return std::nullopt;

@@ -159,24 +159,33 @@ std::size_t ParallelDownload::Shared::FetchTogether(HttpSession& session, std::s
     const std::string boundary =
         body.GetStatus() == 206 ? MultipartReader::Boundary(body.GetContentType()) : "";
     MultipartReader reader(body, boundary, ranges);
-    for (std::size_t taken = 0; taken < count; ++taken) {
-        if (!boundary.empty() && reader.NextPart()) {
-            if (!Deliver(first + taken, reader.Part())) {
-                SetState(first + taken, count - taken, RunState::Failed);
-                return count;
-            }
-            continue;
-        }
+    if (boundary.empty() || !reader.NextPart()) {
         if (body.GetLastError() == wxSTREAM_READ_ERROR) {
-            SetState(first + taken, count - taken, RunState::Failed);
+            SetState(first, count, RunState::Failed);
             return count;
         }
         // Whole bodies, single ranges, error statuses, parts other than those
         // asked for: this server is asked for one range at a time from now on.
         multiRange = false;
-        return taken;
+        return 0;
     }
-    reader.NextPart();
+    for (std::size_t run = first; run < first + count; ++run) {
+        if (!Deliver(run, reader.Part())) {
+            SetState(run, first + count - run, RunState::Failed);
+            return count;
+        }
+        // A part is whole only once what follows it, the next part or the
+        // closing delimiter, shows that it ended where its header said.
+        if (!reader.NextPart() && reader.Failed()) {
+            // Cleared first, so that whoever sees the run fail sees it cleared too.
+            if (body.GetLastError() != wxSTREAM_READ_ERROR) {
+                multiRange = false;
+            }
+            SetState(run, first + count - run, RunState::Failed);
+            return count;
+        }
+        SetState(run, 1, RunState::Complete);
+    }
     ReadToEnd(body);
     return count;
 }
@@ -199,11 +208,12 @@ bool ParallelDownload::Shared::FetchOne(HttpSession& session, std::size_t run)
         return true;
     }
     CurlInputStream body(runs[run].origin, runs[run].target, RangeList({bytes}), &cancellation, &session);
-    // A server that ignores the range would feed the wrong bytes to the reader.
-    if (body.Open() != wxPROTO_NOERR || body.GetStatus() != 206 ||
-        body.GetContentRangeStart() != static_cast<wxFileOffset>(bytes.first) || !Deliver(run, body)) {
+    // A server or proxy that ignores or shifts the range would feed the wrong bytes to the reader.
+    if (body.Open() != wxPROTO_NOERR || body.GetStatus() != 206 || body.GetContentRange() != bytes ||
+        !Deliver(run, body)) {
         return false;
     }
+    SetState(run, 1, RunState::Complete);
     ReadToEnd(body);
     return true;
 }
@@ -217,7 +227,7 @@ void ParallelDownload::Shared::ReadToEnd(wxInputStream& body)
 }
 
 // Passes exactly the run's bytes from source on to the reader, waiting while
-// the buffer is full.
+// the buffer is full; the caller tells the reader when they are whole.
 bool ParallelDownload::Shared::Deliver(std::size_t run, wxInputStream& source)
 {
     SetState(run, 1, RunState::Arriving);
@@ -248,7 +258,6 @@ bool ParallelDownload::Shared::Deliver(std::size_t run, wxInputStream& source)
             }
         }
     }
-    SetState(run, 1, RunState::Complete);
     return true;
 }
 

@@ -29,9 +29,10 @@ public:
     // Starts fetching at once over at most connections connections. stop
     // (may be null, must outlive this object) ends every transfer within
     // about a second. multiRange says whether to ask for several ranges in
-    // one request; an answer that is anything but multipart/byteranges
-    // clears it for good (from the connections' threads) and the runs are
-    // asked for one at a time.
+    // one request; an answer that is anything but a well-formed
+    // multipart/byteranges body of exactly the ranges asked clears it for
+    // good (from the connections' threads) and the runs are asked for one at
+    // a time.
     ParallelDownload(std::vector<Run> runs, int connections, const Cancellation* stop,
                      std::atomic<bool>& multiRange);
     // Ends the transfers still under way and waits for their threads.
@@ -41,8 +42,9 @@ public:
 
     // Waits for the answer to the next run's request: the run's bytes, exactly
     // its length, readable until the next call (reads fail with
-    // wxSTREAM_READ_ERROR when the transfer fails or is stopped). Null when
-    // its request failed, was stopped, or no run is left.
+    // wxSTREAM_READ_ERROR when the transfer fails or is stopped, or the answer
+    // turns out broken behind them). Null when its request failed, was
+    // stopped, was answered with another range, or no run is left.
     wxInputStream* NextRun();
 
 private:

@@ -20,11 +20,6 @@ wxString SelfUpdateFilePath(const wxString& exeDir)
     return wxFileName(exeDir, "launcher_new.exe").GetFullPath();
 }
 
-wxString SignatureFilePath(const wxString& signedFile)
-{
-    return signedFile + ".sig";
-}
-
 long RunSelfUpdate(const wxString& exeDir, bool afterThisEnds)
 {
     const wxString path = SelfUpdateFilePath(exeDir);

@@ -13,8 +13,6 @@ wxString LauncherBuildUrl(const wxString& baseUrl, const wxString& languageCode,
 // The downloaded launcher: beside the running one, whatever the current
 // directory, so that the download, the hand-over and the start agree.
 wxString SelfUpdateFilePath(const wxString& exeDir);
-// The publisher's signature of a file, beside it; on the server as in the installation.
-wxString SignatureFilePath(const wxString& signedFile);
 
 // Starts the downloaded launcher without waiting for it; its process id, or 0
 // when it could not start. With afterThisEnds it is told (--relaunch) to give

@@ -87,12 +87,12 @@ bool SelfUpdateHandOver::RunIfSameSize(const wxString& remoteVersion) const
 
 bool SelfUpdateHandOver::IsSignedByPublisher() const
 {
+    const wxString signatureFile = SignatureVerifier::SignatureFilePath(selfUpdateFile);
     wxString signature;
     wxFFile file;
     {
         wxLogNull quiet; // a missing signature is what the caller reports
-        if (!wxFileExists(SignatureFilePath(selfUpdateFile)) ||
-            !file.Open(SignatureFilePath(selfUpdateFile), "rb") || !file.ReadAll(&signature))
+        if (!wxFileExists(signatureFile) || !file.Open(signatureFile, "rb") || !file.ReadAll(&signature))
             return false;
     }
     return releaseKey->VerifyFile(selfUpdateFile, signature.utf8_string());
@@ -119,8 +119,9 @@ void SelfUpdateHandOver::RemoveSelfUpdateFile() const
 {
     wxLogVerbose("Removing selfupdate file.");
     // Its signature goes too: it would vouch for nothing.
-    if (wxFileExists(SignatureFilePath(selfUpdateFile)))
-        wxRemoveFile(SignatureFilePath(selfUpdateFile));
+    const wxString signatureFile = SignatureVerifier::SignatureFilePath(selfUpdateFile);
+    if (wxFileExists(signatureFile))
+        wxRemoveFile(signatureFile);
     for (int attempt = 0; attempt < REMOVE_ATTEMPTS; ++attempt) {
         if (attempt > 0)
             wxMilliSleep(REMOVE_INTERVAL_MS);

@@ -107,7 +107,7 @@ bool SelfUpdater::FetchRemoteVersion(const wxString& url)
             return false;
         }
         notifier->SetStatus(_("Checking for launcher updates..."), MESSAGE_INFO);
-        if (FetchFirstLine(remoteVersion, url, nullptr, &cancellation))
+        if (FetchFirstLine(remoteVersion, url, {.cancellation = &cancellation}))
             return true;
         if (const int pause = retries.Fail(); pause > 0) {
             wxLogError("Error checking remote launcher version. URL: %s", url);
@@ -144,20 +144,9 @@ int SelfUpdater::DownloadLauncher()
     const wxString url = LauncherBuildUrl(baseUrl, languageCode, remoteVersion);
     wxLogMessage("Downloading: %s", url);
     refused = false;
-    HTTPWrapper http(url, nullptr, &cancellation);
-    if (!http.IsValid()) {
-        wxLogError("Malformed URL: %s", url);
+    const std::unique_ptr<wxInputStream> body = OpenGet(url, {.cancellation = &cancellation});
+    if (!body)
         return SELF_UPDATE_FAILED;
-    }
-    if (!http.Connect()) {
-        wxLogError("Error connecting to server: %s", url);
-        return SELF_UPDATE_FAILED;
-    }
-    std::unique_ptr<wxInputStream> body(http.OpenStream());
-    if (http.GetError() != wxPROTO_NOERR || !body) {
-        wxLogError("Error requesting input stream: %s", url);
-        return SELF_UPDATE_FAILED;
-    }
     const wxFileOffset size = body->GetLength();
     notifier->SetRange(static_cast<int>(std::clamp<wxFileOffset>(size, 0, std::numeric_limits<int>::max())));
     ProgressInputStream counted(body.get(), notifier);
@@ -208,17 +197,13 @@ bool SelfUpdater::SaveLauncher(wxInputStream& body, wxInputStream& counted, cons
 bool SelfUpdater::KeepSignature(const wxString& url, const wxString& launcher)
 {
     wxString signature;
-    long status = 0;
-    // A server that answers without a signature has none to give; anything
-    // else is a failed download.
-    if (!FetchFirstLine(signature, SignatureFilePath(url), nullptr, &cancellation, &status) && status < 400) {
-        wxLogError("Error requesting input stream: %s", SignatureFilePath(url));
+    if (!FetchSignature(signature, url, {.cancellation = &cancellation}))
         return false;
-    }
     if (!releaseKey->VerifyFile(launcher, signature.utf8_string())) {
         wxLogError("The launcher update is not signed with the release key: %s", url);
         refused = true;
         return false;
     }
-    return platform::WriteFileAtomically(SignatureFilePath(targetFile), signature.utf8_string() + "\n");
+    return platform::WriteFileAtomically(SignatureVerifier::SignatureFilePath(targetFile),
+                                         signature.utf8_string() + "\n");
 }

@@ -1,32 +1,25 @@
 #include "telemetry/TelemetryClient.h"
 
 #include "common/MD5.h"
-#include "common/WorkerThread.h"
 #include "download/HTTPWrapper.h"
 #include "platform/AtomicFile.h"
-#include "progress/LauncherEvents.h"
 
-#include <curl/curl.h>
 #include <uuid/uuid.h>
-#include <wx/datetime.h>
 #include <wx/filename.h>
 #include <wx/log.h>
 #include <wx/txtstrm.h>
 #include <wx/wfstream.h>
-#include <wx/zipstrm.h>
 
+#include <algorithm>
 #include <chrono>
-#include <memory>
 #include <string>
 
 namespace {
 
-// The service refuses archives of 1 GiB or more.
-constexpr wxULongLong_t MAX_UPLOAD_BYTES = 1073741824;
 // How long events still queued at exit may take before they are dropped.
 constexpr auto EXIT_GRACE = std::chrono::seconds(2);
-// Like every other transfer of the launcher, an upload ends after this long without a byte.
-constexpr auto NO_DATA_LIMIT = std::chrono::seconds(10);
+// Bounds how long a wait for the token takes to see its stop.
+constexpr auto WAIT_SLICE = std::chrono::milliseconds(100);
 
 // A random UUID in its 36-character lowercase form.
 wxString NewIdentifier()
@@ -55,55 +48,10 @@ wxString LoadClientId(const wxString& workDir)
     return id;
 }
 
-// Adds the file as an entry named without its directory; false when it cannot be read.
-bool AddToArchive(wxZipOutputStream& zip, const wxString& path)
-{
-    if (!wxFileName::IsFileReadable(path)) {
-        return false;
-    }
-    wxFileInputStream input(path);
-    if (!input.IsOk()) {
-        return false;
-    }
-    const wxString name = wxFileName(path).GetFullName();
-    wxLogVerbose("log file found: %s", name);
-    zip.PutNextEntry(name, wxDateTime::Now());
-    zip.Write(input);
-    return true;
-}
-
-// What the progress callback of an upload watches: the stop flag, and when
-// the last byte went either way.
-struct TransferWatch {
-    const Cancellation* stop;
-    curl_off_t bytesSoFar = -1;
-    std::chrono::steady_clock::time_point lastByte = std::chrono::steady_clock::now();
-};
-
-// libcurl calls it at least once a second, even while nothing moves.
-int AbortWhenStoppedOrSilent(void* data, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent)
-{
-    auto* watch = static_cast<TransferWatch*>(data);
-    const auto now = std::chrono::steady_clock::now();
-    if (received + sent != watch->bytesSoFar) {
-        watch->bytesSoFar = received + sent;
-        watch->lastByte = now;
-    }
-    const bool stopped = watch->stop != nullptr && watch->stop->IsRequested();
-    return stopped || now - watch->lastByte >= NO_DATA_LIMIT ? 1 : 0;
-}
-
-// The launcher never shows the service's answer to an upload.
-size_t DiscardAnswer(char*, size_t size, size_t count, void*)
-{
-    return size * count;
-}
-
 } // namespace
 
-TelemetryClient::TelemetryClient(wxEvtHandler* owner, const wxString& workDir)
-    : owner(owner), clientId(LoadClientId(workDir)), sessionId(NewIdentifier()),
-      eventSender([this] { SendQueuedEvents(); })
+TelemetryClient::TelemetryClient(const wxString& workDir)
+    : clientId(LoadClientId(workDir)), sessionId(NewIdentifier()), eventSender([this] { SendQueuedEvents(); })
 {
     if (!eventSender.Start())
         wxLogError("Error starting telemetry thread.");
@@ -111,9 +59,7 @@ TelemetryClient::TelemetryClient(wxEvtHandler* owner, const wxString& workDir)
 
 TelemetryClient::~TelemetryClient()
 {
-    StopLogUpload();
     FinishEvents();
-    WaitForUploadThread();
 }
 
 void TelemetryClient::SetSecret(const wxString& text)
@@ -141,10 +87,10 @@ void TelemetryClient::SetChanges(const wxArrayString* list)
     changes = joined;
 }
 
-void TelemetryClient::AddLogFile(const wxString& path)
+wxString TelemetryClient::GetServiceUrl() const
 {
     std::lock_guard lock(mutex);
-    logFiles.push_back(path);
+    return serviceUrl;
 }
 
 TelemetryClient::Request TelemetryClient::MakeRequest(const wxString& action, const wxString& result) const
@@ -153,15 +99,44 @@ TelemetryClient::Request TelemetryClient::MakeRequest(const wxString& action, co
     return {action, result, serviceUrl, version, changes};
 }
 
-bool TelemetryClient::RequestToken()
+void TelemetryClient::SendEvent(const wxString& action, const wxString& result)
 {
-    std::lock_guard exchange(tokenMutex);
-    return FetchToken(MakeRequest("get_token"));
+    const Request event = MakeRequest(action, result);
+    {
+        std::lock_guard lock(mutex);
+        queue.push_back(event);
+    }
+    queueChanged.notify_all();
+}
+
+std::optional<TelemetryClient::Upload> TelemetryClient::PrepareUpload(const Cancellation& stop)
+{
+    Request upload = MakeRequest("send_file");
+    upload.tokenOnly = true;
+    {
+        std::unique_lock lock(mutex);
+        if (!hasToken && !WaitForToken(lock, upload, stop))
+            return std::nullopt;
+    }
+    return Upload{upload.serviceUrl, AuthenticatedParameters(upload)};
+}
+
+bool TelemetryClient::WaitForToken(std::unique_lock<std::mutex>& lock, const Request& upload,
+                                   const Cancellation& stop)
+{
+    const std::uint64_t ticket = handled + queue.size();
+    queue.push_back(upload);
+    queueChanged.notify_all();
+    while (handled <= ticket) {
+        if (stop.IsRequested() || closing.IsRequested())
+            return false;
+        queueChanged.wait_for(lock, WAIT_SLICE);
+    }
+    return hasToken;
 }
 
 bool TelemetryClient::HasOrFetchToken(const Request& request)
 {
-    std::lock_guard exchange(tokenMutex);
     {
         std::lock_guard lock(mutex);
         if (hasToken)
@@ -175,10 +150,8 @@ bool TelemetryClient::FetchToken(const Request& request)
     wxLogVerbose("Requesting authentication token.");
     const ParameterMap parameters = IdentityParameters(request, "get_token");
     wxString answer;
-    if (!FetchFirstLine(answer, request.serviceUrl, &parameters, &closing)) {
+    if (!FetchFirstLine(answer, request.serviceUrl, {.params = &parameters, .cancellation = &closing})) {
         wxLogError("Error requesting token.");
-        std::lock_guard lock(mutex);
-        hasToken = false;
         return false;
     }
     const wxString challenge = answer.Strip(wxString::both);
@@ -189,30 +162,24 @@ bool TelemetryClient::FetchToken(const Request& request)
     return true;
 }
 
-void TelemetryClient::SendEvent(const wxString& action, const wxString& result)
-{
-    const Request event = MakeRequest(action, result);
-    {
-        std::lock_guard lock(mutex);
-        queuedEvents.push_back(event);
-    }
-    eventsChanged.notify_all();
-}
-
 void TelemetryClient::SendQueuedEvents()
 {
     std::unique_lock lock(mutex);
     for (;;) {
-        eventsChanged.wait(lock, [this] { return closing.IsRequested() || !queuedEvents.empty(); });
+        queueChanged.wait(lock, [this] { return closing.IsRequested() || !queue.empty(); });
         if (closing.IsRequested())
             return;
-        const Request event = queuedEvents.front();
+        const Request request = queue.front();
         lock.unlock();
-        SendQueuedEvent(event);
+        if (request.tokenOnly)
+            HasOrFetchToken(request);
+        else
+            SendQueuedEvent(request);
         lock.lock();
-        // Removed only once sent, so an empty queue means that everything went out.
-        queuedEvents.pop_front();
-        eventsChanged.notify_all();
+        // Removed only once dealt with, so an empty queue means that everything went out.
+        queue.pop_front();
+        ++handled;
+        queueChanged.notify_all();
     }
 }
 
@@ -226,7 +193,7 @@ void TelemetryClient::SendQueuedEvent(const Request& event)
     if (!event.result.empty())
         parameters["updater_result"] = event.result;
     wxString answer;
-    if (FetchFirstLine(answer, event.serviceUrl, &parameters, &closing))
+    if (FetchFirstLine(answer, event.serviceUrl, {.params = &parameters, .cancellation = &closing}))
         wxLogVerbose("Event result: %s", answer.Strip(wxString::both));
     else
         wxLogError("Error sending event %s - %s", event.action, event.result);
@@ -234,14 +201,15 @@ void TelemetryClient::SendQueuedEvent(const Request& event)
 
 void TelemetryClient::FinishEvents()
 {
-    std::size_t dropped = 0;
+    std::ptrdiff_t dropped = 0;
     {
         std::unique_lock lock(mutex);
-        if (!eventsChanged.wait_for(lock, EXIT_GRACE, [this] { return queuedEvents.empty(); }))
-            dropped = queuedEvents.size();
+        if (!queueChanged.wait_for(lock, EXIT_GRACE, [this] { return queue.empty(); }))
+            dropped =
+                std::count_if(queue.begin(), queue.end(), [](const Request& r) { return !r.tokenOnly; });
         closing.Request();
     }
-    eventsChanged.notify_all();
+    queueChanged.notify_all();
     if (dropped > 0)
         wxLogWarning("Dropped %d telemetry events that were not sent before exit.",
                      static_cast<int>(dropped));
@@ -261,173 +229,4 @@ ParameterMap TelemetryClient::AuthenticatedParameters(const Request& request) co
     std::lock_guard lock(mutex);
     parameters["auth"] = authToken;
     return parameters;
-}
-
-void TelemetryClient::StartLogUpload()
-{
-    // One upload at a time: a second start while one runs has nothing new to send.
-    if (IsUploading()) {
-        return;
-    }
-    WaitForUploadThread();
-    uploadStop.Clear();
-    auto thread = std::make_unique<WorkerThread>([this] { RunLogUpload(); });
-    {
-        std::lock_guard lock(uploadMutex);
-        uploader = thread.get();
-    }
-    if (!thread->Start()) {
-        wxLogError("Error starting log upload.");
-        std::lock_guard lock(uploadMutex);
-        uploader = nullptr;
-        return;
-    }
-    uploadThread = std::move(thread);
-}
-
-bool TelemetryClient::IsUploading() const
-{
-    std::lock_guard lock(uploadMutex);
-    return uploader != nullptr;
-}
-
-void TelemetryClient::StopLogUpload()
-{
-    std::lock_guard lock(uploadMutex);
-    if (uploader == nullptr) {
-        return;
-    }
-    wxLogVerbose("Stopping upload thread.");
-    uploadStop.Request();
-    uploader = nullptr;
-}
-
-void TelemetryClient::RunLogUpload()
-{
-    wxLogMessage("Log file upload, using %s", MakeRequest("send_file").serviceUrl);
-    int result = 0;
-    if (PrepareLogArchive()) {
-        result = UploadLogArchive() ? 0 : -1;
-    } else {
-        wxLogVerbose("No log file found, skipping upload.");
-    }
-    RemoveArchive();
-    FinishLogUpload(result);
-}
-
-bool TelemetryClient::PrepareLogArchive()
-{
-    const wxArrayString files = LockedLogFiles();
-    if (files.empty()) {
-        return false;
-    }
-    archivePath = wxFileName::CreateTempFileName("log");
-    if (archivePath.empty()) {
-        return false;
-    }
-    wxFileOutputStream file(archivePath);
-    wxZipOutputStream zip(file);
-    int packed = 0;
-    for (const wxString& path : files) {
-        if (uploadStop.IsRequested()) {
-            break;
-        }
-        if (AddToArchive(zip, path)) {
-            ++packed;
-        }
-    }
-    zip.Close();
-    file.Close();
-    return packed > 0;
-}
-
-bool TelemetryClient::UploadLogArchive()
-{
-    const Request upload = MakeRequest("send_file");
-    if (uploadStop.IsRequested() || !HasOrFetchToken(upload)) {
-        return false;
-    }
-    const wxULongLong size = wxFileName::GetSize(archivePath);
-    wxLogVerbose("Upload file size: %s", size.ToString());
-    if (size >= MAX_UPLOAD_BYTES) {
-        wxLogWarning("Could not upload logs, file size is too big.");
-        return false;
-    }
-    wxLogVerbose("Starting upload.");
-    const bool ok =
-        PostFile(upload.serviceUrl, "logfile", archivePath, AuthenticatedParameters(upload), &uploadStop);
-    if (ok) {
-        wxLogVerbose("Log uploaded successfully.");
-    } else if (!uploadStop.IsRequested()) {
-        wxLogError("Error uploading logs to %s", upload.serviceUrl);
-    }
-    return ok;
-}
-
-wxArrayString TelemetryClient::LockedLogFiles()
-{
-    std::lock_guard lock(mutex);
-    return logFiles;
-}
-
-void TelemetryClient::RemoveArchive()
-{
-    if (!archivePath.empty()) {
-        wxRemoveFile(archivePath);
-        archivePath.clear();
-    }
-}
-
-void TelemetryClient::FinishLogUpload(int result)
-{
-    // Under the lock a stop either comes first and silences the event, or finds the upload over.
-    std::lock_guard lock(uploadMutex);
-    if (!uploadStop.IsRequested() && owner != nullptr) {
-        wxThreadEvent event(wxEVT_LOG_UPLOAD_DONE);
-        event.SetInt(result);
-        owner->AddPendingEvent(event);
-    }
-    uploader = nullptr;
-}
-
-void TelemetryClient::WaitForUploadThread()
-{
-    if (uploadThread) {
-        uploadThread->Join();
-        uploadThread.reset();
-    }
-}
-
-bool PostFile(const wxString& url, const wxString& fieldName, const wxString& filePath,
-              const ParameterMap& parameters, const Cancellation* stop)
-{
-    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
-    if (!curl) {
-        wxLogError("Error initializing curl session.");
-        return false;
-    }
-    std::unique_ptr<curl_mime, decltype(&curl_mime_free)> form(curl_mime_init(curl.get()), &curl_mime_free);
-    for (const auto& [name, value] : parameters) {
-        curl_mimepart* part = curl_mime_addpart(form.get());
-        curl_mime_name(part, name.ToAscii());
-        curl_mime_data(part, value.ToAscii(), CURL_ZERO_TERMINATED);
-    }
-    // The path in the file system's own bytes: an ASCII form would name another file.
-    curl_mimepart* file = curl_mime_addpart(form.get());
-    curl_mime_name(file, fieldName.ToAscii());
-    curl_mime_filedata(file, filePath.fn_str());
-
-    curl_easy_setopt(curl.get(), CURLOPT_URL, static_cast<const char*>(url.ToAscii()));
-    curl_easy_setopt(curl.get(), CURLOPT_MIMEPOST, form.get());
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &DiscardAnswer);
-    // Like every other request of the launcher: no proxy from the environment, no signals.
-    curl_easy_setopt(curl.get(), CURLOPT_PROXY, "");
-    curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
-    TransferWatch watch{stop};
-    curl_easy_setopt(curl.get(), CURLOPT_XFERINFOFUNCTION, &AbortWhenStoppedOrSilent);
-    curl_easy_setopt(curl.get(), CURLOPT_XFERINFODATA, &watch);
-    curl_easy_setopt(curl.get(), CURLOPT_NOPROGRESS, 0L);
-    const CURLcode result = curl_easy_perform(curl.get());
-    curl.reset(); // the form must outlive the handle that sends it
-    return result == CURLE_OK;
 }

@@ -5,31 +5,35 @@
 #include "download/ParameterMap.h"
 
 #include <wx/arrstr.h>
-#include <wx/event.h>
 #include <wx/string.h>
 
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
-#include <memory>
 #include <mutex>
+#include <optional>
 
 // The launcher's link to the telemetry service: the player's persistent client
 // identifier (the file "client.id"), an identifier of this run, the service's
-// token, the events and the upload of the log files.
+// token and the events.
 //
 // Telemetry never holds up the work: events queue and go out in order on a
-// thread of the client's own, and the upload has a thread of its own too.
-// One short lock guards the settings, the token and the queue, and is never
-// held across a request; only the token request is kept from overlapping
-// itself. The identifiers are fixed at construction and may be read without
-// waiting.
+// thread of the client's own, which is also the only one to fetch the token,
+// so that a run fetches it once. One short lock guards the settings, the token
+// and the queue, and is never held across a request. The identifiers are
+// fixed at construction and may be read without waiting.
 class TelemetryClient {
 public:
-    // owner receives wxEVT_LOG_UPLOAD_DONE and must outlive the client; workDir
-    // holds "client.id".
-    TelemetryClient(wxEvtHandler* owner, const wxString& workDir);
+    // What an upload of the log files posts, and where.
+    struct Upload {
+        wxString serviceUrl;
+        ParameterMap fields;
+    };
+
+    // workDir holds "client.id".
+    explicit TelemetryClient(const wxString& workDir);
     // Gives queued events a short grace, then drops what is left and cancels
-    // the request in progress; stops a running upload; waits for both threads.
+    // the request in progress; waits for the thread.
     ~TelemetryClient();
     TelemetryClient(const TelemetryClient&) = delete;
     TelemetryClient& operator=(const TelemetryClient&) = delete;
@@ -39,31 +43,22 @@ public:
     void SetVersion(const wxString& text);
     // The changed game libraries, sent as "changes"; no list or an empty one sends "ERROR".
     void SetChanges(const wxArrayString* list);
-    void AddLogFile(const wxString& path);
 
     wxString GetClientId() const { return clientId; }
     wxString GetSessionId() const { return sessionId; }
+    wxString GetServiceUrl() const;
 
-    // Asks the service for a challenge and derives the token from it and the
-    // secret. Blocks its caller.
-    bool RequestToken();
     // Queues an event with the service URL, version and changes of this
     // moment and returns at once. The telemetry thread sends it after those
     // queued before, fetching the token first if this run has none yet. An
     // event that cannot be sent is logged and lost.
     void SendEvent(const wxString& action, const wxString& result = wxString());
 
-    // Packs the log files into a temporary zip and posts it on a thread of its
-    // own; wxEVT_LOG_UPLOAD_DONE tells the owner the outcome (0 or -1).
-    void StartLogUpload();
-    bool IsUploading() const;
-    // Returns at once: the upload thread ends soon after, quietly, posting nothing.
-    void StopLogUpload();
-
-    // The upload thread's work.
-    void RunLogUpload();
-    bool PrepareLogArchive();
-    bool UploadLogArchive();
+    // The form of an upload ("send_file") with the settings of this moment and
+    // the token. Without a token yet, the telemetry thread fetches it after
+    // the events queued before while the caller waits; none when that fails
+    // or stop comes first.
+    std::optional<Upload> PrepareUpload(const Cancellation& stop);
 
 private:
     // A request as it was asked for: the settings it sends are those of the
@@ -74,9 +69,14 @@ private:
         wxString serviceUrl;
         wxString version;
         wxString changes;
+        // An upload's wait for the token rather than an event.
+        bool tokenOnly = false;
     };
 
     Request MakeRequest(const wxString& action, const wxString& result = wxString()) const;
+    // Queues the token's fetch for upload and waits until the thread has dealt
+    // with it; whether the run has a token then.
+    bool WaitForToken(std::unique_lock<std::mutex>& lock, const Request& upload, const Cancellation& stop);
     // The token for request, fetched unless this run has one.
     bool HasOrFetchToken(const Request& request);
     bool FetchToken(const Request& request);
@@ -91,12 +91,6 @@ private:
     // The grace for queued events at destruction, then the end of the thread.
     void FinishEvents();
 
-    wxArrayString LockedLogFiles();
-    void RemoveArchive();
-    void FinishLogUpload(int result);
-    void WaitForUploadThread();
-
-    wxEvtHandler* const owner;
     const wxString clientId;
     const wxString sessionId;
 
@@ -105,36 +99,17 @@ private:
     wxString version;
     wxString serviceUrl;
     wxString changes;
-    wxArrayString logFiles;
     wxString secret;
     bool hasToken = false;
     wxString authToken;
-    // Events not yet sent, the one being sent first.
-    std::deque<Request> queuedEvents;
+    // Requests not yet dealt with, the one in progress first, and how many
+    // have been dealt with before them.
+    std::deque<Request> queue;
+    std::uint64_t handled = 0;
     // Requested at destruction, under the lock so that the telemetry thread
     // cannot miss it: requests in progress are cancelled, new ones fail.
     Cancellation closing;
-    std::condition_variable eventsChanged;
+    std::condition_variable queueChanged;
 
-    // Held across a token request, so that threads that need the token fetch it once.
-    std::mutex tokenMutex;
     WorkerThread eventSender;
-
-    // Touched by the upload thread only.
-    wxString archivePath;
-
-    // Guards uploader, so that the end of the upload and a stop never cross.
-    mutable std::mutex uploadMutex;
-    WorkerThread* uploader = nullptr; // the running upload, null once it ended or was stopped
-    Cancellation uploadStop;
-    // The last upload thread started, kept until it has been joined (main thread only).
-    std::unique_ptr<WorkerThread> uploadThread;
 };
-
-// Posts a multipart form to url: one text part per parameter, in map order,
-// then the file at filePath as the part fieldName. Names, values and the URL
-// go out in their ASCII form (every character above 127 becomes '_'). True
-// when the transfer completed, whatever the status of the answer. A requested
-// stop (may be null) aborts the transfer, and so do 10 s without a byte either way.
-bool PostFile(const wxString& url, const wxString& fieldName, const wxString& filePath,
-              const ParameterMap& parameters, const Cancellation* stop = nullptr);

@@ -1,7 +1,6 @@
 #include "ui/LauncherApp.h"
 
 #include "app/Version.h"
-#include "common/SignatureVerifier.h"
 #include "platform/TerminationSignals.h"
 #include "selfupdate/SelfUpdateHandOver.h"
 #include "ui/EventLoopProbe.h"
@@ -101,9 +100,8 @@ bool LauncherApp::HandleLocalLauncherUpdate()
         wxMilliSleep(RELAUNCH_PAUSE_MS);
         return false;
     }
-    const SelfUpdateHandOver handOver(
-        GetExecutableDir(), LAUNCHER_VERSION, startup.config.baseUrl, startup.config.languageCode,
-        SignatureVerifier::FromBase64(startup.config.releaseKey.utf8_string()), ShowMessageBox);
+    const SelfUpdateHandOver handOver(GetExecutableDir(), LAUNCHER_VERSION, startup.config.baseUrl,
+                                      startup.config.languageCode, startup.config.releaseKey, ShowMessageBox);
     return handOver.HandleLocalLauncherUpdate();
 }
 

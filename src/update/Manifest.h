@@ -5,6 +5,7 @@
 #include <wx/string.h>
 
 #include <list>
+#include <map>
 
 // Outcome of a manifest's last load or save (Manifest::result).
 enum ManifestResult : int {
@@ -33,3 +34,8 @@ public:
     // Writes the records to path; true on success.
     virtual bool Save(const wxString& path) = 0;
 };
+
+// Record name -> record; the name comparison is exact and case-sensitive.
+using ManifestMap = std::map<wxString, ManifestFileInfo*>;
+// Records to download, in download order; the records belong to a manifest.
+using FileList = std::list<ManifestFileInfo*>;

@@ -26,11 +26,6 @@ const char FILE_ELEMENT[] = "file";
 // the 1 MB of a release of 20,000 files, far below what would hurt.
 constexpr std::size_t MAX_SIGNED_MANIFEST_BYTES = 32u << 20;
 
-const Cancellation* StopOf(const ProgressNotifier* notifier)
-{
-    return notifier != nullptr ? &notifier->GetCancellation() : nullptr;
-}
-
 // The gauge counts in int; an unknown length (wxInvalidOffset) shows as 0.
 int ProgressRange(wxFileOffset announcedLength)
 {
@@ -140,8 +135,7 @@ bool RemoteManifest::Load(const wxString& url)
 bool RemoteManifest::Load(const wxString& url, ProgressNotifier* notifier)
 {
     Begin(url);
-    HTTPWrapper http(url, nullptr, StopOf(notifier));
-    std::unique_ptr<wxInputStream> body = Open(http, url, notifier);
+    std::unique_ptr<wxInputStream> body = Open(url, notifier);
     return body && Read(*body, notifier);
 }
 
@@ -155,12 +149,7 @@ bool RemoteManifest::LoadSigned(const wxString& url, const SignatureVerifier& pu
     if (!Fetch(url, notifier, manifest))
         return false;
     wxString signature;
-    long status = 0;
-    // A server that answers without a signature has none to give; anything
-    // else is a failed download.
-    if (!FetchFirstLine(signature, url + ".sig", nullptr, StopOf(notifier), &status, session) &&
-        status < 400) {
-        wxLogError("Error requesting input stream: %s", url + ".sig");
+    if (!FetchSignature(signature, url, Options(notifier))) {
         result = MANIFEST_DOWNLOAD_FAILED;
         return false;
     }
@@ -182,24 +171,17 @@ void RemoteManifest::Begin(const wxString& url)
     clear();
 }
 
-std::unique_ptr<wxInputStream> RemoteManifest::Open(HTTPWrapper& http, const wxString& url,
-                                                    ProgressNotifier* notifier)
+RequestOptions RemoteManifest::Options(const ProgressNotifier* notifier) const
 {
-    if (!http.IsValid()) {
-        result = MANIFEST_BAD_URL;
-        wxLogError("Malformed URL: %s", url);
-        return nullptr;
-    }
-    http.SetSession(session);
-    if (!http.Connect()) {
-        result = MANIFEST_DOWNLOAD_FAILED;
-        wxLogError("Error connecting to server: %s", url);
-        return nullptr;
-    }
-    std::unique_ptr<wxInputStream> body(http.OpenStream());
-    if (http.GetError() != wxPROTO_NOERR) {
-        result = MANIFEST_DOWNLOAD_FAILED;
-        wxLogError("Error requesting input stream: %s", url);
+    return {.cancellation = notifier != nullptr ? &notifier->GetCancellation() : nullptr, .session = session};
+}
+
+std::unique_ptr<wxInputStream> RemoteManifest::Open(const wxString& url, ProgressNotifier* notifier)
+{
+    bool malformedUrl = false;
+    std::unique_ptr<wxInputStream> body = OpenGet(url, Options(notifier), &malformedUrl);
+    if (!body) {
+        result = malformedUrl ? MANIFEST_BAD_URL : MANIFEST_DOWNLOAD_FAILED;
         return nullptr;
     }
     if (notifier != nullptr)
@@ -209,8 +191,7 @@ std::unique_ptr<wxInputStream> RemoteManifest::Open(HTTPWrapper& http, const wxS
 
 bool RemoteManifest::Fetch(const wxString& url, ProgressNotifier* notifier, std::string& bytes)
 {
-    HTTPWrapper http(url, nullptr, StopOf(notifier));
-    std::unique_ptr<wxInputStream> body = Open(http, url, notifier);
+    std::unique_ptr<wxInputStream> body = Open(url, notifier);
     if (!body)
         return false;
     std::optional<ProgressInputStream> progress;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "download/RequestOptions.h"
 #include "update/Manifest.h"
 
 #include <wx/stream.h>
@@ -7,7 +8,6 @@
 #include <memory>
 #include <string>
 
-class HTTPWrapper;
 class HttpSession;
 class ProgressNotifier;
 class SignatureVerifier;
@@ -36,9 +36,11 @@ public:
 private:
     // A fresh result and no records.
     void Begin(const wxString& url);
-    // The body of the answer to http, or null with the result and the log
-    // saying why; notifier (may be null) gets its announced length.
-    std::unique_ptr<wxInputStream> Open(HTTPWrapper& http, const wxString& url, ProgressNotifier* notifier);
+    // The session, and the stop of notifier (may be null), for a request.
+    RequestOptions Options(const ProgressNotifier* notifier) const;
+    // The body at url, or null with the result and the log saying why;
+    // notifier (may be null) gets its announced length.
+    std::unique_ptr<wxInputStream> Open(const wxString& url, ProgressNotifier* notifier);
     // The whole body at url into bytes, failing beyond what a signed
     // manifest may take; notifier (may be null) counts them as they come.
     bool Fetch(const wxString& url, ProgressNotifier* notifier, std::string& bytes);

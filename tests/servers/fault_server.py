@@ -1,21 +1,19 @@
 #!/usr/bin/env python3
 """A scripted HTTP/1.1 server for tests: answers that a well-behaved server never gives.
 
-Started by the test fixture: binds 127.0.0.1 on a free port, prints the port on
-stdout and serves until its stdin reaches end of file (the test process ended
-or closed the pipe). Every answer closes the connection.
+Started by the test fixture; serves as scripted_server says. Every answer
+closes the connection.
 
 Bodies of a given size are the pattern byte(i) = i % 251, so that a body read
 from the wrong offset is visible. Sized answers honour "Range: bytes=S-" and
 "bytes=S-E" with 206 unless the path says otherwise; a request for several
-ranges gets its first range alone, never a multipart answer.
+ranges gets its first range alone, and a multipart answer only from /multipart/.
 
   /stall?after=N&size=M[&hold=S]   N bytes of M, then silence until the client
                                    leaves or S seconds (default 60) pass
   /close?after=N&size=M            N bytes of M, then the connection closes
   /silent/...                      no answer at all until the client leaves
   /trickle?size=M&bytes=K&interval=S   K bytes every S seconds
-  /ignore-range?size=M             200 and the whole body, whatever the Range
   /chunked?body=TEXT[&chunk=K][&repeat=R]   TEXT (percent-decoded) R times over,
                                    in chunks of K bytes, until the client leaves
   /lines?text=TEXT                 TEXT (percent-decoded) as the exact body
@@ -30,17 +28,28 @@ ranges gets its first range alone, never a multipart answer.
                                    the body, then the connection closes),
                                    "stall" (half, then silence) or "corrupt"
                                    (a byte of the body changed)
+  /misrange/FAULT/NAME             the file NAME under --root DIR, a range
+                                   answered with another one, named as such:
+                                   "shift" (as long, a byte further on),
+                                   "short" (its last byte left out) or
+                                   "whole" (all of it, with 200)
+  /multipart/FAULT/NAME            the file NAME under --root DIR, several
+                                   ranges answered as multipart/byteranges
+                                   that goes wrong behind the last part:
+                                   "junk" (junk instead of the closing
+                                   delimiter) or "extra" (bytes beyond the
+                                   part's length); a single range honoured
 """
 
 import argparse
 import os
 import select
-import socket
 import socketserver
-import sys
 import threading
 import time
 import urllib.parse
+
+import scripted_server
 
 REASONS = {200: "OK", 206: "Partial Content", 301: "Moved Permanently", 302: "Found",
            404: "Not Found", 416: "Range Not Satisfiable", 500: "Internal Server Error",
@@ -173,11 +182,6 @@ class Handler(socketserver.BaseRequestHandler):
                 time.sleep(request.number("interval", 1))
             self.request.sendall(pattern(offset, min(step, start + length - offset)))
 
-    def do_ignore_range(self, request):
-        size = int(request.number("size"))
-        self.send_head(200, [("Content-Length", size)])
-        self.request.sendall(pattern(0, size))
-
     def do_chunked(self, request):
         body = request.query.get("body", b"")
         step = max(1, int(request.number("chunk", 3)))
@@ -228,18 +232,48 @@ class Handler(socketserver.BaseRequestHandler):
                 return
         self.request.sendall(body)
 
+    def do_misrange(self, request):
+        _, fault, name = request.path.strip("/").split("/", 2)
+        body = self.read_file(name)
+        if body is None:
+            return
+        first, last = (request.ranges() or [(0, None)])[0]
+        last = len(body) - 1 if last is None else min(last, len(body) - 1)
+        if fault == "whole":
+            self.send_head(200, [("Content-Length", len(body))])
+            self.request.sendall(body)
+            return
+        if fault == "shift":
+            first, last = first + 1, min(last + 1, len(body) - 1)
+        elif fault == "short":
+            last -= 1
+        self.send_head(206, [("Content-Range", "bytes %d-%d/%d" % (first, last, len(body))),
+                             ("Content-Length", last - first + 1)])
+        self.request.sendall(body[first:last + 1])
+
+    def do_multipart(self, request):
+        _, fault, name = request.path.strip("/").split("/", 2)
+        body = self.read_file(name)
+        if body is None:
+            return
+        ranges = request.ranges()
+        if len(ranges) < 2:
+            start, length = self.send_sized(request, len(body))
+            self.request.sendall(body[start:start + length])
+            return
+        parts = b""
+        for first, last in ranges:
+            last = len(body) - 1 if last is None else last
+            parts += b"\r\n--B\r\nContent-Range: bytes %d-%d/%d\r\n\r\n" % (first, last, len(body))
+            parts += body[first:last + 1]
+        parts += b"EXTRA\r\n--B--\r\n" if fault == "extra" else b"\r\nJUNK\r\n"
+        self.send_head(206, [("Content-Type", "multipart/byteranges; boundary=B"),
+                             ("Content-Length", len(parts))])
+        self.request.sendall(parts)
+
     def do_echo(self, request):
         self.send_head(200, [("Content-Type", "text/plain"), ("Content-Length", len(request.raw))])
         self.request.sendall(request.raw)
-
-
-class Server(socketserver.ThreadingTCPServer):
-    daemon_threads = True
-
-    def handle_error(self, request, client_address):
-        # A client that hangs up early is what many tests do on purpose.
-        if not isinstance(sys.exc_info()[1], OSError):
-            super().handle_error(request, client_address)
 
 
 def main():
@@ -247,12 +281,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", help="directory that /flaky/ serves files from")
     FILE_ROOT = parser.parse_args().root
-    server = Server(("127.0.0.1", 0), Handler)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    print(server.server_address[1], flush=True)
-    while sys.stdin.buffer.read(4096):
-        pass
-    os._exit(0)
+    scripted_server.serve(Handler)
 
 
 if __name__ == "__main__":

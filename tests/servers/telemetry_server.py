@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
 """A scripted telemetry service for tests.
 
-Started by the test fixture: binds 127.0.0.1 on a free port, prints the port on
-stdout and serves until its stdin reaches end of file. Every answer closes the
-connection.
+Started by the test fixture; serves as scripted_server says. Every answer
+closes the connection.
 
   GET  ...?...&action=get_token   the challenge CHALLENGE, padded with blanks, and a
                                   second line
@@ -12,10 +11,9 @@ connection.
 
 Commands, one per line on stdin, each answered on stdout:
 
-  answer ok|error|stall   how to answer from now on: normally, with a 500 error
-                          page, or (uploads only) never, holding the connection
-                          until the client leaves or STALL_LIMIT seconds pass;
-                          answered with "ok"
+  answer ok|stall         how to answer from now on: normally, or (uploads only)
+                          never, holding the connection until the client leaves
+                          or STALL_LIMIT seconds pass; answered with "ok"
   requests                every request so far, in arrival order (see dump_requests)
   peak                    the most requests that were ever in progress at once
 """
@@ -23,11 +21,11 @@ Commands, one per line on stdin, each answered on stdout:
 import email.parser
 import email.policy
 import http.server
-import os
 import select
-import sys
 import threading
 import time
+
+import scripted_server
 
 CHALLENGE = "c9f2a1d0e8b7"
 STALL_LIMIT = 30
@@ -75,12 +73,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             # Before the answer: a client cannot start its next request earlier.
             with lock:
                 state["in_progress"] -= 1
-        if answer_mode() == "error":
-            self.reply(500, b"<html><body>Internal Server Error</body></html>\n")
-        elif "action=get_token" in query.split("&"):
-            self.reply(200, ("  %s \r\nsecond line\r\n" % CHALLENGE).encode())
+        if "action=get_token" in query.split("&"):
+            self.reply(("  %s \r\nsecond line\r\n" % CHALLENGE).encode())
         else:
-            self.reply(200, b"uploaded\n" if self.command == "POST" else b"ok\n")
+            self.reply(b"uploaded\n" if self.command == "POST" else b"ok\n")
 
     def serve_stalled(self):
         with lock:
@@ -93,9 +89,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 break
         self.close_connection = True
 
-    def reply(self, status, body):
-        self.send_response(status)
-        self.send_header("Content-Type", "text/plain" if status == 200 else "text/html")
+    def reply(self, body):
+        self.send_response(200)
+        self.send_header("Content-Type", "text/plain")
         self.send_header("Content-Length", str(len(body)))
         self.send_header("Connection", "close")
         self.end_headers()
@@ -108,40 +104,29 @@ def answer_mode():
         return state["answer"]
 
 
-def dump_requests(out):
+def dump_requests():
     """A count line, then a line per request: "METHOD PATH QUERY PART...", the
     query raw ("-" when empty) and each part as "name|filename|bytes in hex"."""
     with lock:
         requests = list(state["requests"])
-    out.write(b"%d\n" % len(requests))
+    lines = ["%d" % len(requests)]
     for method, path, query, parts in requests:
-        fields = [method, path, query or "-"] + ["%s|%s|%s" % (n, f, d.hex()) for n, f, d in parts]
-        out.write((" ".join(fields) + "\n").encode("latin-1"))
+        lines.append(" ".join([method, path, query or "-"] + ["%s|%s|%s" % (n, f, d.hex()) for n, f, d in parts]))
+    return ("\n".join(lines) + "\n").encode("latin-1")
 
 
-def main():
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    server.daemon_threads = True
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    out = sys.stdout.buffer
-    out.write(b"%d\n" % server.server_address[1])
-    out.flush()
-    for line in sys.stdin:
-        command = line.split()
-        if command[:1] == ["answer"] and len(command) == 2:
-            with lock:
-                state["answer"] = command[1]
-            out.write(b"ok\n")
-        elif command == ["requests"]:
-            dump_requests(out)
-        elif command == ["peak"]:
-            with lock:
-                out.write(b"%d\n" % state["peak"])
-        else:
-            out.write(b"unknown command\n")
-        out.flush()
-    os._exit(0)
+def run_command(command):
+    if command[:1] == ["answer"] and len(command) == 2:
+        with lock:
+            state["answer"] = command[1]
+        return b"ok\n"
+    if command == ["requests"]:
+        return dump_requests()
+    if command == ["peak"]:
+        with lock:
+            return b"%d\n" % state["peak"]
+    return b"unknown command\n"
 
 
 if __name__ == "__main__":
-    main()
+    scripted_server.serve(Handler, run_command)

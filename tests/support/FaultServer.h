@@ -6,7 +6,8 @@
 
 // The scripted HTTP server of tests/servers/fault_server.py, for answers that a
 // well-behaved server never gives: stalls, early closes, chunked bodies, ranges
-// ignored, error statuses, slow trickles and an echo of the request. See the
+// ignored or answered with others, broken multipart answers, error statuses,
+// slow trickles and an echo of the request. See the
 // script for the paths it understands. It runs while the object lives, on a
 // loopback port of its own, and ends with it (or with the test process).
 class FaultServer {

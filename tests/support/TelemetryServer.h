@@ -12,7 +12,7 @@
 // its own, and ends with it (or with the test process). Use it from one thread.
 class TelemetryServer {
 public:
-    enum class Answer { Normal, ErrorPage, StallUpload };
+    enum class Answer { Normal, StallUpload };
 
     struct Part {
         std::string name;
@@ -35,6 +35,9 @@ public:
 
     // What the service answers to get_token, without the blanks around it.
     static constexpr const char* CHALLENGE = "c9f2a1d0e8b7";
+    // The launcher's shared secret, and the token that it and CHALLENGE make.
+    static constexpr const char* SECRET = "5e0c9a7b3f1d24e6a8b0c2d4e6f81a3c";
+    static constexpr const char* TOKEN = "b1ff1b4a21b423ac8aef1b2bafd7adb5";
 
     TelemetryServer();
     ~TelemetryServer();
@@ -43,7 +46,6 @@ public:
 
     // "http://127.0.0.1:PORT/telemetry.php"; the port is 0 when the server could not start.
     std::string Url() const;
-    // ErrorPage answers every request with status 500 and an HTML body;
     // StallUpload never answers an upload, until the client hangs up, and
     // records it without its parts.
     void AnswerWith(Answer answer);

@@ -166,8 +166,7 @@ TEST_F(ManifestScanTest, StopRequestEndsThePassBeforeTheFirstRecord)
 
     EXPECT_FALSE(manifest.CheckLocalChanges(&notifier));
 
-    ASSERT_EQ(log.Lines().size(), setUpLines + 1);
-    EXPECT_EQ(log.Lines().back().text, "Manifest size: 4");
+    EXPECT_TRUE(HashedSince(setUpLines).empty());
     EXPECT_TRUE(gauge.Values(wxEVT_PROGRESS_UPDATED).empty());
     EXPECT_EQ(Record("a.txt").checksum, "");
 }

@@ -9,10 +9,12 @@
 #include "support/LogCapture.h"
 #include "support/NginxServer.h"
 #include "support/Polling.h"
+#include "support/TelemetryServer.h"
 #include "support/TempDir.h"
 #include "support/TestRelease.h"
 #include "support/TestSigningKey.h"
 #include "telemetry/TelemetryClient.h"
+#include "update/DownloadPlan.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -25,6 +27,8 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 int Mode(const wxString& path)
 {
     struct stat status {};
@@ -35,6 +39,12 @@ int Mode(const wxString& path)
 class UpdateEngineTest : public ::testing::Test {
 protected:
     void SetUp() override { StartEngine(server.Url("/")); }
+    // The workers' last lines wait for the main thread: they belong to this test.
+    void TearDown() override
+    {
+        engine.reset();
+        wxLog::FlushActive();
+    }
 
     // A fresh engine, as at the launcher's next start.
     void StartEngine(const std::string& baseUrl)
@@ -60,6 +70,15 @@ protected:
     {
         for (const auto& [name, content] : release.Files())
             EXPECT_TRUE(install.Read(ManifestNameToPath(name)) == content) << name;
+    }
+
+    // The worker's end after a stop, as the window's exit waits for it.
+    Clock::duration StopAndWait()
+    {
+        const auto start = Clock::now();
+        engine->Stop();
+        WaitUntil([this] { return !engine->IsWorking(); });
+        return Clock::now() - start;
     }
 
     TempDir install;
@@ -125,98 +144,142 @@ TEST_F(UpdateEngineTest, InstallsAReleaseOfTheReleaseBuilder)
     EXPECT_EQ(Mode(install.File("bin/game.exe")), 0755);
 }
 
-class MissingFileTest : public UpdateEngineTest, public ::testing::WithParamInterface<bool> {};
-
-// A record outlives its file: a file gone from the disk is fetched after a
-// repair that was cut short (version "invalid"), and when a new release
-// leaves it unchanged.
-TEST_P(MissingFileTest, IsFetchedWhateverItsRecordSays)
+// Each way a check and an update end, as support reads it in the log, the
+// telemetry service hears it and the next start finds it in the version file.
+// The rows run in order on one installation, each as a start of its own.
+TEST_F(UpdateEngineTest, EachOutcomeIsLoggedReportedAndRecorded)
 {
-    const auto publish = [this](const char* version) {
+    TelemetryServer service;
+    FaultServer faults(server.Root().ToStdString());
+    const auto publish = [this](const char* version, const std::string& second) {
         TestRelease release;
-        release.Add("kept.bin", "unchanged in every release");
-        release.Add("other.bin", std::string("changed in release ") + version);
+        release.Add("data/a.bin", "the same in every release");
+        release.Add("data\\b.bin", second, false, "a.zip", GAP_THRESHOLD);
         release.Publish(server.Root(), version);
     };
-    publish("1");
-    CheckAndUpdate();
-    ASSERT_TRUE(wxRemoveFile(install.File("kept.bin")));
-    if (GetParam())
-        publish("2");
-    else
-        install.Write("version.inf", "invalid");
-    StartEngine(server.Url("/"));
-    CheckAndUpdate();
-    EXPECT_TRUE(Posted(wxEVT_UPDATE_FINISHED));
-    EXPECT_EQ(install.Read("kept.bin"), "unchanged in every release");
-}
-
-INSTANTIATE_TEST_SUITE_P(Records, MissingFileTest, ::testing::Bool());
-
-// Only data files (.res, .unity3d, case-sensitive) go, and only inside the
-// installation: not in the working directory, not where a record climbs out.
-TEST_F(UpdateEngineTest, NewReleaseDeletesOnlyObsoleteDataFilesInsideTheInstallation)
-{
-    TestRelease first;
-    for (const char* name : {"keep.bin", "old.res", "old.unity3d", "notes.txt", "UPPER.RES"})
-        first.Add(name, std::string("v1 of ") + name);
-    first.Publish(server.Root(), "1");
-    CheckAndUpdate();
-
-    TempDir elsewhere;
-    elsewhere.Write("old.res", "not ours");
-    const std::string outside = wxFileName(install.Path()).GetFullName().ToStdString() + "-outside.res";
-    install.Write("../" + outside, "not ours either");
-    std::string manifest = install.Read("manifest2.xml");
-    manifest.insert(manifest.find("</manifest>"),
-                    "\t<file name=\"..\\" + outside + "\" checksum=\"\" timestamp=\"0\" size=\"0\" />\r\n");
-    install.Write("manifest2.xml", manifest);
-    const wxString workingDir = wxGetCwd();
-    wxSetWorkingDirectory(elsewhere.Path());
-
-    TestRelease second;
-    second.Add("keep.bin", "v2 of keep.bin");
-    second.Add("new\\added.bin", "added in v2", true, "zips/b.zip");
-    second.Publish(server.Root(), "2");
-    StartEngine(server.Url("/"));
-    CheckAndUpdate();
-    wxSetWorkingDirectory(workingDir);
-
-    ExpectInstalled(second);
-    EXPECT_FALSE(wxFileExists(install.File("old.res")));
-    EXPECT_FALSE(wxFileExists(install.File("old.unity3d")));
-    EXPECT_TRUE(wxFileExists(install.File("notes.txt")));
-    EXPECT_TRUE(wxFileExists(install.File("UPPER.RES")));
-    EXPECT_EQ(elsewhere.Read("old.res"), "not ours");
-    EXPECT_EQ(install.Read("../" + outside), "not ours either");
-    wxRemoveFile(install.File("../" + outside));
-    EXPECT_EQ(Count(install.Read("manifest2.xml"), "<file "), 2);
-    EXPECT_EQ(install.Read("version.inf"), "2");
-
-    // A file deleted by hand comes back at the next start, its record not doubled.
-    ASSERT_TRUE(wxRemoveFile(install.File("new/added.bin")));
-    StartEngine(server.Url("/"));
-    CheckAndUpdate();
-    EXPECT_TRUE(log.Has(wxLOG_Message, "Local missing files found: 1"));
-    EXPECT_TRUE(Posted(wxEVT_UPDATE_FINISHED));
-    ExpectInstalled(second);
-    EXPECT_EQ(Count(install.Read("manifest2.xml"), "<file "), 2);
-}
-
-// A refused manifest (here a name climbing out) must not write even its good files.
-TEST_F(UpdateEngineTest, RefusedManifestDisablesPlayAndWritesNothing)
-{
-    TestRelease release;
-    release.Add("fine.bin", "fine");
-    release.AddRawRecord("name=\"..\\escaped.bin\" source_zip=\"a.zip\" checksum=\"0\" offset=\"30\" "
-                         "compressed_size=\"4\" compressed=\"false\"");
-    release.Publish(server.Root(), "1");
-    CheckAndUpdate();
-    EXPECT_TRUE(Posted(wxEVT_DISABLE_PLAY));
-    EXPECT_EQ(events.Texts().back(), "Could not download update data.");
-    EXPECT_EQ(install.Read("version.inf"), "invalid");
-    EXPECT_FALSE(wxFileExists(install.File("../escaped.bin")));
-    EXPECT_FALSE(wxFileExists(install.File("fine.bin")));
+    struct Row {
+        const char* what;
+        std::function<void()> arrange;
+        std::vector<std::string> logged;
+        const char* result; // of updater_finished
+        const char* version;
+        wxEventType ends; // 0: none
+        std::string baseUrl = "/";
+        bool stopped = false;
+    };
+    const std::string missing = "Missing: " + install.File("data/b.bin").ToStdString() + " (src: a.zip)";
+    const Row rows[] = {
+        {"new release",
+         [&] { publish("1", "first"); },
+         {"New version found: 1", "Mismatches: 2", "Update started.", "Update done."},
+         "VELORIAN_UPDATED",
+         "1",
+         wxEVT_UPDATE_FINISHED},
+        {"up to date",
+         [] {},
+         {"No new version found."},
+         "VELORIAN_ALREADY_UPDATED",
+         "1",
+         wxEVT_NO_CHANGES_FOUND},
+        {"a file deleted",
+         [&] { wxRemoveFile(install.File("data/b.bin")); },
+         {missing, "Local missing files found: 1", "Mismatches: 1", "Update done."},
+         "VELORIAN_UPDATED",
+         "1",
+         wxEVT_UPDATE_FINISHED},
+        // A record outlives its file: it is fetched whatever its record says.
+        {"a file deleted, kept by a new release",
+         [&] {
+             publish("2", "first");
+             wxRemoveFile(install.File("data/a.bin"));
+         },
+         {"New version found: 2", "Mismatches: 1"},
+         "VELORIAN_UPDATED",
+         "2",
+         wxEVT_UPDATE_FINISHED},
+        {"a file deleted after a repair was cut short",
+         [&] {
+             install.Write("version.inf", "invalid");
+             wxRemoveFile(install.File("data/a.bin"));
+         },
+         {"New version found: 2", "Mismatches: 1"},
+         "VELORIAN_UPDATED",
+         "2",
+         wxEVT_UPDATE_FINISHED},
+        {"new release, same files",
+         [&] { publish("3", "first"); },
+         {"New version found: 3", "No mismatches found."},
+         "VELORIAN_ALREADY_UPDATED",
+         "3",
+         wxEVT_NO_CHANGES_FOUND},
+        {"stopped", [] {}, {"Stopped local check."}, "ABORTED", "3", 0, "/", true},
+        {"no release",
+         [&] { server.Write("version-win-draft.php", "invalid_remote\n"); },
+         {"Could not read remote version."},
+         "ABORTED_GET_REMOTE_VERSION",
+         "3",
+         wxEVT_DISABLE_PLAY},
+        // Not even its good files are written.
+        {"a manifest naming a file outside",
+         [&] {
+             TestRelease release;
+             release.Add("data/new.bin", "fine");
+             release.AddRawRecord(
+                 "name=\"..\\escaped.bin\" source_zip=\"a.zip\" checksum=\"0\" offset=\"30\" "
+                 "compressed_size=\"4\" compressed=\"false\"");
+             release.Publish(server.Root(), "4");
+         },
+         {"Could not read download remote manifest."},
+         "ABORTED_GET_REMOTE_VERSION",
+         "invalid",
+         wxEVT_DISABLE_PLAY},
+        {"a file in the way",
+         [&] {
+             publish("5", "second");
+             wxRemoveFile(install.File("data/b.bin"));
+             wxFileName::Mkdir(install.File("data/b.bin"));
+         },
+         {"Could not write to file data\\b.bin", "Update stopped, write error."},
+         "DOWNLOAD_WRITING_ERROR",
+         "invalid",
+         wxEVT_UPDATE_STOPPED},
+        {"a damaged release",
+         [&] { wxFileName::Rmdir(install.File("data/b.bin")); },
+         {"data\\b.bin failed its checksum in 3 series of retries: the release is damaged.",
+          "Update stopped, download error."},
+         "UNKNOWN_ERROR",
+         "invalid",
+         wxEVT_UPDATE_STOPPED,
+         "/flaky/corrupt/1000/"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        row.arrange();
+        const std::size_t heard = service.Events().size();
+        LogCapture rowLog;
+        {
+            TelemetryClient telemetry(install.Path());
+            telemetry.SetServiceUrl(service.Url());
+            StartEngine(row.baseUrl == "/" ? server.Url("/") : faults.Url(row.baseUrl));
+            engine->SetTelemetry(&telemetry);
+            notifier.SetStopRequested(row.stopped);
+            CheckAndUpdate();
+            engine.reset();
+        }
+        for (const std::string& line : row.logged)
+            EXPECT_TRUE(rowLog.HasText(line)) << line;
+        const auto heardNow = service.Events();
+        EXPECT_EQ(std::vector(heardNow.begin() + heard, heardNow.end()),
+                  (std::vector<std::pair<std::string, std::string>>{{"updater_started", ""},
+                                                                    {"updater_finished", row.result}}));
+        EXPECT_EQ(install.Read("version.inf"), row.version);
+        for (const wxEventType end :
+             {wxEVT_UPDATE_FINISHED, wxEVT_UPDATE_STOPPED, wxEVT_NO_CHANGES_FOUND, wxEVT_DISABLE_PLAY})
+            EXPECT_EQ(Posted(end), end == row.ends) << end;
+        EXPECT_FALSE(wxFileExists(install.File("data/new.bin")) ||
+                     wxFileExists(install.File("../escaped.bin")));
+    }
+    EXPECT_EQ(Count(install.Read("manifest2.xml"), "data\\a.bin"), 1) << "updated, not doubled";
 }
 
 // With the publisher's key, a release is taken only when the signature beside
@@ -271,53 +334,37 @@ TEST_F(UpdateEngineTest, TakesOnlyReleasesSignedByThePublisher)
     ExpectInstalled(second);
 }
 
-// Gaps up to the threshold are read through, larger ones start a run of their
-// own. The runs of an archive share one request while the server answers
-// several ranges at once; one that answers them with the whole archive (the
-// fault server) is asked for one run at a time, without a failed attempt.
-class GapTest : public UpdateEngineTest,
-                public ::testing::WithParamInterface<std::pair<std::uint32_t, bool>> {};
-
-TEST_P(GapTest, ReadsSmallGapsThroughAndAsksForEachRunOnce)
+// Files read through a gap at the threshold, from a run beyond it and from
+// another archive arrive whole, whether the server answers several ranges at
+// once (nginx: one request for the archive) or only the whole archive (the
+// fault server), which costs no failed attempt.
+TEST_F(UpdateEngineTest, InstallsRunsOfFilesWhateverTheServerMakesOfSeveralRanges)
 {
-    const auto [gap, multipart] = GetParam();
     TestRelease release;
-    const std::uint32_t one = release.Add("one.bin", "first file");
-    const std::uint32_t two = release.Add("two.bin", std::string(5000, 'z'), true, "a.zip", gap);
-    release.Add("three.bin", "in another archive", false, "b.zip");
+    release.Add("one.bin", "first file");
+    release.Add("two.bin", std::string(5000, 'z'), true, "a.zip", GAP_THRESHOLD);
+    release.Add("three.bin", Pattern(3, 7000), false, "a.zip", GAP_THRESHOLD + 1);
+    release.Add("four.bin", "in another archive", false, "zips/b.zip");
     // Release tools differ in the letter case of their digests.
     release.UpperCaseDigests();
     release.Publish(server.Root(), "1");
     FaultServer faults(server.Root().ToStdString());
-    if (!multipart)
-        StartEngine(faults.Url("/whole/"));
-    CheckAndUpdate();
-    ExpectInstalled(release);
-    EXPECT_FALSE(log.HasText("Got 1 error while downloading update. Retrying."));
-    if (!multipart)
-        return;
-    const auto& manifest = engine->GetRemoteManifest();
-    const auto twoEnd = two + std::find_if(manifest.begin(), manifest.end(), [](const auto& record) {
-                                  return record.name == "two.bin";
-                              })->compressed_size;
-    const auto range = [](std::uint32_t first, std::uint32_t end) {
-        return std::to_string(first) + "-" + std::to_string(end - 1);
-    };
-    const std::string asked =
-        gap <= GAP_THRESHOLD ? range(one, twoEnd) : range(one, one + 10) + "," + range(two, twoEnd);
-    EXPECT_EQ(server.Requests("range=\"bytes=" + asked + "\"", 1), 1) << server.AccessLog();
+    for (const std::string& baseUrl : {server.Url("/"), faults.Url("/whole/")}) {
+        SCOPED_TRACE(baseUrl);
+        wxRemoveFile(install.File("version.inf"));
+        StartEngine(baseUrl);
+        CheckAndUpdate();
+        ExpectInstalled(release);
+        EXPECT_FALSE(log.HasText("Got 1 error while downloading update. Retrying."));
+    }
     EXPECT_EQ(server.Requests("GET /a.zip", 1), 1);
 }
-
-INSTANTIATE_TEST_SUITE_P(Threshold, GapTest,
-                         ::testing::Values(std::make_pair(GAP_THRESHOLD, true),
-                                           std::make_pair(GAP_THRESHOLD + 1, true),
-                                           std::make_pair(GAP_THRESHOLD + 1, false)));
 
 struct Fault {
     const char* name;
     const char* kind; // of the fault server's first `times` answers for the archive
     int times;
+    bool compressed;
     const char* sizeAttribute; // appended to the first file's record
 };
 
@@ -331,12 +378,13 @@ class FaultTest : public UpdateEngineTest, public ::testing::WithParamInterface<
 // Ten failures in a row earn one pause of a second before the download is
 // tried again. A bad download never replaces the file it was meant for, and
 // a file that is bad in three series of retries ends the update: corrupt
-// bytes, or a member that inflates beyond its size like a deflate bomb.
+// bytes, or a member that inflates beyond its size like a deflate bomb. A
+// stored file's corruption reaches the digest check alone.
 TEST_P(FaultTest, RetriesUntilTheDownloadSucceedsOrTheReleaseProvesBroken)
 {
     const Fault fault = GetParam();
     TestRelease release;
-    release.Add("one.bin", std::string(200000, 'a'), true);
+    release.Add("one.bin", Pattern(0, 200000), fault.compressed);
     release.AppendAttributes(fault.sizeAttribute);
     release.Add("two.bin", "second file");
     release.Publish(server.Root(), "1");
@@ -363,117 +411,119 @@ TEST_P(FaultTest, RetriesUntilTheDownloadSucceedsOrTheReleaseProvesBroken)
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultTest,
-                         ::testing::Values(Fault{"corrupt", "corrupt", 10, ""}, Fault{"drop", "drop", 2, ""},
-                                           Fault{"stall", "stall", 1, ""},
-                                           Fault{"corrupt_always", "corrupt", 1000, ""},
-                                           Fault{"beyond_size", "drop", 0, "size=\"1000\""}),
+                         ::testing::Values(Fault{"corrupt_stored", "corrupt", 10, false, ""},
+                                           Fault{"corrupt_always_stored", "corrupt", 1000, false, ""},
+                                           Fault{"corrupt_always_deflated", "corrupt", 1000, true, ""},
+                                           Fault{"drop", "drop", 2, true, ""},
+                                           Fault{"stall", "stall", 1, true, ""},
+                                           Fault{"beyond_size", "drop", 0, true, "size=\"1000\""}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Retrying cannot help a file that cannot be opened (a directory in its way) or
-// a directory that cannot be made; what was installed before stays recorded.
-TEST_F(UpdateEngineTest, AFileThatCannotBeWrittenEndsTheUpdateWithoutRetries)
+// Retrying cannot help a write that fails: a directory where a file goes, a
+// file where a directory goes, the version file's "invalid" guard blocked (a
+// directory in its way stops even root), a full disk. The update stops at
+// once, keeps the file it was to replace and records what it installed before.
+TEST_F(UpdateEngineTest, AFailedWriteStopsTheUpdateAtOnceReplacingNothing)
 {
     TestRelease release;
     release.Add("first.bin", "installed before the failure");
-    release.Add("locked.bin", "new content");
+    release.Add("sub/big.bin", Pattern(0, 300000));
     release.Publish(server.Root(), "1");
-    ASSERT_TRUE(wxFileName::Mkdir(install.File("locked.bin")));
-
-    CheckAndUpdate();
-    EXPECT_TRUE(Posted(wxEVT_UPDATE_STOPPED));
-    EXPECT_EQ(engine->GetLastError(), ERROR_WRITE);
-    EXPECT_TRUE(log.Has(wxLOG_Error, "Could not write to file locked.bin"));
-    EXPECT_FALSE(log.HasText("Got 1 error while downloading update. Retrying."));
-    EXPECT_EQ(events.Texts().back(), "Error writing to files. Please check file permissions and try again.");
-    EXPECT_EQ(install.Read("version.inf"), "invalid");
-    EXPECT_EQ(Count(install.Read("manifest2.xml"), "first.bin"), 1);
-
-    install.Write("sub", "a file");
-    ManifestFileInfo record("sub\\blocked.bin", "a.zip", 0, "", 30, false, 1);
-    FileList blocked{&record};
-    EXPECT_FALSE(engine->DownloadFiles(blocked));
-    EXPECT_EQ(engine->GetLastError(), ERROR_WRITE);
-}
-
-// Retrying cannot help when a write fails: not the version file's "invalid"
-// guard (a directory in its way stops even root), nor a file on a full disk.
-// The update stops at once, having replaced nothing.
-TEST_F(UpdateEngineTest, FailedWritesStopAtOnceAndReplaceNothing)
-{
-    TestRelease release;
-    release.Add("big.bin", Pattern(0, 300000));
-    release.Publish(server.Root(), "1");
-    install.Write("big.bin", "the previous version");
-    ASSERT_TRUE(wxFileName::Mkdir(install.File("version.inf")));
-    CheckAndUpdate();
-    EXPECT_TRUE(Posted(wxEVT_UPDATE_STOPPED));
-    EXPECT_EQ(engine->GetLastError(), ERROR_WRITE);
-    EXPECT_EQ(events.Texts().back(), "Error writing to files. Please check file permissions and try again.");
-    ASSERT_TRUE(wxFileName::Rmdir(install.File("version.inf")));
-
-    const int lastError = RunWithDiskFullAfter(100000, [this] {
+    struct Block {
+        const char* what;
+        std::function<void()> block;
+        bool guarded = true; // the version file could be marked
+        long fileSizeLimit = 0;
+    };
+    const Block blocks[] = {
+        {"directory in the way",
+         [this] { wxFileName::Mkdir(install.File("sub/big.bin"), 0755, wxPATH_MKDIR_FULL); }},
+        {"file in the way", [this] { install.Write("sub", "a file"); }},
+        {"version file blocked", [this] { wxFileName::Mkdir(install.File("version.inf")); }, false},
+        {"disk full", [] {}, true, 100000},
+    };
+    const auto update = [this] {
         StartEngine(server.Url("/"));
         CheckAndUpdate();
-        return engine->GetLastError();
-    });
-    EXPECT_EQ(lastError, ERROR_WRITE);
-    EXPECT_EQ(server.Requests("GET /a.zip", 1), 1);
-    EXPECT_EQ(install.Read("big.bin"), "the previous version");
-    EXPECT_FALSE(wxFileExists(install.File("big.bin.part")));
+        const bool told =
+            Posted(wxEVT_UPDATE_STOPPED) &&
+            events.Texts().back() == "Error writing to files. Please check file permissions and try again.";
+        return told ? engine->GetLastError() : -1;
+    };
+    for (const Block& row : blocks) {
+        SCOPED_TRACE(row.what);
+        wxFileName::Rmdir(install.Path(), wxPATH_RMDIR_RECURSIVE);
+        wxFileName::Mkdir(install.Path());
+        if (row.fileSizeLimit > 0)
+            install.Write("sub/big.bin", "the previous version");
+        row.block();
+        const int archiveRequests = Count(server.AccessLog(), "GET /a.zip");
+        EXPECT_EQ(row.fileSizeLimit > 0 ? RunWithDiskFullAfter(row.fileSizeLimit, update) : update(),
+                  ERROR_WRITE);
+        const int expected = row.guarded ? 1 : 0;
+        EXPECT_EQ(server.Requests("GET /a.zip", archiveRequests + expected) - archiveRequests, expected);
+        EXPECT_FALSE(wxFileExists(install.File("sub/big.bin.part")));
+        if (row.fileSizeLimit > 0) {
+            EXPECT_EQ(install.Read("sub/big.bin"), "the previous version");
+        }
+        if (row.guarded) {
+            EXPECT_EQ(install.Read("version.inf"), "invalid");
+            EXPECT_EQ(Count(install.Read("manifest2.xml"), "first.bin"), 1);
+        }
+    }
 }
 
-// The engine stops its worker and waits for it when it goes; the stop cuts
-// whatever request the worker waits on, so that takes about no time.
-class StopTest : public UpdateEngineTest {
-protected:
-    void StopWhen(const std::function<bool()>& underWay)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!underWay() && std::chrono::steady_clock::now() < deadline)
-            wxMilliSleep(20);
-        wxMilliSleep(300);
-        const auto start = std::chrono::steady_clock::now();
-        engine.reset();
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
-        wxLog::FlushActive(); // the worker's lines
-    }
-};
-
-// Retrying a server that refuses or answers with no version, or waiting on
-// one that never answers: the check ends as stopped and touches nothing.
-TEST_F(StopTest, DuringTheVersionQueryLeavesTheInstallationAlone)
+// The engine stops its worker at once wherever it waits: on a request, in the
+// version query's pause or in the download's pause between series of retries.
+// Either check ends as stopped and leaves the installation as it was.
+TEST_F(UpdateEngineTest, AStopEndsTheVersionQueryAtOnceAndTouchesNothing)
 {
     const std::string manifest = "<manifest>\r\n</manifest>\r\n";
-    const std::vector<std::string> retrying = {"Reading remote version...",
-                                               "Error reading remote version. Retrying in 1 seconds."};
     FaultServer faults;
-    std::vector<std::pair<std::string, std::vector<std::string>>> cases = {{"http://127.0.0.1:1/", retrying}};
+    std::vector<std::pair<std::string, std::string>> cases = {
+        {"http://127.0.0.1:1/", "Error reading remote version. Retrying in 1 seconds."},
+        {faults.Url("/silent/"), "Reading remote version..."}};
     for (const std::string& answer : {std::string("1.0 beta\n"), std::string("../1.0"), std::string(65, '1'),
                                       std::string(""), std::string("<html>\n")}) {
         const std::string dir = "answer" + std::to_string(cases.size());
         server.Write(dir + "/version-win-draft.php", answer);
-        cases.emplace_back(server.Url("/" + dir + "/"), retrying);
+        cases.emplace_back(server.Url("/" + dir + "/"),
+                           "Error reading remote version. Retrying in 1 seconds.");
     }
-    // Last: the notifier passes on a status only when it changes.
-    cases.emplace_back(faults.Url("/silent/"), std::vector<std::string>{"Reading remote version..."});
-    for (const auto& [url, texts] : cases) {
+    for (const auto& [url, waitingOn] : cases) {
         SCOPED_TRACE(url);
         install.Write("version.inf", "1");
         install.Write("manifest2.xml", manifest);
         StartEngine(url);
         engine->StartChecker();
-        StopWhen([] { return true; });
-        EXPECT_EQ(events.Texts(), texts);
+        ASSERT_TRUE(WaitUntil([&] { return !events.Texts().empty() && events.Texts().back() == waitingOn; }));
+        EXPECT_LT(StopAndWait(), std::chrono::milliseconds(500));
         EXPECT_TRUE(log.Has(wxLOG_Message, "Stopped local check."));
         EXPECT_EQ(install.Read("version.inf"), "1");
         EXPECT_EQ(install.Read("manifest2.xml"), manifest);
     }
 }
 
+TEST_F(UpdateEngineTest, AStopEndsTheRetryPauseAtOnce)
+{
+    TestRelease release;
+    release.Add("one.bin", "first file");
+    release.Publish(server.Root(), "1");
+    engine->Check();
+    ASSERT_TRUE(Posted(wxEVT_START_UPDATE));
+    wxRemoveFile(server.Root() + "/a.zip");
+    engine->StartUpdater();
+    const std::string pausing = "Error while downloading update... retrying in 2 seconds.";
+    ASSERT_TRUE(WaitUntil([&] { return !events.Texts().empty() && events.Texts().back() == pausing; }));
+    EXPECT_LT(StopAndWait(), std::chrono::milliseconds(500));
+    EXPECT_TRUE(Posted(wxEVT_UPDATE_STOPPED));
+    EXPECT_EQ(install.Read("version.inf"), "invalid");
+}
+
 // A large file that comes slowly, in a run of its own asked for with the
 // small file's: the half-written file never takes its place, so the next
 // update fetches it again, and the stop is no download error.
-TEST_F(StopTest, DuringALargeFileEndsTheUpdateAsStopped)
+TEST_F(UpdateEngineTest, AStopDuringALargeFileEndsTheUpdateAsStopped)
 {
     TestRelease release;
     release.Add("small.bin", "installed before the stop");
@@ -483,7 +533,8 @@ TEST_F(StopTest, DuringALargeFileEndsTheUpdateAsStopped)
     engine->Check();
     ASSERT_TRUE(Posted(wxEVT_START_UPDATE));
     engine->StartUpdater();
-    StopWhen([this] { return wxFileExists(install.File("large.bin.part")); });
+    ASSERT_TRUE(WaitUntil([this] { return wxFileExists(install.File("large.bin.part")); }));
+    EXPECT_LT(StopAndWait(), std::chrono::milliseconds(1000));
     EXPECT_TRUE(Posted(wxEVT_UPDATE_STOPPED));
     EXPECT_EQ(install.Read("version.inf"), "invalid");
     EXPECT_EQ(Count(install.Read("manifest2.xml"), "small.bin"), 1);
@@ -501,29 +552,37 @@ TEST_F(UpdateEngineTest, ATelemetryServiceThatNeverAnswersDelaysNeitherTheUpdate
     release.Add("one.bin", "first file");
     release.Publish(server.Root(), "1");
     FaultServer silent;
-    auto telemetry = std::make_unique<TelemetryClient>(nullptr, install.Path());
+    auto telemetry = std::make_unique<TelemetryClient>(install.Path());
     telemetry->SetServiceUrl(silent.Url("/stall?size=1"));
     engine->SetTelemetry(telemetry.get());
 
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = Clock::now();
     CheckAndUpdate();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
     ExpectInstalled(release);
 
     engine.reset();
-    const auto exit = std::chrono::steady_clock::now();
+    const auto exit = Clock::now();
     telemetry.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - exit, std::chrono::seconds(4));
+    EXPECT_LT(Clock::now() - exit, std::chrono::seconds(4));
     wxLog::FlushActive();
     EXPECT_TRUE(log.Has(wxLOG_Warning, "Dropped 2 telemetry events that were not sent before exit."));
 }
 
-// Only the first line counts, untrimmed.
-TEST_F(UpdateEngineTest, VersionFileKeepsItsFirstLineExactly)
+// Only the first line counts, untrimmed; what cannot be read is "invalid".
+TEST(VersionFile, KeepsItsFirstLineExactly)
 {
-    install.Write("version.inf", " 1.2.3\r\nsecond line");
-    engine->ReadLocalVersion();
-    EXPECT_EQ(engine->GetLocalVersion(), " 1.2.3");
+    TempDir install;
+    const std::pair<std::optional<std::string>, std::string> cases[] = {
+        {" 1.2.3\r\nsecond line", " 1.2.3"}, {"2.0\n", "2.0"}, {"", ""}, {std::nullopt, "invalid"}};
+    for (const auto& [content, version] : cases) {
+        wxRemoveFile(install.File("version.inf"));
+        if (content)
+            install.Write("version.inf", *content);
+        VersionFile file(install.Path());
+        EXPECT_EQ(file.GetLocalVersion(), version);
+        EXPECT_EQ(file.IsLocalVersionValid(), version != "invalid");
+    }
 }
 
 } // namespace

@@ -1,0 +1,241 @@
+#include "update/FileDownload.h"
+
+#include "download/HTTPWrapper.h"
+#include "download/LimitedInputStream.h"
+#include "download/ParallelDownload.h"
+#include "download/ProgressInputStream.h"
+#include "download/WasteOutputStream.h"
+#include "progress/ProgressNotifier.h"
+#include "update/DownloadPlan.h"
+#include "update/InstalledFiles.h"
+#include "update/UpdateContext.h"
+
+#include <wx/intl.h>
+#include <wx/log.h>
+#include <wx/zstream.h>
+
+#include <algorithm>
+
+namespace {
+
+// Deflate cannot inflate a byte to more than this many: the bound for a
+// member whose record does not give its size.
+constexpr std::uint64_t MAX_INFLATION_RATIO = 1032;
+constexpr std::size_t FIRST_READ_SIZE = 16 * 1024;
+
+std::uint64_t InflatedSizeLimit(const ManifestFileInfo& record)
+{
+    if (record.size != 0)
+        return record.size;
+    return MAX_INFLATION_RATIO * record.compressed_size;
+}
+
+// Copies the input into the writer's blocks, each filled before it is queued,
+// until the input ends, more than limit bytes have come or the writer has
+// failed; returns the bytes read. Reads start small and grow: each read clears
+// the room it asks for first, and most files are small.
+std::uint64_t PassInput(wxInputStream& input, std::uint64_t limit, InstallWriter& writer)
+{
+    std::uint64_t passed = 0;
+    std::size_t request = FIRST_READ_SIZE;
+    char* block = nullptr;
+    std::size_t filled = 0;
+    bool more = true;
+    while (more && passed <= limit && !writer.HasFailed()) {
+        if (block == nullptr)
+            block = writer.NextBlock();
+        const auto wanted = static_cast<std::size_t>(
+            std::min<std::uint64_t>({InstallWriter::BLOCK_SIZE - filled, request, limit - passed + 1}));
+        const std::size_t count = input.Read(block + filled, wanted).LastRead();
+        filled += count;
+        passed += count;
+        // A read comes short only at the end of the input.
+        more = count == wanted;
+        request = std::min(2 * request, InstallWriter::BLOCK_SIZE);
+        if (filled == InstallWriter::BLOCK_SIZE || (!more && filled > 0)) {
+            writer.Push(filled);
+            block = nullptr;
+            filled = 0;
+        }
+    }
+    return passed;
+}
+
+} // namespace
+
+FileDownload::FileDownload(const UpdateContext& context, InstalledFiles& installed)
+    : context(context), installed(installed)
+{
+}
+
+bool FileDownload::DownloadFiles(FileList& list)
+{
+    wxLogVerbose("Checking total download size.");
+    std::uint64_t total = 0;
+    for (const ManifestFileInfo* record : list)
+        total += record->compressed_size;
+    wxLogMessage("Download size: %llu bytes.", static_cast<unsigned long long>(total));
+    context.notifier->SetRange(static_cast<std::int64_t>(total));
+    context.notifier->SetStatus(
+        _("Updating files. ${bytesLeft} left at ${byteRate}, estimated time: ${timeLeft}"), MESSAGE_INFO);
+    wxLogMessage("Updating files.");
+    corruptFile.clear();
+
+    InstallWriter writer;
+    const bool read = ReadFiles(list, writer);
+    // The files read before a failure are installed all the same.
+    const bool recorded = RecordOutcomes(list, writer.TakeOutcomes(true));
+    if (!read || !recorded)
+        return false;
+    context.notifier->Complete();
+    wxLogMessage("Done updating.");
+    return true;
+}
+
+bool FileDownload::ReadFiles(FileList& list, InstallWriter& writer)
+{
+    WasteOutputStream waste;
+    std::unique_ptr<ParallelDownload> download;
+    std::vector<ParallelDownload::Run> runs;
+    std::size_t opened = 0;
+    wxInputStream* body = nullptr;
+    const ManifestFileInfo* previous = nullptr;
+
+    // Installed files leave the front of the list, behind the one read next.
+    for (auto next = list.begin(); next != list.end(); ++next) {
+        if (!RecordOutcomes(list, writer.TakeOutcomes(false)) || context.IsStopRequested())
+            return false;
+        const ManifestFileInfo& record = **next;
+        wxLogMessage("Downloading %s from %s", record.name, record.source_zip);
+        if (previous == nullptr) {
+            const wxString url = ArchiveUrl(context.baseUrl, record.source_zip);
+            if (!HTTPWrapper::IsHttpUrl(url)) {
+                wxLogError("Malformed URL: %s", url);
+                lastError = ERROR_MALFORMED_URL;
+                return false;
+            }
+            runs = PlanRuns(list, context.baseUrl);
+            download = std::make_unique<ParallelDownload>(runs, context.maxConnections,
+                                                          &context.StopRequest(), multiRange);
+        }
+        if (previous != nullptr && ContinuesRun(*previous, record)) {
+            const std::uint32_t gap = record.offset - (previous->offset + previous->compressed_size);
+            wxLogVerbose("Waste the gap: %d", static_cast<int>(gap));
+            LimitedInputStream skipped(body, gap);
+            skipped.Read(waste);
+            wxLogVerbose("Wasted: %d", static_cast<int>(skipped.BytesRead()));
+        } else {
+            if (previous != nullptr)
+                wxLogVerbose(
+                    "Stream gap above threashold, reconnecting. Gap: %d",
+                    static_cast<std::int32_t>(record.offset - previous->offset - previous->compressed_size));
+            if (!OpenRun(*download, runs[opened++], body))
+                return false;
+        }
+        previous = &record;
+        lastError = ERROR_NONE;
+        if (context.IsStopRequested() || !InstallFrom(*body, record, writer))
+            return false;
+        wxLogVerbose("read: %d, current offset: %d", static_cast<int>(record.compressed_size),
+                     static_cast<int>(record.offset + record.compressed_size));
+    }
+    return true;
+}
+
+bool FileDownload::OpenRun(ParallelDownload& download, const ParallelDownload::Run& run, wxInputStream*& body)
+{
+    wxLogVerbose("Range: bytes=%s", RangeList({run.bytes}));
+    wxLogVerbose("Get http input stream.");
+    wxLogVerbose("Query: %s", run.target);
+    body = download.NextRun();
+    if (body == nullptr) {
+        // A request cut by a stop is nothing to retry.
+        lastError = context.IsStopRequested() ? ERROR_NONE : ERROR_DOWNLOAD;
+        return false;
+    }
+    return true;
+}
+
+// Reads exactly the record's bytes of the body, whatever the inflater leaves
+// unread, so that the next record starts at its own offset.
+bool FileDownload::InstallFrom(wxInputStream& body, const ManifestFileInfo& record, InstallWriter& writer)
+{
+    LimitedInputStream limited(&body, record.compressed_size);
+    ProgressInputStream counted(&limited, context.notifier);
+    bool passed = false;
+    if (record.compressed) {
+        wxLogVerbose("Compressed stream.");
+        wxZlibInputStream inflated(counted, 0);
+        passed = InstallFile(record, inflated, InflatedSizeLimit(record), writer);
+    } else {
+        wxLogVerbose("Uncompressed stream.");
+        passed = InstallFile(record, counted, record.compressed_size, writer);
+    }
+    if (passed && !limited.Eof()) {
+        WasteOutputStream rest;
+        limited.Read(rest);
+    }
+    // Bytes that arrived whole but do not inflate are a corrupt download too.
+    if (!passed && lastError == ERROR_DOWNLOAD && body.GetLastError() != wxSTREAM_READ_ERROR)
+        corruptFile = record.name;
+    return passed;
+}
+
+// Passes at most limit bytes of input to the writer: a file that runs longer
+// is a corrupt download, stopped before it can fill the disk.
+bool FileDownload::InstallFile(const ManifestFileInfo& record, wxInputStream& input, std::uint64_t limit,
+                               InstallWriter& writer)
+{
+    writer.Begin(record, installed.FullPath(record.name), InstalledFiles::FileMode(record));
+    if (PassInput(input, limit, writer) > limit) {
+        writer.Drop();
+        wxLogError("%s grows beyond %llu bytes.", record.name, static_cast<unsigned long long>(limit));
+        wxLogError("Corrupted download of %s", record.name);
+        lastError = ERROR_DOWNLOAD;
+        corruptFile = record.name;
+        return false;
+    }
+    if (writer.HasFailed()) {
+        writer.Drop();
+        return false;
+    }
+    // A stop cuts the transfer short: the file is dropped, and the one it was
+    // to replace stays as it was.
+    if (context.IsStopRequested()) {
+        writer.Drop();
+        wxLogMessage("Stopped while writing %s", record.name);
+        lastError = ERROR_NONE;
+        return false;
+    }
+    wxLogVerbose("input stream last error: %d", static_cast<int>(input.GetLastError()));
+    if (input.GetLastError() == wxSTREAM_READ_ERROR) {
+        writer.Drop();
+        wxLogError("Could not read from input stream.");
+        lastError = ERROR_DOWNLOAD;
+        return false;
+    }
+    writer.End();
+    return true;
+}
+
+bool FileDownload::RecordOutcomes(FileList& list, const std::vector<InstallWriter::Outcome>& outcomes)
+{
+    for (const InstallWriter::Outcome& outcome : outcomes) {
+        switch (outcome.result) {
+        case InstallWriter::Result::Installed:
+            installed.RecordInstalledFile(*outcome.record, outcome.status, outcome.digest);
+            list.pop_front();
+            break;
+        case InstallWriter::Result::Corrupt:
+            lastError = ERROR_DOWNLOAD;
+            corruptFile = outcome.record->name;
+            return false;
+        case InstallWriter::Result::WriteFailed:
+            lastError = ERROR_WRITE;
+            return false;
+        case InstallWriter::Result::Dropped:
+            return false;
+        }
+    }
+    return true;
+}

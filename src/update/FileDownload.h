@@ -1,0 +1,64 @@
+#pragma once
+
+#include "download/ParallelDownload.h"
+#include "update/InstallWriter.h"
+#include "update/Manifest.h"
+
+#include <wx/string.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class InstalledFiles;
+struct UpdateContext;
+class wxInputStream;
+
+// Result of the last download step (FileDownload::GetLastError).
+enum DownloadError : int {
+    ERROR_NONE = 0,
+    ERROR_MALFORMED_URL = 5,
+    ERROR_DOWNLOAD = 6, // network, stream or checksum: worth retrying
+    ERROR_WRITE = 7,
+};
+
+// Fetches files out of the update server's archives in the runs that the
+// download plan gives, over a few connections at once, and installs each in
+// list order: inflated when it is compressed, verified by its digest before
+// it takes its place, and recorded in the installed files' manifest.
+class FileDownload {
+public:
+    // Both must outlive the download.
+    FileDownload(const UpdateContext& context, InstalledFiles& installed);
+
+    // Installs the records of list in order, removing each installed one, so
+    // that after a failure the list holds what is left. False at the first
+    // failure (GetLastError says which) or on a stop.
+    bool DownloadFiles(FileList& list);
+    int GetLastError() const { return lastError; }
+    // The file whose download was corrupt in the last DownloadFiles, or empty.
+    const wxString& CorruptFile() const { return corruptFile; }
+
+private:
+    // Reads the files of the list from the update server, in order, into the
+    // writer. False at the first failure of its own (with lastError set), at a
+    // failure of the writer's, or on a stop.
+    bool ReadFiles(FileList& list, InstallWriter& writer);
+    bool OpenRun(ParallelDownload& download, const ParallelDownload::Run& run, wxInputStream*& body);
+    bool InstallFrom(wxInputStream& body, const ManifestFileInfo& record, InstallWriter& writer);
+    bool InstallFile(const ManifestFileInfo& record, wxInputStream& input, std::uint64_t limit,
+                     InstallWriter& writer);
+    // Records the installed files and takes them off the front of the list,
+    // where they are in the same order. False at a failed file, with lastError
+    // set for the writer's own failures.
+    bool RecordOutcomes(FileList& list, const std::vector<InstallWriter::Outcome>& outcomes);
+
+    const UpdateContext& context;
+    InstalledFiles& installed;
+    int lastError = ERROR_NONE;
+    wxString corruptFile;
+    // Whether the server answers several ranges in one request; cleared for
+    // good by the first answer that shows otherwise.
+    std::atomic<bool> multiRange{true};
+};
