@@ -1,6 +1,7 @@
 #include "selfupdate/SelfUpdater.h"
 
 #include "common/RetryBursts.h"
+#include "common/VersionText.h"
 #include "download/HTTPWrapper.h"
 #include "download/ProgressInputStream.h"
 #include "platform/AtomicFile.h"
@@ -11,7 +12,6 @@
 #include <wx/filefn.h>
 #include <wx/intl.h>
 #include <wx/log.h>
-#include <wx/tokenzr.h>
 #include <wx/wfstream.h>
 
 #include <algorithm>
@@ -28,25 +28,6 @@ constexpr int ATTEMPTS_PER_BURST = 11;
 wxString FormatTranslated(const wxString& translated, int value)
 {
     return wxString::Format(wxString(translated), value);
-}
-
-// Versions are numbers joined by dots, compared number by number. An empty
-// piece between dots counts, a trailing dot does not (the toolkit's tokenizer).
-bool IsNewerVersion(const wxString& current, const wxString& remote)
-{
-    const wxArrayString currentPieces = wxStringTokenize(current, ".");
-    const wxArrayString remotePieces = wxStringTokenize(remote, ".");
-    bool comparable = currentPieces.size() == remotePieces.size();
-    for (size_t i = 0; comparable && i < currentPieces.size(); ++i) {
-        long ours = 0;
-        long theirs = 0;
-        comparable = currentPieces[i].ToLong(&ours) && remotePieces[i].ToLong(&theirs);
-        if (comparable && theirs != ours)
-            return theirs > ours;
-    }
-    if (!comparable)
-        wxLogWarning("Error comparing launcher versions: %s - %s", current, remote);
-    return false;
 }
 
 } // namespace

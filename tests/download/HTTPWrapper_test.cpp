@@ -1,6 +1,5 @@
 #include "download/HTTPWrapper.h"
 
-#include "common/Cancellation.h"
 #include "support/Bytes.h"
 #include "support/FaultServer.h"
 #include "support/LogCapture.h"
@@ -13,7 +12,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <future>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -93,9 +91,6 @@ TEST_F(HTTPWrapperTest, RefusesAnythingButHttpWithAServerBeforeConnecting)
         bool malformed = false;
         EXPECT_EQ(OpenGet(url, {}, &malformed), nullptr);
         EXPECT_TRUE(malformed);
-        wxString line;
-        EXPECT_FALSE(FetchFirstLine(line, url));
-        EXPECT_EQ(GetRemoteFileSize(url), -1);
     }
     EXPECT_FALSE(listener.WasContacted());
     EXPECT_TRUE(HTTPWrapper::IsHttpUrl("http://" + hostPort + "/a"));
@@ -192,89 +187,17 @@ TEST_F(HTTPWrapperTest, ASignatureIsTheFirstLineOrNoneAfterAnErrorStatus)
     }
 }
 
-TEST_F(HTTPWrapperTest, SizesBeyondFourGibibytesAreKept)
-{
-    const std::uint64_t size = (5ULL << 30) + 3;
-    nginx->WriteSparse("big.bin", size, "tail");
-    EXPECT_EQ(GetRemoteFileSize(nginx->Url("/big.bin")), static_cast<wxInt64>(size));
-    EXPECT_EQ(GetRemoteFileSize(faults->Url("/chunked?body=abc")), -1); // no length announced
-}
-
-TEST_F(HTTPWrapperTest, LargeBodyArrivesIntactThroughTheBoundedBuffer)
-{
-    const std::string content = Pattern(0, 9 << 20);
-    nginx->Write("data/large.bin", content);
-    auto stream = OpenGet(nginx->Url("/data/large.bin"));
-    ASSERT_NE(stream, nullptr);
-    EXPECT_EQ(stream->GetLength(), static_cast<wxFileOffset>(content.size()));
-    // Odd-sized reads and a slow start make the transfer pause and resume.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const StreamContent body = ReadAll(*stream, 40000);
-    EXPECT_EQ(body.end, wxSTREAM_EOF);
-    EXPECT_TRUE(body.bytes == content) << "got " << body.bytes.size() << " bytes";
-}
-
-TEST_F(HTTPWrapperTest, ShortBodyAndCancellationFailTheTransfer)
-{
-    auto stream = OpenGet(faults->Url("/close?after=5000&size=10000"));
-    ASSERT_NE(stream, nullptr);
-    StreamContent body = ReadAll(*stream);
-    EXPECT_EQ(body.bytes, Pattern(0, 5000));
-    EXPECT_EQ(body.end, wxSTREAM_READ_ERROR);
-
-    // A cancellation from another thread ends a stalled body, and a request
-    // whose answer never comes.
-    Cancellation cancellation;
-    const auto cancelSoon = [&cancellation] {
-        cancellation.Clear();
-        return std::thread([&cancellation] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            cancellation.Request();
-        });
-    };
-    stream = OpenGet(faults->Url("/stall?after=100&size=1000"), {.cancellation = &cancellation});
-    ASSERT_NE(stream, nullptr);
-    std::thread canceller = cancelSoon();
-    auto start = Clock::now();
-    body = ReadAll(*stream);
-    canceller.join();
-    EXPECT_EQ(body.bytes.size(), 100u);
-    EXPECT_EQ(body.end, wxSTREAM_READ_ERROR);
-    EXPECT_LT(SecondsSince(start), 1.0);
-
-    canceller = cancelSoon();
-    start = Clock::now();
-    EXPECT_EQ(OpenGet(faults->Url("/silent/"), {.cancellation = &cancellation}), nullptr);
-    canceller.join();
-    EXPECT_LT(SecondsSince(start), 1.0);
-}
-
 // Takes about 11 s: the no-data limit is 10 s and a slow but live body must outlast it.
 TEST_F(HTTPWrapperTest, StallFailsAfterTenSecondsButASlowTrickleSurvives)
 {
     auto stream = OpenGet(faults->Url("/stall?after=1000&size=100000"));
     ASSERT_NE(stream, nullptr);
 
-    // The toolkit sets up its bookkeeping of logging threads lazily and not
-    // thread-safely: the second worker starts once the first has logged.
     StreamContent trickled;
-    std::promise<void> trickleOpened;
-    std::thread trickle([&trickled, &trickleOpened] {
-        auto stream = OpenGet(faults->Url("/trickle?size=12&bytes=1&interval=1"));
-        trickleOpened.set_value();
-        if (stream)
+    std::thread trickle([&trickled] {
+        if (auto stream = OpenGet(faults->Url("/trickle?size=12&bytes=1&interval=1")))
             trickled = ReadAll(*stream);
     });
-    trickleOpened.get_future().wait();
-    SilentListener mute; // headers that never come
-    bool unanswered = false;
-    double unansweredAfter = 0;
-    std::thread headers([&] {
-        const auto start = Clock::now();
-        unanswered = OpenGet("http://127.0.0.1:" + std::to_string(mute.port) + "/") == nullptr;
-        unansweredAfter = SecondsSince(start);
-    });
-
     const auto start = Clock::now();
     const StreamContent stalled = ReadAll(*stream);
     const double waited = SecondsSince(start);
@@ -288,10 +211,6 @@ TEST_F(HTTPWrapperTest, StallFailsAfterTenSecondsButASlowTrickleSurvives)
     EXPECT_EQ(stream->Read(&byte, 1).LastRead(), 0u);
     EXPECT_LT(SecondsSince(again), 0.5);
 
-    headers.join();
-    EXPECT_TRUE(unanswered);
-    EXPECT_GE(unansweredAfter, 9.5);
-    EXPECT_LE(unansweredAfter, 12.0);
     trickle.join();
     EXPECT_EQ(trickled.bytes, Pattern(0, 12));
     EXPECT_EQ(trickled.end, wxSTREAM_EOF);

@@ -74,32 +74,6 @@ TEST_F(LocalManifestTest, SaveWritesTheExactFormatThatLoadsBack)
     EXPECT_EQ(manifest.result, MANIFEST_OK);
 }
 
-// The numbers are read as C's strtol reads them into 32 bits; any root name will do.
-TEST_F(LocalManifestTest, NumbersSaturateAtThe32BitBounds)
-{
-    struct Case {
-        const char* text;
-        std::int64_t timestamp;
-        std::uint32_t size;
-    };
-    const Case cases[] = {
-        {"-1", -1, 4294967295u},
-        {"-1294967296", -1294967296, 3000000000u},
-        {"99999999999", 2147483647, 2147483647u},
-        {"2147483648", 2147483647, 2147483647u},
-        {"-2147483649", -2147483648LL, 2147483648u},
-        {" \t+42abc", 42, 42u},
-        {"x7", 0, 0u},
-    };
-    for (const Case& c : cases) {
-        ASSERT_TRUE(LoadText(std::string("<files>\n  <file name=\"a\" checksum=\"\" timestamp=\"") + c.text +
-                             "\" size=\"" + c.text + "\" />\n</files>\n"))
-            << c.text;
-        EXPECT_EQ(manifest.front().timestamp, c.timestamp) << c.text;
-        EXPECT_EQ(manifest.front().size, c.size) << c.text;
-    }
-}
-
 // A warning is the only complaint, and what was read before the fault is dropped.
 TEST_F(LocalManifestTest, MissingOrUnreadableFileFailsWithAWarning)
 {

@@ -147,16 +147,6 @@ TEST_F(ManifestScanTest, UnchangedAndMissingFilesChangeNothing)
               std::tie(before.checksum, before.size, before.timestamp));
 }
 
-// "." and ".." in a name are resolved by the name alone, against the base
-// directory: ".." after a link goes back to where the link is.
-TEST_F(ManifestScanTest, RelativePartsOfNamesAreResolvedByName)
-{
-    ASSERT_EQ(symlink("sub/.deeper", install.File("deeplink").fn_str()), 0);
-    manifest.push_back(ManifestFileInfo("deeplink\\.\\..\\sub\\abc.dat", 0, "", 0));
-    EXPECT_TRUE(manifest.CheckLocalChanges(nullptr));
-    EXPECT_EQ(manifest.back().checksum, StringMD5("abc"));
-}
-
 TEST_F(ManifestScanTest, StopRequestEndsThePassBeforeTheFirstRecord)
 {
     Record("a.txt").checksum.clear();

@@ -415,14 +415,12 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultTest,
                                            Fault{"corrupt_always_stored", "corrupt", 1000, false, ""},
                                            Fault{"corrupt_always_deflated", "corrupt", 1000, true, ""},
                                            Fault{"drop", "drop", 2, true, ""},
-                                           Fault{"stall", "stall", 1, true, ""},
                                            Fault{"beyond_size", "drop", 0, true, "size=\"1000\""}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Retrying cannot help a write that fails: a directory where a file goes, a
-// file where a directory goes, the version file's "invalid" guard blocked (a
-// directory in its way stops even root), a full disk. The update stops at
-// once, keeps the file it was to replace and records what it installed before.
+// Retrying cannot help a write that fails: a file where a directory goes, the version file's "invalid" guard
+// blocked (a directory in its way stops even root), a full disk. The update stops at once, keeps the file it
+// was to replace and records what it installed before.
 TEST_F(UpdateEngineTest, AFailedWriteStopsTheUpdateAtOnceReplacingNothing)
 {
     TestRelease release;
@@ -436,8 +434,6 @@ TEST_F(UpdateEngineTest, AFailedWriteStopsTheUpdateAtOnceReplacingNothing)
         long fileSizeLimit = 0;
     };
     const Block blocks[] = {
-        {"directory in the way",
-         [this] { wxFileName::Mkdir(install.File("sub/big.bin"), 0755, wxPATH_MKDIR_FULL); }},
         {"file in the way", [this] { install.Write("sub", "a file"); }},
         {"version file blocked", [this] { wxFileName::Mkdir(install.File("version.inf")); }, false},
         {"disk full", [] {}, true, 100000},
@@ -483,8 +479,7 @@ TEST_F(UpdateEngineTest, AStopEndsTheVersionQueryAtOnceAndTouchesNothing)
     std::vector<std::pair<std::string, std::string>> cases = {
         {"http://127.0.0.1:1/", "Error reading remote version. Retrying in 1 seconds."},
         {faults.Url("/silent/"), "Reading remote version..."}};
-    for (const std::string& answer : {std::string("1.0 beta\n"), std::string("../1.0"), std::string(65, '1'),
-                                      std::string(""), std::string("<html>\n")}) {
+    for (const std::string& answer : {std::string("../1.0"), std::string("<html>\n")}) {
         const std::string dir = "answer" + std::to_string(cases.size());
         server.Write(dir + "/version-win-draft.php", answer);
         cases.emplace_back(server.Url("/" + dir + "/"),
