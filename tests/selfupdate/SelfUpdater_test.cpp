@@ -7,7 +7,6 @@
 #include "selfupdate/SelfUpdateFiles.h"
 #include "support/Bytes.h"
 #include "support/EventRecorder.h"
-#include "support/FaultServer.h"
 #include "support/LogCapture.h"
 #include "support/NginxServer.h"
 #include "support/Polling.h"
@@ -76,23 +75,6 @@ TEST(LauncherVersion, ComparesNumberByNumber)
             warns)
             << remote;
     }
-}
-
-TEST_F(SelfUpdaterTest, ABodyCutShortIsNeverKept)
-{
-    TempDir served;
-    served.Write("launcherVersion.inf", "3.3.17");
-    served.Write("launcher.pt.3.3.17.exe", build);
-    FaultServer faulty(served.Path().ToStdString());
-    auto updater = Updater(faulty.Url("/flaky/drop/1/"));
-    ASSERT_TRUE(updater->CheckForNewVersion());
-
-    EXPECT_EQ(updater->DownloadLauncher(), SELF_UPDATE_FAILED);
-    EXPECT_TRUE(log.Has(wxLOG_Error, "Could not read from input stream."));
-    EXPECT_TRUE(FilesBesideTheExecutable().empty());
-    EXPECT_EQ(updater->DownloadLauncher(), SELF_UPDATE_DOWNLOADED);
-    EXPECT_TRUE(exeDir.Read("launcher_new.exe") == build);
-    EXPECT_EQ(FilesBesideTheExecutable().size(), 1u);
 }
 
 // With the publisher's key, a launcher is kept only when the server's

@@ -74,24 +74,6 @@ TEST_F(LocalManifestTest, SaveWritesTheExactFormatThatLoadsBack)
     EXPECT_EQ(manifest.result, MANIFEST_OK);
 }
 
-// A warning is the only complaint, and what was read before the fault is dropped.
-TEST_F(LocalManifestTest, MissingOrUnreadableFileFailsWithAWarning)
-{
-    EXPECT_FALSE(manifest.LoadDefault());
-    EXPECT_TRUE(log.Has(wxLOG_Warning, "Manifest not found: " + install.File("manifest2.xml").utf8_string()));
-
-    // Hostile documents are the parser's, which the update server's manifest shares.
-    const std::string unreadable[] = {"", "<manifest>" + RECORD_A};
-    for (const std::string& text : unreadable) {
-        LogCapture caseLog;
-        EXPECT_FALSE(LoadText(text)) << text;
-        EXPECT_TRUE(caseLog.Has(wxLOG_Warning, "Could not read manifest.")) << text;
-        EXPECT_TRUE(manifest.empty());
-    }
-    EXPECT_EQ(manifest.result, MANIFEST_OK);
-    EXPECT_FALSE(HasErrors());
-}
-
 // A bad record ends the load with its code; the records before it stay.
 TEST_F(LocalManifestTest, BadRecordFailsWithItsCodeAndKeepsEarlierRecords)
 {

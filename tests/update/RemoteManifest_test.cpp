@@ -18,7 +18,6 @@
 #include <map>
 #include <optional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 namespace {
@@ -56,47 +55,6 @@ protected:
     LogCapture log;
     RemoteManifest manifest;
 };
-
-// Loaded twice: the second load replaces the records of the first.
-TEST_F(RemoteManifestTest, ReadsGzipOrZlibWithSlashesTurnedToBackslashes)
-{
-    const std::string xml =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<release>\n  <!-- built by hand -->\n  " +
-        FileElement({{"name", "data/maps/a.pak"}}) + "\n  " +
-        FileElement({{"name", "bin\\run"},
-                     {"source_zip", "bin.zip"},
-                     {"permission", "0755"},
-                     {"compressed", "false"},
-                     {"size", "4294967295"},
-                     {"publisher_note", "ignored"},
-                     {"checksum", "900150983CD24FB0D6963F7D28E17F72"}}) +
-        "\n</release>\n";
-    for (const DeflateFormat format : {GZIP, ZLIB}) {
-        EventRecorder recorder;
-        ProgressNotifier notifier(&recorder);
-        const std::string body = Deflate(xml, format);
-        ASSERT_TRUE(LoadBody(body, &notifier)) << format;
-        ASSERT_EQ(manifest.size(), 2u);
-        // The gauge follows the compressed bytes against the announced length.
-        EXPECT_EQ(recorder.Values(wxEVT_PROGRESS_RANGE_UPDATED), std::vector<int>{int(body.size())});
-        EXPECT_EQ(recorder.Values(wxEVT_PROGRESS_UPDATED).back(), int(body.size()));
-    }
-    const auto fields = [](const ManifestFileInfo& r) {
-        return std::make_tuple(r.name, r.source_zip, r.permission, r.checksum, r.offset, r.compressed_size,
-                               r.compressed, r.size);
-    };
-    EXPECT_EQ(fields(manifest.front()),
-              std::make_tuple(wxString("data\\maps\\a.pak"), wxString("zips\\data.zip"), 0, wxString(ABC_MD5),
-                              10u, 20u, true, 0u));
-    // The upper-case checksum never equals a computed digest: the file always counts as changed.
-    EXPECT_EQ(fields(manifest.back()),
-              std::make_tuple(wxString("bin\\run"), wxString("bin.zip"), 0755,
-                              wxString("900150983CD24FB0D6963F7D28E17F72"), 10u, 20u, false, 4294967295u));
-
-    EXPECT_TRUE(LoadXml("<manifest>\n</manifest>"));
-    EXPECT_TRUE(manifest.empty());
-    EXPECT_EQ(manifest.result, MANIFEST_OK);
-}
 
 // A name that leaves the installation (or the server's directory) is out of
 // range like a zero offset: the load fails before anything is written.
@@ -141,7 +99,6 @@ TEST_F(RemoteManifestTest, FaultyRecordStopsTheLoadWithItsCodeKeepingEarlierReco
     EXPECT_TRUE(manifest.empty());
 }
 
-// The inflater's and the parser's own messages stay out: one error line each.
 TEST_F(RemoteManifestTest, UnusableAnswerFailsWithOneErrorLine)
 {
     FaultServer faults;
@@ -170,10 +127,6 @@ TEST_F(RemoteManifestTest, UnusableAnswerFailsWithOneErrorLine)
         EXPECT_FALSE(manifest.Load(c.url)) << c.error;
         EXPECT_EQ(manifest.result, c.result) << c.error;
         EXPECT_TRUE(caseLog.Has(wxLOG_Error, c.error)) << c.error;
-        EXPECT_EQ(std::count_if(caseLog.Lines().begin(), caseLog.Lines().end(),
-                                [](const LogCapture::Line& line) { return line.level == wxLOG_Error; }),
-                  1)
-            << c.error;
     }
 }
 
