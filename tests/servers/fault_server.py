@@ -19,21 +19,21 @@ ranges gets its first range alone, and a multipart answer only from /multipart/.
   /lines?text=TEXT                 TEXT (percent-decoded) as the exact body
   /status/NNN                      that status; 3xx carry a Location header
   /echo                            the request line and headers as received
-  /whole/NAME                      the file NAME under --root DIR, a single
+  /whole/NAME                      the file NAME under the directory of the first argument, a single
                                    range honoured, several answered with 200
                                    and the whole file
-  /flaky/FAULT/N/NAME              the file NAME under --root DIR, ranges
+  /flaky/FAULT/N/NAME              the file NAME under that directory, ranges
                                    honoured; the first N requests for a NAME
                                    ending in ".zip" or ".exe" suffer FAULT: "drop" (half
                                    the body, then the connection closes),
                                    "stall" (half, then silence) or "corrupt"
                                    (a byte of the body changed)
-  /misrange/FAULT/NAME             the file NAME under --root DIR, a range
+  /misrange/FAULT/NAME             the file NAME under that directory, a range
                                    answered with another one, named as such:
                                    "shift" (as long, a byte further on),
                                    "short" (its last byte left out) or
                                    "whole" (all of it, with 200)
-  /multipart/FAULT/NAME            the file NAME under --root DIR, several
+  /multipart/FAULT/NAME            the file NAME under that directory, several
                                    ranges answered as multipart/byteranges
                                    that goes wrong behind the last part:
                                    "junk" (junk instead of the closing
@@ -41,10 +41,10 @@ ranges gets its first range alone, and a multipart answer only from /multipart/.
                                    part's length); a single range honoured
 """
 
-import argparse
 import os
 import select
 import socketserver
+import sys
 import threading
 import time
 import urllib.parse
@@ -200,7 +200,7 @@ class Handler(socketserver.BaseRequestHandler):
         self.request.sendall(body)
 
     def read_file(self, name):
-        """The bytes of name under --root, or None after a 404 answer."""
+        """The bytes of name under the root, or None after a 404 answer."""
         path = os.path.join(FILE_ROOT or "", name)
         if FILE_ROOT is None or ".." in name.split("/") or not os.path.isfile(path):
             self.status(404)
@@ -276,13 +276,6 @@ class Handler(socketserver.BaseRequestHandler):
         self.request.sendall(request.raw)
 
 
-def main():
-    global FILE_ROOT
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--root", help="directory that /flaky/ serves files from")
-    FILE_ROOT = parser.parse_args().root
-    scripted_server.serve(Handler)
-
-
 if __name__ == "__main__":
-    main()
+    FILE_ROOT = sys.argv[1] if len(sys.argv) > 1 and sys.argv[1] else None
+    scripted_server.serve(Handler)
