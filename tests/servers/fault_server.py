@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
 """A scripted HTTP server for tests: answers that a well-behaved server never gives.
 
-Bodies of a given size follow the pattern byte(i) = i % 251, so that bytes from a
-wrong offset show. Sized bodies and files honour the first range asked with 206;
-only /multipart/ answers several at once. Every answer closes the connection.
+Sized bodies follow the pattern byte(i) = i % 251, so that bytes from a wrong
+offset show. They and files honour the first range asked; every answer closes
+the connection.
 
   /stall?after=N&size=M           N bytes of M, then silence until the client leaves
-  /close?after=N&size=M           N bytes of M, then the connection closes
+  /close?after=N&size=M           N bytes of M, then the end of the connection
   /silent/...                     no answer until the client leaves
   /trickle?size=M&bytes=K&interval=S     K bytes every S seconds
   /chunked?body=TEXT[&chunk=K][&repeat=R]   TEXT R times over in chunks of K bytes
@@ -14,15 +14,15 @@ only /multipart/ answers several at once. Every answer closes the connection.
   /status/NNN                     that status; 3xx redirect to /lines?text=redirected
   /echo                           the request line and headers
 
-The files under the directory named by the first argument:
+Files of the directory named by the first argument:
 
   /whole/NAME                     several ranges answered with all of it and 200
-  /flaky/FAULT/N/NAME             the first N requests for a .zip or .exe suffer
-                                  FAULT: drop (half the body, then the end), stall
-                                  (half, then silence) or corrupt (a byte changed)
-  /misrange/FAULT/NAME            a range answered with another: shift (a byte
-                                  further on), short (its last byte left out) or
-                                  whole (all of it, with 200)
+  /flaky/FAULT/N/NAME             the first N requests for a .zip or .exe answered
+                                  with half the body and then the end (drop) or
+                                  silence (stall), or with a byte changed (corrupt)
+  /misrange/FAULT/NAME            a range answered a byte further on (shift),
+                                  without its last byte (short) or all of it with
+                                  200 (whole)
   /multipart/FAULT/NAME           several ranges answered as multipart/byteranges
                                   with junk in place of the closing delimiter or
                                   extra bytes behind the last part

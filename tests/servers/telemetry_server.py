@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
-"""A scripted telemetry service for tests, run with its challenge as argument.
+"""A scripted telemetry service for tests, its challenge the first argument.
 Every answer closes the connection.
 
-  GET  ...?...&action=get_token   the challenge, padded with blanks, and a second line
-  GET  (any other action)         the one line "ok"
-  POST (multipart form)           the one line "uploaded", or while a file "stall"
-                                  is in the working directory, nothing at all until
-                                  the client leaves or STALL_LIMIT seconds pass
+  GET  ...&action=get_token   the challenge, padded with blanks, and a second line
+  GET  (any other action)     the one line "ok"
+  POST (multipart form)       the one line "uploaded"; while a file "stall" is in
+                              the working directory, no answer until the client
+                              leaves or STALL_LIMIT seconds pass without a byte
 
 Each request is reported before its answer as "METHOD IN_PROGRESS QUERY PART...":
 the requests in progress on its arrival (0 for a stalled upload), the raw query
@@ -17,7 +17,6 @@ import email.parser
 import email.policy
 import http.server
 import os
-import select
 import sys
 import threading
 import time
@@ -82,13 +81,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
                                         ["%s|%s|%s" % (n, f, d.hex()) for n, f, d in parts]))
 
     def stall(self):
-        # Reads and drops what comes until the client hangs up.
-        deadline = time.monotonic() + STALL_LIMIT
-        while time.monotonic() < deadline:
-            ready, _, _ = select.select([self.connection], [], [], 0.1)
-            if ready and not self.connection.recv(65536):
-                break
-        self.close_connection = True
+        # Drops what comes until the client hangs up; a timeout ends the handler too.
+        self.connection.settimeout(STALL_LIMIT)
+        while self.connection.recv(65536):
+            pass
 
     def reply(self, body):
         self.send_response(200)
