@@ -19,12 +19,6 @@ namespace {
 constexpr int kAttempts = 5;
 constexpr auto kStartTimeout = std::chrono::seconds(10);
 
-void ReplaceAll(std::string& text, const std::string& from, const std::string& to)
-{
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-}
-
 // A port that was free a moment ago: the kernel's choice for a socket bound to port 0.
 int FreePort()
 {
@@ -59,11 +53,11 @@ NginxServer::NginxServer() : root(state.File("www"))
 bool NginxServer::StartOn(int candidate)
 {
     const std::string stateDir = state.Path().ToStdString();
-    std::string text = ReadFileBytes(TEST_SERVERS_DIR "/nginx.conf.in");
-    ReplaceAll(text, "@STATE@", stateDir);
-    ReplaceAll(text, "@ROOT@", root.ToStdString());
-    ReplaceAll(text, "@PORT@", std::to_string(candidate));
-    state.Write("nginx.conf", text);
+    wxString text = ReadFileBytes(TEST_SERVERS_DIR "/nginx.conf.in");
+    text.Replace("@STATE@", stateDir);
+    text.Replace("@ROOT@", root);
+    text.Replace("@PORT@", std::to_string(candidate));
+    state.Write("nginx.conf", text.ToStdString());
 
     nginx = std::make_unique<ChildProcess>(std::vector<std::string>{"/usr/sbin/nginx", "-p", stateDir + "/",
                                                                     "-c", stateDir + "/nginx.conf", "-e",
