@@ -66,7 +66,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.query = {name: urllib.parse.unquote_to_bytes(value)
                       for name, _, value in (pair.partition("=") for pair in query.split("&")) if name}
         self.route = self.target.strip("/").split("/")
-        getattr(self, "route_" + self.route[0], lambda: self.status(404))()
+        try:
+            getattr(self, "route_" + self.route[0], lambda: self.status(404))()
+        except FileNotFoundError:
+            self.status(404)
 
     do_HEAD = do_POST = do_GET
 
@@ -89,9 +92,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
 
     def send_sized(self, size, several_whole=False):
-        """Sends the head of a sized body for the first range asked (or all of it
-        without one, or with several when several_whole); returns the body's
-        first offset and length."""
+        """Sends the head for the first range asked of a sized body (all of it without
+        one, or with several when several_whole); returns the offset and length to send."""
         ranges = self.ranges()
         if not ranges or (several_whole and len(ranges) > 1):
             self.send_head(200, [("Content-Length", size)])
@@ -159,11 +161,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_text(200, self.raw_requestline + headers.encode("latin-1") + b"\r\n")
 
     def read_file(self, name):
-        """The bytes of name under the root, or None after a 404 answer."""
+        """The bytes of name under the root; FileNotFoundError, a 404, otherwise."""
         path = os.path.join(ROOT, name)
         if not ROOT or ".." in name.split("/") or not os.path.isfile(path):
-            self.status(404)
-            return None
+            raise FileNotFoundError(path)
         with open(path, "rb") as data:
             return data.read()
 
@@ -172,15 +173,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(body[start:start + length])
 
     def route_whole(self):
-        body = self.read_file("/".join(self.route[1:]))
-        if body is not None:
-            self.send_file(body, several_whole=True)
+        self.send_file(self.read_file("/".join(self.route[1:])), several_whole=True)
 
     def route_flaky(self):
         fault, limit, name = self.route[1], int(self.route[2]), "/".join(self.route[3:])
         body = self.read_file(name)
-        if body is None:
-            return
         start, length = self.send_sized(len(body))
         body = body[start:start + length]
         if name.endswith((".zip", ".exe")) and take_fault(self.target, limit):
@@ -196,8 +193,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def route_misrange(self):
         fault, body = self.route[1], self.read_file("/".join(self.route[2:]))
-        if body is None:
-            return
         if fault == "whole":
             self.send_head(200, [("Content-Length", len(body))])
             self.wfile.write(body)
@@ -214,8 +209,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def route_multipart(self):
         fault, body = self.route[1], self.read_file("/".join(self.route[2:]))
-        if body is None:
-            return
         if len(self.ranges()) < 2:
             self.send_file(body)
             return
