@@ -12,8 +12,8 @@
 
 namespace {
 
-// Child side: only async-signal-safe calls between fork and exec. The kill on
-// the parent's end leaves no server behind a test process that crashed.
+// Child side: only async-signal-safe calls between fork and exec. The kill when
+// the starting thread ends leaves no server behind a test process that crashed.
 [[noreturn]] void ExecChild(char* const* argv, int out, int err, const char* workDir, pid_t parent)
 {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
