@@ -1,146 +1,100 @@
 #!/usr/bin/env python3
-"""A scripted HTTP/1.1 server for tests: answers that a well-behaved server never gives.
+"""A scripted HTTP server for tests: answers that a well-behaved server never gives.
 
-Started by the test fixture; serves as scripted_server says. Every answer
-closes the connection.
+Sized bodies follow the pattern byte(i) = i % 251, so that bytes from a wrong
+offset show. They and files honour the first range asked; every answer closes
+the connection.
 
-Bodies of a given size are the pattern byte(i) = i % 251, so that a body read
-from the wrong offset is visible. Sized answers honour "Range: bytes=S-" and
-"bytes=S-E" with 206 unless the path says otherwise; a request for several
-ranges gets its first range alone, and a multipart answer only from /multipart/.
+  /stall?after=N&size=M           N bytes of M, then silence until the client leaves
+  /close?after=N&size=M           N bytes of M, then the end of the connection
+  /silent/...                     no answer until the client leaves
+  /trickle?size=M&bytes=K&interval=S     K bytes every S seconds
+  /chunked?body=TEXT[&chunk=K][&repeat=R]   TEXT R times over in chunks of K bytes
+  /lines?text=TEXT                TEXT (percent-decoded) as the body
+  /status/NNN                     that status; 3xx redirect to /lines?text=redirected
+  /echo                           the request line and headers
 
-  /stall?after=N&size=M[&hold=S]   N bytes of M, then silence until the client
-                                   leaves or S seconds (default 60) pass
-  /close?after=N&size=M            N bytes of M, then the connection closes
-  /silent/...                      no answer at all until the client leaves
-  /trickle?size=M&bytes=K&interval=S   K bytes every S seconds
-  /chunked?body=TEXT[&chunk=K][&repeat=R]   TEXT (percent-decoded) R times over,
-                                   in chunks of K bytes, until the client leaves
-  /lines?text=TEXT                 TEXT (percent-decoded) as the exact body
-  /status/NNN                      that status; 3xx carry a Location header
-  /echo                            the request line and headers as received
-  /whole/NAME                      the file NAME under --root DIR, a single
-                                   range honoured, several answered with 200
-                                   and the whole file
-  /flaky/FAULT/N/NAME              the file NAME under --root DIR, ranges
-                                   honoured; the first N requests for a NAME
-                                   ending in ".zip" or ".exe" suffer FAULT: "drop" (half
-                                   the body, then the connection closes),
-                                   "stall" (half, then silence) or "corrupt"
-                                   (a byte of the body changed)
-  /misrange/FAULT/NAME             the file NAME under --root DIR, a range
-                                   answered with another one, named as such:
-                                   "shift" (as long, a byte further on),
-                                   "short" (its last byte left out) or
-                                   "whole" (all of it, with 200)
-  /multipart/FAULT/NAME            the file NAME under --root DIR, several
-                                   ranges answered as multipart/byteranges
-                                   that goes wrong behind the last part:
-                                   "junk" (junk instead of the closing
-                                   delimiter) or "extra" (bytes beyond the
-                                   part's length); a single range honoured
+Files of the directory named by the first argument:
+
+  /whole/NAME                     several ranges answered with all of it and 200
+  /flaky/FAULT/N/NAME             the first N requests for a .zip or .exe answered
+                                  with half the body and then the end (drop) or
+                                  silence (stall), or with a byte changed (corrupt)
+  /misrange/FAULT/NAME            a range answered a byte further on (shift),
+                                  without its last byte (short) or all of it with
+                                  200 (whole)
+  /multipart/FAULT/NAME           several ranges answered as multipart/byteranges
+                                  with junk in place of the closing delimiter or
+                                  extra bytes behind the last part
 """
 
-import argparse
+import http.server
 import os
 import select
-import socketserver
+import sys
 import threading
 import time
 import urllib.parse
 
 import scripted_server
 
-REASONS = {200: "OK", 206: "Partial Content", 301: "Moved Permanently", 302: "Found",
-           404: "Not Found", 416: "Range Not Satisfiable", 500: "Internal Server Error",
-           503: "Service Unavailable"}
+ROOT = sys.argv[1] if len(sys.argv) > 1 else ""
+fault_counts = {}
+fault_lock = threading.Lock()
 
 
 def pattern(start, count):
     return bytes((start + i) % 251 for i in range(count))
 
 
-class Request:
-    def __init__(self, raw):
-        self.raw = raw
-        lines = raw.decode("latin-1").split("\r\n")
-        parts = lines[0].split(" ")
-        target = parts[1] if len(parts) > 1 else "/"
-        self.path, _, query = target.partition("?")
-        self.query = {}
-        for pair in query.split("&"):
-            name, _, value = pair.partition("=")
-            if name:
-                self.query[name] = urllib.parse.unquote_to_bytes(value)
-        self.headers = {}
-        for line in lines[1:]:
-            name, sep, value = line.partition(":")
-            if sep:
-                self.headers[name.strip().lower()] = value.strip()
+def take_fault(key, limit):
+    """True for the first limit requests of key."""
+    with fault_lock:
+        fault_counts[key] = fault_counts.get(key, 0) + 1
+        return fault_counts[key] <= limit
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        self.close_connection = True
+        self.target, _, query = self.path.partition("?")
+        self.query = {name: urllib.parse.unquote_to_bytes(value)
+                      for name, _, value in (pair.partition("=") for pair in query.split("&")) if name}
+        self.route = self.target.strip("/").split("/")
+        try:
+            getattr(self, "route_" + self.route[0], lambda: self.status(404))()
+        except FileNotFoundError:
+            self.status(404)
+
+    do_HEAD = do_POST = do_GET
 
     def number(self, name, default=0):
-        return float(self.query[name]) if name in self.query else default
+        return float(self.query.get(name, default))
 
     def ranges(self):
         """The asked ranges as (first, last or None) pairs; [] without a usable Range."""
-        value = self.headers.get("range", "")
-        if not value.startswith("bytes="):
+        value = self.headers.get("Range", "")
+        items = [item.strip().partition("-") for item in value[6:].split(",")]
+        if not value.startswith("bytes=") or not all(
+                first.isdigit() and dash and (last.isdigit() or not last) for first, dash, last in items):
             return []
-        ranges = []
-        for item in value[6:].split(","):
-            first, dash, last = item.strip().partition("-")
-            if not dash or not first.isdigit() or not (last.isdigit() or last == ""):
-                return []
-            ranges.append((int(first), int(last) if last else None))
-        return ranges
-
-
-FILE_ROOT = None
-flaky_counts = {}
-flaky_lock = threading.Lock()
-
-
-def take_fault(key, limit):
-    """True for the first limit requests of key."""
-    with flaky_lock:
-        flaky_counts[key] = flaky_counts.get(key, 0) + 1
-        return flaky_counts[key] <= limit
-
-
-class Handler(socketserver.BaseRequestHandler):
-    def handle(self):
-        raw = self.read_head()
-        if raw is None:
-            return
-        request = Request(raw)
-        route = request.path.strip("/").split("/")
-        action = getattr(self, "do_" + route[0].replace("-", "_"), None)
-        if route[0] == "status" and len(route) == 2 and route[1].isdigit():
-            self.status(int(route[1]))
-        elif action is not None:
-            action(request)
-        else:
-            self.status(404)
-
-    def read_head(self):
-        raw = b""
-        while b"\r\n\r\n" not in raw:
-            data = self.request.recv(4096)
-            if not data:
-                return None
-            raw += data
-        return raw[:raw.index(b"\r\n\r\n") + 4]
+        return [(int(first), int(last) if last else None) for first, _, last in items]
 
     def send_head(self, status, headers):
-        lines = ["HTTP/1.1 %d %s" % (status, REASONS.get(status, "Status"))]
-        lines += ["%s: %s" % item for item in headers] + ["Connection: close", "", ""]
-        self.request.sendall("\r\n".join(lines).encode("latin-1"))
+        self.send_response_only(status)
+        for name, value in headers + [("Connection", "close")]:
+            self.send_header(name, str(value))
+        self.end_headers()
 
-    def send_sized(self, request, size, several_whole=False):
-        """Sends the head of a sized body for the first range asked (or all of it
-        without one, or with several when several_whole); returns the body's
-        first offset and length."""
-        ranges = request.ranges()
+    def send_sized(self, size, several_whole=False):
+        """Sends the head for the first range asked of a sized body (all of it without
+        one, or with several when several_whole); returns the offset and length to send."""
+        ranges = self.ranges()
         if not ranges or (several_whole and len(ranges) > 1):
             self.send_head(200, [("Content-Length", size)])
             return 0, size
@@ -153,136 +107,121 @@ class Handler(socketserver.BaseRequestHandler):
                              ("Content-Length", end - start)])
         return start, end - start
 
+    def send_text(self, code, body, headers=()):
+        self.send_head(code, [("Content-Type", "text/plain"), ("Content-Length", len(body))] + list(headers))
+        self.wfile.write(body)
+
+    def wait_for_hang_up(self):
+        # Readable means the client closed (or sent more, which we ignore).
+        select.select([self.connection], [], [], 60)
+
     def status(self, code):
-        body = b"status %d\n" % code
-        headers = [("Content-Type", "text/plain"), ("Content-Length", len(body))]
-        if 300 <= code < 400:
-            headers.append(("Location", "/lines?text=redirected"))
-        self.send_head(code, headers)
-        self.request.sendall(body)
+        self.send_text(code, b"status %d\n" % code,
+                       [("Location", "/lines?text=redirected")] if 300 <= code < 400 else [])
 
-    def do_stall(self, request):
-        start, length = self.send_sized(request, int(request.number("size")))
-        self.request.sendall(pattern(start, min(int(request.number("after")), length)))
-        # Readable means the client closed (or sent more, which we ignore): stop then.
-        select.select([self.request], [], [], request.number("hold", 60))
+    def route_status(self):
+        self.status(int(self.route[1]))
 
-    def do_silent(self, request):
-        select.select([self.request], [], [], 60)
+    def route_close(self):
+        start, length = self.send_sized(int(self.number("size")))
+        self.wfile.write(pattern(start, min(int(self.number("after")), length)))
 
-    def do_close(self, request):
-        start, length = self.send_sized(request, int(request.number("size")))
-        self.request.sendall(pattern(start, min(int(request.number("after")), length)))
+    def route_stall(self):
+        self.route_close()
+        self.wait_for_hang_up()
 
-    def do_trickle(self, request):
-        start, length = self.send_sized(request, int(request.number("size")))
-        step = max(1, int(request.number("bytes", 1)))
+    def route_silent(self):
+        self.wait_for_hang_up()
+
+    def route_trickle(self):
+        start, length = self.send_sized(int(self.number("size")))
+        step = max(1, int(self.number("bytes", 1)))
         for offset in range(start, start + length, step):
             if offset != start:
-                time.sleep(request.number("interval", 1))
-            self.request.sendall(pattern(offset, min(step, start + length - offset)))
+                time.sleep(self.number("interval", 1))
+            self.wfile.write(pattern(offset, min(step, start + length - offset)))
 
-    def do_chunked(self, request):
-        body = request.query.get("body", b"")
-        step = max(1, int(request.number("chunk", 3)))
-        total = len(body) * int(request.number("repeat", 1))
+    def route_chunked(self):
+        body = self.query.get("body", b"")
+        step = max(1, int(self.number("chunk", 3)))
+        total = len(body) * int(self.number("repeat", 1))
         cycle = body * (step // max(1, len(body)) + 2)
         self.send_head(200, [("Content-Type", "text/plain"), ("Transfer-Encoding", "chunked")])
         for offset in range(0, total, step):
             start = offset % len(body)
             piece = cycle[start:start + min(step, total - offset)]
-            self.request.sendall(b"%x\r\n%s\r\n" % (len(piece), piece))
-        self.request.sendall(b"0\r\n\r\n")
+            self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
+        self.wfile.write(b"0\r\n\r\n")
 
-    def do_lines(self, request):
-        body = request.query.get("text", b"")
-        self.send_head(200, [("Content-Type", "text/plain"), ("Content-Length", len(body))])
-        self.request.sendall(body)
+    def route_lines(self):
+        self.send_text(200, self.query.get("text", b""))
+
+    def route_echo(self):
+        headers = "".join("%s: %s\r\n" % item for item in self.headers.items())
+        self.send_text(200, self.raw_requestline + headers.encode("latin-1") + b"\r\n")
 
     def read_file(self, name):
-        """The bytes of name under --root, or None after a 404 answer."""
-        path = os.path.join(FILE_ROOT or "", name)
-        if FILE_ROOT is None or ".." in name.split("/") or not os.path.isfile(path):
-            self.status(404)
-            return None
+        """The bytes of name under the root; FileNotFoundError, a 404, otherwise."""
+        path = os.path.join(ROOT, name)
+        if not ROOT or ".." in name.split("/") or not os.path.isfile(path):
+            raise FileNotFoundError(path)
         with open(path, "rb") as data:
             return data.read()
 
-    def do_whole(self, request):
-        body = self.read_file(request.path.strip("/").split("/", 1)[1])
-        if body is not None:
-            start, length = self.send_sized(request, len(body), several_whole=True)
-            self.request.sendall(body[start:start + length])
+    def send_file(self, body, several_whole=False):
+        start, length = self.send_sized(len(body), several_whole)
+        self.wfile.write(body[start:start + length])
 
-    def do_flaky(self, request):
-        _, fault, limit, name = request.path.strip("/").split("/", 3)
+    def route_whole(self):
+        self.send_file(self.read_file("/".join(self.route[1:])), several_whole=True)
+
+    def route_flaky(self):
+        fault, limit, name = self.route[1], int(self.route[2]), "/".join(self.route[3:])
         body = self.read_file(name)
-        if body is None:
-            return
-        start, length = self.send_sized(request, len(body))
+        start, length = self.send_sized(len(body))
         body = body[start:start + length]
-        if name.endswith((".zip", ".exe")) and take_fault(request.path, int(limit)):
+        if name.endswith((".zip", ".exe")) and take_fault(self.target, limit):
             if fault == "corrupt":
                 middle = len(body) // 2
                 body = body[:middle] + bytes([body[middle] ^ 0xFF]) + body[middle + 1:]
             elif fault in ("drop", "stall"):
-                self.request.sendall(body[:len(body) // 2])
+                self.wfile.write(body[:len(body) // 2])
                 if fault == "stall":
-                    select.select([self.request], [], [], 60)
+                    self.wait_for_hang_up()
                 return
-        self.request.sendall(body)
+        self.wfile.write(body)
 
-    def do_misrange(self, request):
-        _, fault, name = request.path.strip("/").split("/", 2)
-        body = self.read_file(name)
-        if body is None:
-            return
-        first, last = (request.ranges() or [(0, None)])[0]
-        last = len(body) - 1 if last is None else min(last, len(body) - 1)
+    def route_misrange(self):
+        fault, body = self.route[1], self.read_file("/".join(self.route[2:]))
         if fault == "whole":
             self.send_head(200, [("Content-Length", len(body))])
-            self.request.sendall(body)
+            self.wfile.write(body)
             return
+        first, last = (self.ranges() or [(0, None)])[0]
+        last = len(body) - 1 if last is None else min(last, len(body) - 1)
         if fault == "shift":
             first, last = first + 1, min(last + 1, len(body) - 1)
         elif fault == "short":
             last -= 1
         self.send_head(206, [("Content-Range", "bytes %d-%d/%d" % (first, last, len(body))),
                              ("Content-Length", last - first + 1)])
-        self.request.sendall(body[first:last + 1])
+        self.wfile.write(body[first:last + 1])
 
-    def do_multipart(self, request):
-        _, fault, name = request.path.strip("/").split("/", 2)
-        body = self.read_file(name)
-        if body is None:
-            return
-        ranges = request.ranges()
-        if len(ranges) < 2:
-            start, length = self.send_sized(request, len(body))
-            self.request.sendall(body[start:start + length])
+    def route_multipart(self):
+        fault, body = self.route[1], self.read_file("/".join(self.route[2:]))
+        if len(self.ranges()) < 2:
+            self.send_file(body)
             return
         parts = b""
-        for first, last in ranges:
+        for first, last in self.ranges():
             last = len(body) - 1 if last is None else last
             parts += b"\r\n--B\r\nContent-Range: bytes %d-%d/%d\r\n\r\n" % (first, last, len(body))
             parts += body[first:last + 1]
         parts += b"EXTRA\r\n--B--\r\n" if fault == "extra" else b"\r\nJUNK\r\n"
         self.send_head(206, [("Content-Type", "multipart/byteranges; boundary=B"),
                              ("Content-Length", len(parts))])
-        self.request.sendall(parts)
-
-    def do_echo(self, request):
-        self.send_head(200, [("Content-Type", "text/plain"), ("Content-Length", len(request.raw))])
-        self.request.sendall(request.raw)
-
-
-def main():
-    global FILE_ROOT
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--root", help="directory that /flaky/ serves files from")
-    FILE_ROOT = parser.parse_args().root
-    scripted_server.serve(Handler)
+        self.wfile.write(parts)
 
 
 if __name__ == "__main__":
-    main()
+    scripted_server.serve(Handler)

@@ -1,9 +1,6 @@
 """What the scripted test servers share: a threading server on 127.0.0.1 that
-ignores clients hanging up, its port printed as the first line of stdout, and
-a life that lasts until stdin reaches its end (the test process ended or
-closed the pipe)."""
+prints its port and then what it reports, one line each, on stdout."""
 
-import os
 import socketserver
 import sys
 import threading
@@ -18,16 +15,17 @@ class Server(socketserver.ThreadingTCPServer):
             super().handle_error(request, client_address)
 
 
-def serve(handler, command=None):
-    """Serves with handler on a free port until stdin ends. Each line of stdin
-    goes, split into words, to command, whose answer (bytes) goes to stdout."""
+report_lock = threading.Lock()
+
+
+def report(line):
+    # Whole lines, each written before the answer that follows it.
+    with report_lock:
+        print(line, flush=True)
+
+
+def serve(handler):
+    """Serves with handler on a free port until the test kills the process."""
     server = Server(("127.0.0.1", 0), handler)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    out = sys.stdout.buffer
-    out.write(b"%d\n" % server.server_address[1])
-    out.flush()
-    for line in sys.stdin.buffer:
-        if command is not None:
-            out.write(command(line.decode("latin-1").split()))
-            out.flush()
-    os._exit(0)
+    report(server.server_address[1])
+    server.serve_forever()

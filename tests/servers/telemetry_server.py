@@ -1,37 +1,32 @@
 #!/usr/bin/env python3
-"""A scripted telemetry service for tests.
+"""A scripted telemetry service for tests, its challenge the first argument.
+Every answer closes the connection.
 
-Started by the test fixture; serves as scripted_server says. Every answer
-closes the connection.
+  GET  ...&action=get_token   the challenge, padded with blanks, and a second line
+  GET  (any other action)     the one line "ok"
+  POST (multipart form)       the one line "uploaded"; while a file "stall" is in
+                              the working directory, no answer until the client
+                              leaves or STALL_LIMIT seconds pass without a byte
 
-  GET  ...?...&action=get_token   the challenge CHALLENGE, padded with blanks, and a
-                                  second line
-  GET  (any other action)         the one line "ok"
-  POST (multipart form)           the one line "uploaded"
-
-Commands, one per line on stdin, each answered on stdout:
-
-  answer ok|stall         how to answer from now on: normally, or (uploads only)
-                          never, holding the connection until the client leaves
-                          or STALL_LIMIT seconds pass; answered with "ok"
-  requests                every request so far, in arrival order (see dump_requests)
-  peak                    the most requests that were ever in progress at once
+Each request is reported before its answer as "METHOD IN_PROGRESS QUERY PART...":
+the requests in progress on its arrival (0 for a stalled upload), the raw query
+("-" when empty) and each part as "name|filename|bytes in hex".
 """
 
 import email.parser
 import email.policy
 import http.server
-import select
+import os
+import sys
 import threading
 import time
 
 import scripted_server
 
-CHALLENGE = "c9f2a1d0e8b7"
 STALL_LIMIT = 30
 
 lock = threading.Lock()
-state = {"answer": "ok", "requests": [], "in_progress": 0, "peak": 0}
+in_progress = 0
 
 
 def parse_multipart(content_type, body):
@@ -52,42 +47,44 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.serve(lambda: [])
 
     def do_POST(self):
-        if answer_mode() == "stall":
-            self.serve_stalled()
+        if os.path.exists("stall"):
+            self.report(0, [])
+            self.stall()
             return
         length = int(self.headers.get("Content-Length", 0))
         self.serve(lambda: parse_multipart(self.headers.get("Content-Type", ""), self.rfile.read(length)))
 
     def serve(self, read_parts):
+        global in_progress
         with lock:
-            state["in_progress"] += 1
-            state["peak"] = max(state["peak"], state["in_progress"])
-        query = self.path.partition("?")[2]
+            in_progress += 1
+            arrived_with = in_progress
         try:
             parts = read_parts()
             # A pause widens the window in which overlapping requests would show.
             time.sleep(0.02)
-            with lock:
-                state["requests"].append((self.command, self.path.partition("?")[0], query, parts))
+            self.report(arrived_with, parts)
         finally:
             # Before the answer: a client cannot start its next request earlier.
             with lock:
-                state["in_progress"] -= 1
-        if "action=get_token" in query.split("&"):
-            self.reply(("  %s \r\nsecond line\r\n" % CHALLENGE).encode())
+                in_progress -= 1
+        if "action=get_token" in self.query().split("&"):
+            self.reply(("  %s \r\nsecond line\r\n" % sys.argv[1]).encode())
         else:
             self.reply(b"uploaded\n" if self.command == "POST" else b"ok\n")
 
-    def serve_stalled(self):
-        with lock:
-            state["requests"].append((self.command, self.path.partition("?")[0], self.path.partition("?")[2], []))
-        # Reads and drops what comes until the client hangs up.
-        deadline = time.monotonic() + STALL_LIMIT
-        while time.monotonic() < deadline:
-            ready, _, _ = select.select([self.connection], [], [], 0.1)
-            if ready and not self.connection.recv(65536):
-                break
-        self.close_connection = True
+    def query(self):
+        return self.path.partition("?")[2]
+
+    def report(self, arrived_with, parts):
+        scripted_server.report(" ".join([self.command, str(arrived_with), self.query() or "-"] +
+                                        ["%s|%s|%s" % (n, f, d.hex()) for n, f, d in parts]))
+
+    def stall(self):
+        # Drops what comes until the client hangs up; a timeout ends the handler too.
+        self.connection.settimeout(STALL_LIMIT)
+        while self.connection.recv(65536):
+            pass
 
     def reply(self, body):
         self.send_response(200)
@@ -96,37 +93,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Connection", "close")
         self.end_headers()
         self.wfile.write(body)
-        self.close_connection = True
-
-
-def answer_mode():
-    with lock:
-        return state["answer"]
-
-
-def dump_requests():
-    """A count line, then a line per request: "METHOD PATH QUERY PART...", the
-    query raw ("-" when empty) and each part as "name|filename|bytes in hex"."""
-    with lock:
-        requests = list(state["requests"])
-    lines = ["%d" % len(requests)]
-    for method, path, query, parts in requests:
-        lines.append(" ".join([method, path, query or "-"] + ["%s|%s|%s" % (n, f, d.hex()) for n, f, d in parts]))
-    return ("\n".join(lines) + "\n").encode("latin-1")
-
-
-def run_command(command):
-    if command[:1] == ["answer"] and len(command) == 2:
-        with lock:
-            state["answer"] = command[1]
-        return b"ok\n"
-    if command == ["requests"]:
-        return dump_requests()
-    if command == ["peak"]:
-        with lock:
-            return b"%d\n" % state["peak"]
-    return b"unknown command\n"
 
 
 if __name__ == "__main__":
-    scripted_server.serve(Handler, run_command)
+    scripted_server.serve(Handler)

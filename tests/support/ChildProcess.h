@@ -9,7 +9,8 @@
 
 // A program that a test runs to its end or stops, started in workDir (empty:
 // the test's own), its standard output and error kept in files of their own.
-// It is killed when the object goes while it still runs, or with the test process.
+// It is killed when the object goes while it still runs, or when the thread that
+// started it ends (so with the test process).
 class ChildProcess {
 public:
     // argv[0] is the program's full path.

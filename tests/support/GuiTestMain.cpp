@@ -32,15 +32,13 @@ int main(int argc, char** argv)
         fprintf(stderr, "could not initialise the toolkit on the display\n");
         return 1;
     }
-    BeginTestProcess();
     int result = 0;
     {
         wxEventLoop loop;
         wxEventLoopActivator active(&loop);
-        result = RUN_ALL_TESTS();
+        result = RunTests();
     }
     wxTheApp->OnExit();
     wxEntryCleanup();
-    EndTestProcess();
     return result;
 }

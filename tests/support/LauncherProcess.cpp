@@ -9,7 +9,6 @@
 #include <wx/filename.h>
 
 #include <cstdlib>
-#include <sstream>
 #include <vector>
 
 namespace {
@@ -23,10 +22,8 @@ wxArrayString LogFiles(const wxString& installDir)
     return logs;
 }
 
-// The launcher's command line, with what the environment tells every launcher
-// that a test starts: a toolkit assertion fails the test instead of being
-// logged only. Set here rather than between fork and exec, where only
-// async-signal-safe calls belong.
+// Every launcher that a test starts confirms its boxes and aborts on a toolkit
+// assertion, which fails the test. Set here, as fork and exec allow no setenv.
 std::vector<std::string> LauncherCommand(const wxString& exe, const std::vector<std::string>& args)
 {
     setenv("LAUNCHER_CONFIRM_BOXES", "1", 1);
@@ -72,24 +69,17 @@ bool LauncherProcess::WaitForLog(const std::string& text, std::chrono::seconds t
 
 namespace {
 
-// What xdotool prints for these arguments.
-std::string Xdotool(std::vector<std::string> args)
+// What xdotool prints for a search of the shown windows of the process with
+// exactly this title, followed by more commands.
+std::string Xdotool(pid_t pid, const std::string& title, const std::vector<std::string>& more = {})
 {
-    args.insert(args.begin(), "/usr/bin/xdotool");
+    std::vector<std::string> args = {"/usr/bin/xdotool", "search",         "--all",
+                                     "--onlyvisible",    "--pid",          std::to_string(pid),
+                                     "--name",           "^" + title + "$"};
+    args.insert(args.end(), more.begin(), more.end());
     ChildProcess xdotool(args);
     xdotool.Wait();
     return xdotool.Out();
-}
-
-// Identifiers of the shown windows of the process with exactly this title.
-std::vector<std::string> ShownWindows(const std::string& title, pid_t pid)
-{
-    std::istringstream found(Xdotool(
-        {"search", "--all", "--onlyvisible", "--pid", std::to_string(pid), "--name", "^" + title + "$"}));
-    std::vector<std::string> ids;
-    for (std::string id; found >> id;)
-        ids.push_back(id);
-    return ids;
 }
 
 } // namespace
@@ -101,24 +91,20 @@ bool LauncherProcess::WaitForWindow(const std::string& title, std::chrono::secon
 
 bool LauncherProcess::IsWindowShown(const std::string& title) const
 {
-    return process.Pid() > 0 && !ShownWindows(title, process.Pid()).empty();
+    return process.Pid() > 0 && !Xdotool(process.Pid(), title).empty();
 }
 
 void LauncherProcess::ClickFromBottomRight(const std::string& title, int dx, int dy) const
 {
-    const std::vector<std::string> ids =
-        process.Pid() > 0 ? ShownWindows(title, process.Pid()) : std::vector<std::string>();
-    if (ids.empty())
-        return;
-    std::istringstream geometry(Xdotool({"getwindowgeometry", "--shell", ids[0]}));
-    int width = 0;
-    int height = 0;
-    for (std::string line; std::getline(geometry, line);) {
-        if (line.starts_with("WIDTH="))
-            width = std::stoi(line.substr(6));
-        if (line.starts_with("HEIGHT="))
-            height = std::stoi(line.substr(7));
-    }
-    Xdotool({"mousemove", "--window", ids[0], std::to_string(width - dx), std::to_string(height - dy),
-             "click", "1"});
+    // Lines "WINDOW=id", "X=...", "WIDTH=..." and so on.
+    const std::string shell = "\n" + Xdotool(process.Pid(), title, {"getwindowgeometry", "--shell", "%1"});
+    const auto value = [&](const std::string& name) {
+        const std::size_t at = shell.find("\n" + name + "=");
+        return at == std::string::npos ? 0 : std::atoi(shell.c_str() + at + name.size() + 2);
+    };
+    if (value("WINDOW") != 0)
+        ChildProcess({"/usr/bin/xdotool", "mousemove", "--window", std::to_string(value("WINDOW")),
+                      std::to_string(value("WIDTH") - dx), std::to_string(value("HEIGHT") - dy), "click",
+                      "1"})
+            .Wait();
 }

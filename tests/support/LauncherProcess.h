@@ -9,9 +9,8 @@
 #include <string>
 #include <vector>
 
-// A real launcher process started from a copy of the built executable inside a
-// test installation directory, by default with that directory as its current
-// directory. Its message boxes are confirmed without being shown, and logged.
+// A real launcher started from a copy of the built one in a test installation,
+// by default its current directory; its message boxes are confirmed unseen.
 class LauncherProcess {
 public:
     // Copies the launcher executable into installDir under name (once) and returns its path.
@@ -20,16 +19,14 @@ public:
     LauncherProcess(const wxString& installDir, const std::vector<std::string>& args = {},
                     const wxString& exeName = "launcher", const wxString& workDir = wxString());
 
-    // Waits until the newest log file of the installation holds a line ending in text.
-    // Gives up early when the process ends.
+    // Waits until LogText() holds a line ending in text; gives up when the process ends.
     bool WaitForLog(const std::string& text, std::chrono::seconds timeout = std::chrono::seconds(30));
     // Text of this process's log: the newest file in installDir/logs that did
     // not exist when it started (runs one second apart get files of their own).
     std::string LogText() const;
     std::string StandardError() const { return process.Err(); }
-    // Waits until this process shows a window with exactly this title. It is
-    // mapped only once the toolkit's event loop runs, so the program is then
-    // past its start-up and handles signals.
+    // Waits until this process shows a window with exactly this title: it is then
+    // past its start-up, with its event loop running, and handles signals.
     bool WaitForWindow(const std::string& title,
                        std::chrono::seconds timeout = std::chrono::seconds(30)) const;
     bool IsWindowShown(const std::string& title) const;

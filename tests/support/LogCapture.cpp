@@ -25,15 +25,13 @@ const std::vector<LogCapture::Line>& LogCapture::Lines() const
 
 bool LogCapture::Has(wxLogLevel level, const std::string& text) const
 {
-    wxLog::FlushActive();
-    return std::any_of(lines.begin(), lines.end(),
-                       [&](const Line& line) { return line.level == level && line.text == text; });
+    return std::ranges::any_of(Lines(),
+                               [&](const Line& line) { return line.level == level && line.text == text; });
 }
 
 bool LogCapture::HasText(const std::string& text) const
 {
-    wxLog::FlushActive();
-    return std::any_of(lines.begin(), lines.end(), [&](const Line& line) { return line.text == text; });
+    return std::ranges::any_of(Lines(), [&](const Line& line) { return line.text == text; });
 }
 
 void LogCapture::DoLogRecord(wxLogLevel level, const wxString& msg, const wxLogRecordInfo&)

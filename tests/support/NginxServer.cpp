@@ -4,7 +4,6 @@
 #include "support/Polling.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -12,18 +11,13 @@
 #include <wx/filefn.h>
 #include <wx/filename.h>
 
+#include <fstream>
 #include <thread>
 
 namespace {
 
 constexpr int kAttempts = 5;
 constexpr auto kStartTimeout = std::chrono::seconds(10);
-
-void ReplaceAll(std::string& text, const std::string& from, const std::string& to)
-{
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-}
 
 // A port that was free a moment ago: the kernel's choice for a socket bound to port 0.
 int FreePort()
@@ -56,16 +50,14 @@ NginxServer::NginxServer() : root(state.File("www"))
         ADD_FAILURE() << "nginx did not start (is it installed?)\n" << state.Read("error.log");
 }
 
-NginxServer::~NginxServer() = default;
-
 bool NginxServer::StartOn(int candidate)
 {
     const std::string stateDir = state.Path().ToStdString();
-    std::string text = ReadFileBytes(TEST_SERVERS_DIR "/nginx.conf.in");
-    ReplaceAll(text, "@STATE@", stateDir);
-    ReplaceAll(text, "@ROOT@", root.ToStdString());
-    ReplaceAll(text, "@PORT@", std::to_string(candidate));
-    state.Write("nginx.conf", text);
+    wxString text = ReadFileBytes(TEST_SERVERS_DIR "/nginx.conf.in");
+    text.Replace("@STATE@", stateDir);
+    text.Replace("@ROOT@", root);
+    text.Replace("@PORT@", std::to_string(candidate));
+    state.Write("nginx.conf", text.ToStdString());
 
     nginx = std::make_unique<ChildProcess>(std::vector<std::string>{"/usr/sbin/nginx", "-p", stateDir + "/",
                                                                     "-c", stateDir + "/nginx.conf", "-e",
@@ -84,29 +76,14 @@ std::string NginxServer::Url(const std::string& path) const
     return "http://127.0.0.1:" + std::to_string(port) + slash + path;
 }
 
-void NginxServer::Write(const wxString& name, const std::string& bytes) const
-{
-    state.Write("www/" + name, bytes);
-}
-
 void NginxServer::WriteSparse(const wxString& name, std::uint64_t size, const std::string& tail) const
 {
     Write(name, "");
-    const std::string path = state.File("www/" + name).ToStdString();
-    const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    const off_t end = static_cast<off_t>(size);
-    const bool written = fd >= 0 && ftruncate(fd, end) == 0 &&
-                         pwrite(fd, tail.data(), tail.size(), end - static_cast<off_t>(tail.size())) ==
-                             static_cast<ssize_t>(tail.size());
-    if (fd >= 0)
-        close(fd);
-    if (!written)
-        ADD_FAILURE() << "could not write the sparse file " << path;
-}
-
-std::string NginxServer::AccessLog() const
-{
-    return state.Read("access.log");
+    // Writing beyond the end leaves a hole, which takes no disk space.
+    std::ofstream file(state.File("www/" + name).fn_str(), std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(size - tail.size())) << tail;
+    if (!file)
+        ADD_FAILURE() << "could not write the sparse file " << name;
 }
 
 int NginxServer::Requests(const std::string& part, int expected) const

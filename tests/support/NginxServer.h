@@ -9,17 +9,12 @@
 #include <memory>
 #include <string>
 
-// Debian's nginx serving static files (with byte ranges) from a fresh directory
-// that the test fills, on a loopback port of its own, while the object lives.
-// Under "/slow/" the same files come at 16 kB/s.
-// Its configuration is tests/servers/nginx.conf.in; its logs, pid file and
-// temporary files stay in a directory that goes away with the object.
+// Debian's nginx, configured by tests/servers/nginx.conf.in, serving the files
+// that the test writes with byte ranges (and under "/slow/" at 16 kB/s) on a
+// loopback port of its own while the object lives; its state goes with it.
 class NginxServer {
 public:
     NginxServer();
-    ~NginxServer();
-    NginxServer(const NginxServer&) = delete;
-    NginxServer& operator=(const NginxServer&) = delete;
 
     // The directory served as "/".
     const wxString& Root() const { return root; }
@@ -27,13 +22,13 @@ public:
     std::string Url(const std::string& path) const;
 
     // Writes a file under Root(), creating parent directories.
-    void Write(const wxString& name, const std::string& bytes) const;
+    void Write(const wxString& name, const std::string& bytes) const { state.Write("www/" + name, bytes); }
     std::string Read(const wxString& name) const { return state.Read("www/" + name); }
     // A sparse file of size bytes, all zero except that it ends with tail;
     // takes no disk space however large.
     void WriteSparse(const wxString& name, std::uint64_t size, const std::string& tail) const;
     // One line per finished request ("GET /a.zip ..."), as nginx logs them.
-    std::string AccessLog() const;
+    std::string AccessLog() const { return state.Read("access.log"); }
     // How many logged requests hold part in their line, once at least expected
     // have come or 5 s have passed (nginx logs a request when its connection
     // is done with it), and a moment later, so that one too many shows.

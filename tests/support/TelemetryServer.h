@@ -1,6 +1,6 @@
 #pragma once
 
-#include "support/ServerProcess.h"
+#include "support/ScriptedServer.h"
 
 #include <string>
 #include <utility>
@@ -8,9 +8,8 @@
 
 // The scripted telemetry service of tests/servers/telemetry_server.py: hands out
 // a fixed challenge, answers events with one line, takes multipart uploads, and
-// records every request. It runs while the object lives, on a loopback port of
-// its own, and ends with it (or with the test process). Use it from one thread.
-class TelemetryServer {
+// records every request.
+class TelemetryServer : public ScriptedServer {
 public:
     enum class Answer { Normal, StallUpload };
 
@@ -21,16 +20,13 @@ public:
     };
     struct Request {
         std::string method;
-        std::string path;
-        // The raw query's parameters, undecoded, in wire order.
-        std::vector<std::pair<std::string, std::string>> query;
-        // The parts of a multipart POST, in order.
-        std::vector<Part> parts;
+        std::string query;       // as sent, undecoded
+        std::vector<Part> parts; // of a multipart POST, in order
+        int inProgress = 0;      // requests in progress when it arrived, itself included
 
         // The query parameter's value; empty when it is absent.
         std::string Param(const std::string& name) const;
-        // The query as sent: "name=value" joined with "&".
-        std::string QueryText() const;
+        const std::string& QueryText() const { return query; }
     };
 
     // What the service answers to get_token, without the blanks around it.
@@ -39,28 +35,18 @@ public:
     static constexpr const char* SECRET = "5e0c9a7b3f1d24e6a8b0c2d4e6f81a3c";
     static constexpr const char* TOKEN = "b1ff1b4a21b423ac8aef1b2bafd7adb5";
 
-    TelemetryServer();
-    ~TelemetryServer();
-    TelemetryServer(const TelemetryServer&) = delete;
-    TelemetryServer& operator=(const TelemetryServer&) = delete;
+    TelemetryServer() : ScriptedServer("telemetry_server.py", {CHALLENGE}) {}
 
     // "http://127.0.0.1:PORT/telemetry.php"; the port is 0 when the server could not start.
-    std::string Url() const;
+    std::string Url() const { return ScriptedServer::Url("/telemetry.php"); }
     // StallUpload never answers an upload, until the client hangs up, and
     // records it without its parts.
-    void AnswerWith(Answer answer);
+    void AnswerWith(Answer answer) const;
     // Every request so far, in arrival order.
-    std::vector<Request> Requests();
+    std::vector<Request> Requests() const;
     // (action, updater_result) of each event request so far; the result is
     // empty when the request had none.
-    std::vector<std::pair<std::string, std::string>> Events();
+    std::vector<std::pair<std::string, std::string>> Events() const;
     // The most requests that were ever in progress at the same time.
-    int PeakConcurrentRequests();
-
-private:
-    void Send(const std::string& command);
-    std::string ReadLine();
-
-    ServerScript script; // stdin: commands; stdout: the port, then the replies
-    int port = 0;
+    int PeakConcurrentRequests() const;
 };

@@ -23,11 +23,6 @@ TempDir::~TempDir()
         wxFileName::Rmdir(path, wxPATH_RMDIR_RECURSIVE);
 }
 
-wxString TempDir::File(const wxString& name) const
-{
-    return path + "/" + name;
-}
-
 std::string ReadFileBytes(const wxString& path)
 {
     std::ifstream in(path.fn_str(), std::ios::binary);

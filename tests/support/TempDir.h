@@ -20,7 +20,7 @@ public:
 
     const wxString& Path() const { return path; }
     // Full path of a name inside the directory ("a/b.txt" style, forward slashes).
-    wxString File(const wxString& name) const;
+    wxString File(const wxString& name) const { return path + "/" + name; }
     void Write(const wxString& name, const std::string& bytes) const { WriteFileBytes(File(name), bytes); }
     std::string Read(const wxString& name) const { return ReadFileBytes(File(name)); }
 

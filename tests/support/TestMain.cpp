@@ -11,8 +11,5 @@ int main(int argc, char** argv)
         fprintf(stderr, "could not initialise the toolkit\n");
         return 1;
     }
-    BeginTestProcess();
-    const int result = RUN_ALL_TESTS();
-    EndTestProcess();
-    return result;
+    return RunTests();
 }

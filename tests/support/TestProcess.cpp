@@ -19,14 +19,12 @@ void FailOnAssert(const wxString& file, int line, const wxString& func, const wx
 
 } // namespace
 
-void BeginTestProcess()
+int RunTests()
 {
     wxSetAssertHandler(FailOnAssert);
     LauncherLog::PrepareForWorkers();
     curl_global_init(CURL_GLOBAL_DEFAULT);
-}
-
-void EndTestProcess()
-{
+    const int result = RUN_ALL_TESTS();
     curl_global_cleanup();
+    return result;
 }

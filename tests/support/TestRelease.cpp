@@ -44,16 +44,6 @@ std::uint32_t TestRelease::Add(const std::string& name, const std::string& conte
     return offset;
 }
 
-void TestRelease::AddRawRecord(const std::string& attributes)
-{
-    records.push_back(attributes);
-}
-
-void TestRelease::AppendAttributes(const std::string& attributes)
-{
-    records.back() += " " + attributes;
-}
-
 void TestRelease::UpperCaseDigests()
 {
     for (std::string& record : records) {

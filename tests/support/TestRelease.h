@@ -19,9 +19,9 @@ public:
     std::uint32_t Add(const std::string& name, const std::string& content, bool compressed = false,
                       const std::string& archive = "a.zip", std::uint32_t gap = 0);
     // A record whose attributes are written as given (name first).
-    void AddRawRecord(const std::string& attributes);
+    void AddRawRecord(const std::string& attributes) { records.push_back(attributes); }
     // Appends attributes to the record added last.
-    void AppendAttributes(const std::string& attributes);
+    void AppendAttributes(const std::string& attributes) { records.back() += " " + attributes; }
     // Writes the checksums of the records added so far in capitals.
     void UpperCaseDigests();
     // Writes the archives, "<version>.xml.gz" (and its ".sig" when a signer is
