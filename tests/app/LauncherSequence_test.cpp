@@ -29,7 +29,6 @@ namespace {
 using namespace std::chrono_literals;
 
 const char UNREACHABLE[] = "http://127.0.0.1:9/";
-const std::string PLAY_REFUSED = "The PLAY button should be disabled. Most likely a bug. State: ";
 
 // What the sequence asked of the window's controls.
 class FakeView : public LauncherView {
@@ -46,13 +45,8 @@ public:
     void StopExitTimer() override { exitTimer = false; }
     void DestroyWindow() override { destroyed = true; }
 
-    bool playEnabled = false;
-    bool miniBrowser = false;
-    bool pageLoaded = false;
-    bool pageReloaded = false;
-    bool hidden = false;
-    bool exitTimer = false;
-    bool destroyed = false;
+    bool playEnabled = false, miniBrowser = false, pageLoaded = false, pageReloaded = false;
+    bool hidden = false, exitTimer = false, destroyed = false;
 };
 
 // An installation whose stand-in game records that it ran, and the sequence
@@ -194,9 +188,7 @@ TEST_F(SequenceTest, StartUpDecidesBetweenUpdatingPlayingAndExitingAndClosingEnd
         Open(row.setting);
         EXPECT_EQ(sequence->GetState(), row.state);
         EXPECT_EQ(view.playEnabled, row.play);
-        if (!row.status.empty()) {
-            EXPECT_EQ(status, row.status);
-        }
+        EXPECT_TRUE(row.status.empty() || status == row.status) << status;
         EXPECT_EQ(asked, row.asked);
         EXPECT_TRUE(view.pageLoaded);
         sequence->OnClose();
@@ -207,7 +199,8 @@ TEST_F(SequenceTest, StartUpDecidesBetweenUpdatingPlayingAndExitingAndClosingEnd
     }
 }
 
-// Each row posts an event of the workers and runs it.
+// Each row posts an event of the workers and runs it; once a downloaded
+// launcher has begun the exit, nothing moves the state or starts a thread.
 TEST_F(SequenceTest, WorkerEventsMoveTheStateUntilTheExitBegins)
 {
     OpenReady();
@@ -216,30 +209,24 @@ TEST_F(SequenceTest, WorkerEventsMoveTheStateUntilTheExitBegins)
         int value;
         int state;
         bool play;
-        std::string logged;
     };
     const Row rows[] = {
-        {wxEVT_DISABLE_PLAY, 0, STATE_READY, false, ""},
-        {wxEVT_NO_CHANGES_FOUND, 0, STATE_READY, true, ""},
-        {wxEVT_UPDATE_STOPPED, 0, STATE_UPDATE_STOPPED, false, "Update stopped."},
-        {wxEVT_UPDATE_FINISHED, 0, STATE_UPDATE_DONE, true, ""},
-        // A new launcher was downloaded: the player is told, and the launcher exits.
-        {wxEVT_SELF_UPDATE_DONE, SELF_UPDATE_DOWNLOADED, STATE_EXITING, false,
-         "Downloaded new launcher, restarting."},
-        {wxEVT_UPDATE_FINISHED, 0, STATE_EXITING, false, "Event OnUpdateFinished while exiting."},
-        {wxEVT_UPDATE_STOPPED, 0, STATE_EXITING, false, "Event OnUpdateStopped while exiting."},
-        {wxEVT_NO_CHANGES_FOUND, 0, STATE_EXITING, false, "Event OnNoChangesFound while exiting."},
-        {wxEVT_UPDATE_STARTED, 0, STATE_EXITING, false, "Event OnUpdateStarted while exiting."},
-        {wxEVT_START_UPDATE, 0, STATE_EXITING, false, "Event OnStartUpdate while exiting."},
-        {wxEVT_SELF_UPDATE_DONE, SELF_UPDATE_NOT_NEEDED, STATE_EXITING, false,
-         "Event OnSelfUpdateDone while exiting."},
+        {wxEVT_DISABLE_PLAY, 0, STATE_READY, false},
+        {wxEVT_NO_CHANGES_FOUND, 0, STATE_READY, true},
+        {wxEVT_UPDATE_STOPPED, 0, STATE_UPDATE_STOPPED, false},
+        {wxEVT_UPDATE_FINISHED, 0, STATE_UPDATE_DONE, true},
+        {wxEVT_SELF_UPDATE_DONE, SELF_UPDATE_DOWNLOADED, STATE_EXITING, false},
+        {wxEVT_UPDATE_FINISHED, 0, STATE_EXITING, false},
+        {wxEVT_UPDATE_STOPPED, 0, STATE_EXITING, false},
+        {wxEVT_NO_CHANGES_FOUND, 0, STATE_EXITING, false},
+        {wxEVT_START_UPDATE, 0, STATE_EXITING, false},
+        {wxEVT_SELF_UPDATE_DONE, SELF_UPDATE_NOT_NEEDED, STATE_EXITING, false},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.logged + " in state " + std::to_string(row.state));
+        SCOPED_TRACE(testing::Message() << "event " << row.event << " to state " << row.state);
         Post(row.event, row.value);
         EXPECT_EQ(sequence->GetState(), row.state);
         EXPECT_EQ(view.playEnabled, row.play);
-        EXPECT_TRUE(row.logged.empty() || log.HasText(row.logged));
     }
     EXPECT_EQ(status, "Quitting launcher...");
     EXPECT_EQ(asked, "New launcher version.\nLauncher will now try to restart.");
@@ -257,14 +244,13 @@ TEST_F(SequenceTest, PlayStartsTheGameOnlyWhenTheInstallationIsCurrent)
         int value;
         bool installed;
         bool started;
-        std::string refused; // the state in the warning, when Play was refused
     };
     const Row rows[] = {
-        {"ready", wxEVT_NULL, 0, true, true, ""},
-        {"update done", wxEVT_UPDATE_FINISHED, 0, true, true, ""},
-        {"update stopped", wxEVT_UPDATE_STOPPED, 0, true, false, "4"},
-        {"exiting", wxEVT_SELF_UPDATE_DONE, SELF_UPDATE_DOWNLOADED, true, false, "7"},
-        {"no game", wxEVT_NULL, 0, false, false, ""},
+        {"ready", wxEVT_NULL, 0, true, true},
+        {"update done", wxEVT_UPDATE_FINISHED, 0, true, true},
+        {"update stopped", wxEVT_UPDATE_STOPPED, 0, true, false},
+        {"exiting", wxEVT_SELF_UPDATE_DONE, SELF_UPDATE_DOWNLOADED, true, false},
+        {"no game", wxEVT_NULL, 0, false, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -275,18 +261,14 @@ TEST_F(SequenceTest, PlayStartsTheGameOnlyWhenTheInstallationIsCurrent)
             wxRemoveFile(install.File("game.sh"));
         Play();
         EXPECT_EQ(view.hidden, row.started);
-        EXPECT_EQ(log.HasText(PLAY_REFUSED + row.refused), !row.refused.empty());
         if (row.started) {
-            EXPECT_TRUE(log.HasText("Starting background checks."));
             EXPECT_TRUE(RunUntil([&] { return view.destroyed; })) << "the game's end closes the launcher";
             EXPECT_TRUE(wxFileName::FileExists(install.File("played")));
         } else {
             EXPECT_FALSE(wxFileName::FileExists(install.File("played")));
             EXPECT_EQ(view.playEnabled, !row.installed) << "a game that did not start can be tried again";
         }
-        if (!row.installed) {
-            EXPECT_EQ(status, "Could not start the game, please contact support.");
-        }
+        EXPECT_EQ(status == "Could not start the game, please contact support.", !row.installed) << status;
         Close();
         wxRemoveFile(install.File("played"));
         install.Write("game.sh", "#!/bin/sh\ntouch played\n");
@@ -317,10 +299,9 @@ TEST_F(SequenceTest, ClosingDuringTheUpdateStopsItAndWaitsForTheThread)
     EXPECT_EQ(sequence->GetState(), STATE_UPDATING);
     std::this_thread::sleep_for(300ms);
     Play();
-    EXPECT_TRUE(log.HasText(PLAY_REFUSED + "5"));
+    EXPECT_FALSE(view.hidden);
 
     sequence->OnClose();
-    EXPECT_TRUE(log.HasText("Will stop update."));
     ASSERT_TRUE(Exit(3s));
     EXPECT_FALSE(services->Engine().IsWorking()) << "the window went before the update's thread ended";
     Close();
