@@ -72,6 +72,14 @@ protected:
 
 TEST_F(UpdateCommandRun, EachFailureEndsWithItsOwnStatus)
 {
+    // Command lines that cannot run, however good the installation.
+    const std::vector<std::string> wrong[] = {
+        {}, {"--bogus", Dir()}, {"--wait=-1", Dir()}, {Dir() + "/absent"}};
+    for (std::vector<std::string> args : wrong) {
+        args.insert(args.begin(), UPDATE_COMMAND_EXE);
+        EXPECT_EQ(ChildProcess(args).Wait(), 1) << args.back();
+    }
+    EXPECT_EQ(ChildProcess({UPDATE_COMMAND_EXE, "--help"}).Wait(), 0);
     {
         // Two writers in one installation would spoil each other's files.
         const auto game = CreateLock(GAME_LOCK_PREFIX, install.Path());
@@ -87,10 +95,7 @@ TEST_F(UpdateCommandRun, EachFailureEndsWithItsOwnStatus)
     // A release that the configured key did not sign.
     install.Write("launcher.conf",
                   install.Read("launcher.conf") + "releaseKey=" + TestSigningKey().PublicKey());
-    ChildProcess refused({UPDATE_COMMAND_EXE, Dir()});
-    EXPECT_EQ(refused.Wait(), 4);
-    EXPECT_NE(refused.Err().find("release is not signed by the publisher."), std::string::npos)
-        << refused.Err();
+    EXPECT_EQ(Update(), 4);
 
     // A release larger than the free space is refused before anything is written.
     ASSERT_TRUE(wxFileName::Rmdir(install.File("data/stored.bin")));
@@ -111,9 +116,7 @@ TEST_F(UpdateCommandRun, EachFailureEndsWithItsOwnStatus)
     // A server that never answers is given up after the wait.
     install.Write("launcher.conf", "baseUrl=http://127.0.0.1:1/\nuploadUrl=" + server.Url("/telemetry.aspx"));
     ChildProcess unreachable({UPDATE_COMMAND_EXE, "--wait", "2", Dir()});
-    EXPECT_EQ(unreachable.Wait(), 4);
-    EXPECT_NE(unreachable.Err().find("The update server did not answer for 2 seconds."), std::string::npos)
-        << unreachable.Err();
+    EXPECT_EQ(unreachable.Wait(std::chrono::seconds(10)), 4);
 }
 
 // A kill and a stop both leave "invalid" behind, and every file whole, old or
@@ -181,21 +184,6 @@ TEST_F(UpdateCommandRun, KillOrSigtermDuringASlowDownloadAndTheNextRunCompletes)
     EXPECT_NE(verify.Out().find("Checked 5 files of version " + VERSION + ": 1 repaired."), std::string::npos)
         << verify.Out();
     ExpectInstalled(many);
-}
-
-TEST(UpdateCommand, CommandLine)
-{
-    ChildProcess help({UPDATE_COMMAND_EXE, "--help"});
-    EXPECT_EQ(help.Wait(), 0);
-    EXPECT_NE(help.Out().find("Exit status:"), std::string::npos) << help.Out();
-
-    ChildProcess none({UPDATE_COMMAND_EXE});
-    EXPECT_EQ(none.Wait(), 1);
-    EXPECT_NE(none.Err().find("Usage:"), std::string::npos) << none.Err();
-
-    TempDir parent;
-    ChildProcess missing({UPDATE_COMMAND_EXE, parent.File("absent").ToStdString()});
-    EXPECT_EQ(missing.Wait(), 1);
 }
 
 } // namespace
