@@ -1,10 +1,10 @@
 #include "app/LauncherLog.h"
 
 #include "common/WorkerThread.h"
-#include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <wx/log.h>
 
 #include <regex>
 
@@ -36,18 +36,6 @@ TEST(LauncherLog, WritesStampedLinesAtTheDefaultLevelUntilClosed)
     EXPECT_NE(text.find("]: from a worker\n"), std::string::npos);
     EXPECT_NE(text.find("shown once raised\n"), std::string::npos);
     EXPECT_EQ(text.find("after close"), std::string::npos);
-}
-
-TEST(LauncherLog, UncreatableDirectoryReportsThroughTheActiveTarget)
-{
-    TempDir install;
-    install.Write("logs", "a file where the directory should be");
-    LogCapture captured;
-    LauncherLog log;
-    log.Open(install.File("logs/inner"));
-    EXPECT_TRUE(captured.Has(wxLOG_Error, "Could not create logging directory " +
-                                              install.File("logs/inner").ToStdString()));
-    EXPECT_EQ(wxLog::GetActiveTarget(), &captured);
 }
 
 } // namespace

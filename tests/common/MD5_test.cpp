@@ -52,11 +52,4 @@ TEST(MD5, UnreadableOrMissingFileGivesEmptyDigest)
     EXPECT_EQ(FileMD5(dir.File("missing")), "");
 }
 
-TEST(MD5, StringCharactersAbove127BecomeUnderscores)
-{
-    EXPECT_EQ(StringMD5(wxString::FromUTF8("Jo\u00e3o \u20ac")), StringMD5("Jo_o _"));
-    EXPECT_EQ(StringMD5(wxString(wxUniChar(128))), StringMD5("_"));
-    EXPECT_NE(StringMD5(wxString(wxUniChar(127))), StringMD5("_"));
-}
-
 } // namespace

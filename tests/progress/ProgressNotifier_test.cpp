@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <thread>
 #include <utility>
 
 namespace {
@@ -115,37 +113,6 @@ TEST(ProgressTexts, SizesAndTimesAroundTheirThresholds)
         {999, "999 bytes"}, {1000, "0.98 kB"}, {1000000, "0.95 MB"}, {3000000000, "2861.02 MB"}};
     for (const auto& [bytes, text] : sizes)
         EXPECT_EQ(SizeText(bytes), text) << bytes;
-}
-
-// A worker reports while the window sets the status and completes, as during
-// the exit; this must also run clean under ThreadSanitizer.
-TEST(ProgressNotifierThreads, WorkerAndWindowShareTheNotifier)
-{
-    EventRecorder recorder;
-    std::atomic<std::int64_t> now{0};
-    ProgressNotifier notifier(&recorder, [&now] { return now.fetch_add(50); });
-    notifier.SetStatus("A starting");
-
-    std::thread worker([&] {
-        for (int round = 0; round < 200; ++round) {
-            notifier.SetRange(10000);
-            for (int step = 0; step < 100 && !notifier.IsStopRequested(); ++step)
-                notifier.AddProgress(100);
-        }
-    });
-    for (int round = 0; round < 200; ++round) {
-        notifier.SetStatus(round % 2 ? "A ${bytesDone}${byteRate} ${timeLeft}" : "B ${bytesLeft}",
-                           round % 3 ? MESSAGE_INFO : MESSAGE_ERROR);
-        notifier.Complete();
-        notifier.SetStopRequested(round % 7 == 0);
-    }
-    notifier.SetStopRequested(false);
-    worker.join();
-
-    for (int position : recorder.Values(wxEVT_PROGRESS_UPDATED))
-        EXPECT_TRUE(position >= 0 && position <= 10000) << position;
-    for (const std::string& text : recorder.Texts())
-        EXPECT_TRUE((text[0] == 'A' || text[0] == 'B') && text.find("${") == std::string::npos) << text;
 }
 
 } // namespace
