@@ -1,6 +1,5 @@
-// The launcher's sequence without a window: a stand-in view, the real services
-// on a temporary installation, and the workers' events posted to a handler
-// and run the way the window's event loop runs them.
+// The launcher's sequence without a window: a stand-in view, the real services on a temporary
+// installation, and the workers' events run the way the window's event loop runs them.
 #include "app/LauncherSequence.h"
 
 #include "app/LauncherConfig.h"
@@ -49,13 +48,11 @@ public:
     bool hidden = false, exitTimer = false, destroyed = false;
 };
 
-// An installation whose stand-in game records that it ran, and the sequence
-// opened on it with its services, as the window opens them.
+// The sequence opened on an installation with its services, as the window opens them.
 class SequenceTest : public testing::Test {
 protected:
     SequenceTest()
     {
-        install.Write("game.sh", "#!/bin/sh\ntouch played\n");
         Configure(UNREACHABLE);
         target.Bind(wxEVT_STATUS_MESSAGE,
                     [this](wxThreadEvent& event) { status = event.GetString().utf8_string(); });
@@ -91,6 +88,7 @@ protected:
     // Opens on an installed version while the game runs: no thread starts.
     void OpenReady()
     {
+        install.Write("game.sh", "#!/bin/sh\ntouch played\n");
         install.Write("version.inf", "1.0");
         Open(&LauncherConfig::gameRunning);
         ASSERT_EQ(sequence->GetState(), STATE_READY);
@@ -113,12 +111,6 @@ protected:
         RunPending();
     }
 
-    void Play()
-    {
-        sequence->OnPlay();
-        RunPending();
-    }
-
     static void RunPending() { wxAppConsole::GetInstance()->ProcessPendingEvents(); }
 
     // Runs the posted events until done holds; false when it did not within limit.
@@ -131,9 +123,8 @@ protected:
         return WaitUntil(ran, limit);
     }
 
-    // Ticks the exit timer ten times a second, ten times faster than the
-    // window, until the window goes; false when it did not within limit. The
-    // exit gives up on the threads after 60 ticks.
+    // Ticks the exit timer ten times faster than the window until the window goes; false when it
+    // did not within limit. The exit gives up on the threads after 60 ticks.
     bool Exit(std::chrono::milliseconds limit)
     {
         return WaitUntil(
@@ -259,19 +250,16 @@ TEST_F(SequenceTest, PlayStartsTheGameOnlyWhenTheInstallationIsCurrent)
             Post(row.event, row.value);
         if (!row.installed)
             wxRemoveFile(install.File("game.sh"));
-        Play();
+        sequence->OnPlay();
         EXPECT_EQ(view.hidden, row.started);
-        if (row.started) {
-            EXPECT_TRUE(RunUntil([&] { return view.destroyed; })) << "the game's end closes the launcher";
-            EXPECT_TRUE(wxFileName::FileExists(install.File("played")));
-        } else {
-            EXPECT_FALSE(wxFileName::FileExists(install.File("played")));
-            EXPECT_EQ(view.playEnabled, !row.installed) << "a game that did not start can be tried again";
-        }
+        EXPECT_EQ(RunUntil([&] { return view.destroyed; }, row.started ? 10s : 0s), row.started)
+            << "the game's end closes the launcher";
+        EXPECT_EQ(wxFileName::FileExists(install.File("played")), row.started);
+        EXPECT_TRUE(row.started || view.playEnabled == !row.installed)
+            << "a game that did not start can be tried again";
         EXPECT_EQ(status == "Could not start the game, please contact support.", !row.installed) << status;
         Close();
         wxRemoveFile(install.File("played"));
-        install.Write("game.sh", "#!/bin/sh\ntouch played\n");
     }
 }
 
@@ -279,7 +267,7 @@ TEST_F(SequenceTest, MiniBrowserPlayReloadsThePage)
 {
     Open(&LauncherConfig::miniBrowserOnly);
     EXPECT_TRUE(view.miniBrowser);
-    Play();
+    sequence->OnPlay();
     EXPECT_TRUE(view.pageReloaded);
     EXPECT_FALSE(view.hidden);
 }
@@ -298,7 +286,7 @@ TEST_F(SequenceTest, ClosingDuringTheUpdateStopsItAndWaitsForTheThread)
     ASSERT_TRUE(RunUntil([&] { return log.HasText("Update started."); })) << status;
     EXPECT_EQ(sequence->GetState(), STATE_UPDATING);
     std::this_thread::sleep_for(300ms);
-    Play();
+    sequence->OnPlay();
     EXPECT_FALSE(view.hidden);
 
     sequence->OnClose();
