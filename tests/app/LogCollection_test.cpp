@@ -6,7 +6,6 @@
 #include <wx/filename.h>
 
 #include <utility>
-#include <vector>
 
 namespace {
 
@@ -14,27 +13,17 @@ namespace {
 // later wins, and a directory without one does not count.
 TEST(LogCollection, TheNewestCrashReportIsChosen)
 {
-    struct Row {
-        std::vector<std::pair<std::string, int>> reports; // directory, age in seconds (-1: no error.log)
-        std::string expected;                             // directory, or empty for none
-    };
-    const Row rows[] = {
-        {{{"Crash-1", 300}, {"Crash-2", 100}, {"Crash-3", 200}, {"Other", 10}}, "Crash-2"},
-        {{{"Crash-1", -1}, {"CrashDump", -1}}, ""},
-    };
-    for (const Row& row : rows) {
-        TempDir base;
-        for (const auto& [dir, age] : row.reports) {
-            wxFileName::Mkdir(base.File(dir));
-            if (age < 0)
-                continue;
-            base.Write(dir + "/error.log", "crash");
-            const wxDateTime time = wxDateTime::Now() - wxTimeSpan::Seconds(age);
-            wxFileName(base.File(dir + "/error.log")).SetTimes(nullptr, &time, nullptr);
-        }
-        const wxString expected = row.expected.empty() ? wxString() : base.File(row.expected + "/error.log");
-        EXPECT_EQ(NewestCrashReport(base.Path()), expected);
+    TempDir base;
+    wxFileName::Mkdir(base.File("Crash-0"));
+    EXPECT_EQ(NewestCrashReport(base.Path()), "");
+    const std::pair<const char*, int> ages[] = {
+        {"Crash-1", 300}, {"Crash-2", 100}, {"Crash-3", 200}, {"Other", 10}};
+    for (const auto& [dir, seconds] : ages) {
+        base.Write(wxString(dir) + "/error.log", "crash");
+        const wxDateTime time = wxDateTime::Now() - wxTimeSpan::Seconds(seconds);
+        wxFileName(base.File(wxString(dir) + "/error.log")).SetTimes(nullptr, &time, nullptr);
     }
+    EXPECT_EQ(NewestCrashReport(base.Path()), base.File("Crash-2/error.log"));
 }
 
 } // namespace
