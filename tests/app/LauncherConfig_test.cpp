@@ -72,11 +72,8 @@ TEST_F(ConfigTest, EachKeyLogsItsAcceptanceOrRejection)
     }
     // Each accepted value replaced the one before; rejected ones changed nothing.
     EXPECT_EQ(config.baseUrl, "http://up.example/p/");
-    EXPECT_EQ(config.newsUrl, "http://n.ex/${clientid}");
-    EXPECT_EQ(config.gameExecutable, "bin/game");
     EXPECT_EQ(config.minSysMemoryMB, 1);
     EXPECT_EQ(config.baseDir, install.Path());
-    EXPECT_TRUE(config.miniBrowserOnly);
     EXPECT_TRUE(config.releaseKey.has_value());
     EXPECT_EQ(config.maxConnections, 8);
 }
@@ -152,19 +149,6 @@ TEST_F(ConfigTest, UserConfIsReadAndSavedKeepingEntriesItDoesNotKnow)
     Load("");
     EXPECT_FALSE(config.fullscreen);
     EXPECT_EQ(config.quality, "Good");
-}
-
-// UTF-16 and UTF-8 with a byte-order mark, as some editors save them.
-TEST_F(ConfigTest, EncodingIsDetectedFromTheByteOrderMark)
-{
-    std::string utf16 = "\xFF\xFE";
-    for (char16_t unit : std::u16string(u"newsUrl=http://n.example.com/caf\u00e9\n"))
-        utf16 += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
-    Load(utf16);
-    EXPECT_EQ(config.newsUrl, wxString::FromUTF8("http://n.example.com/caf\xC3\xA9"));
-
-    Load("\xEF\xBB\xBFnewsUrl=http://n.example.com/\xC3\xA1\n");
-    EXPECT_EQ(config.newsUrl, wxString::FromUTF8("http://n.example.com/\xC3\xA1"));
 }
 
 } // namespace

@@ -152,13 +152,12 @@ TEST_F(UpdateCommandRun, KillOrSigtermDuringASlowDownloadAndTheNextRunCompletes)
     wxArrayString locks;
     wxDir::GetAllFiles(install.File("lock"), &locks);
     EXPECT_TRUE(locks.empty()) << "the command takes its lock file away";
-    ASSERT_EQ(Update({}, &out), 0) << out;
-    EXPECT_NE(out.find("Up to date: version " + VERSION + "."), std::string::npos) << out;
 
     wxDateTime modified = wxFileName(install.File("data/part11")).GetModificationTime();
     install.Write("data/part11", Pattern(2, 4096));
     wxFileName(install.File("data/part11")).SetTimes(nullptr, &modified, nullptr);
     ASSERT_EQ(Update({}, &out), 0) << out;
+    EXPECT_NE(out.find("Up to date: version " + VERSION + "."), std::string::npos) << out;
     ASSERT_EQ(Update({"--verify"}, &out), 0) << out;
     EXPECT_NE(out.find("Checked 5 files of version " + VERSION + ": 1 repaired."), std::string::npos) << out;
     expectWholeFiles(false);

@@ -99,14 +99,4 @@ TEST_F(ProgressNotifierTest, StatusShowsRateAndTimeLeftOnItsOwnLine)
     EXPECT_EQ(Status(), "100 bytes, 400 bytes\n1.95 kB/s, 8 minutes 100 bytes");
 }
 
-// The status's sizes and times around their thresholds, which are decimal while the units are binary.
-TEST(ProgressTexts, SizesAndTimesAroundTheirThresholds)
-{
-    std::string times;
-    for (int seconds : {119, 120, 3660, 35999, 36000})
-        times += TimeText(seconds) + "|";
-    EXPECT_EQ(times, "less than one minute|2 minutes|1 hour 01 minutes|9 hours 59 minutes|10 hours|");
-    EXPECT_EQ(SizeText(999) + "|" + SizeText(1000), "999 bytes|0.98 kB");
-}
-
 } // namespace

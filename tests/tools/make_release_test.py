@@ -25,8 +25,6 @@ GAME_FILES = {
     "data/random.bin": os.urandom(1_500_000),
     "data/small-random.bin": os.urandom(300),
     "data/maps/level1.map": b"tile grass\n" * 20000,
-    "data/maps/level2.map": b"tile water\n" * 300,
-    "data/zeta.txt": b"last of data\n" * 40,
     "música/canção & <coro>.ogg": "letra\n".encode() * 50,
 }
 
