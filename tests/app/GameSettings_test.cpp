@@ -6,8 +6,7 @@
 
 namespace {
 
-// 1024x768 twice: the same size at 16 and at 32 bits per pixel. The saved
-// quality's preselection is checked through the window, in both languages.
+// 1024x768 twice: the same size at two colour depths. The quality's preselection is the window's.
 TEST(ResolutionChoices, KeepsWideModesOnceWidestFirstAndPreselectsTheSavedOne)
 {
     const wxArrayString choices = ResolutionChoices(

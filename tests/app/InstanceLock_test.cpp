@@ -58,9 +58,6 @@ TEST(CreateLock, HoldsOneNewlineAgainstOtherProgramsButIsNotInherited)
     EXPECT_EQ(FlockExitCode(install.File("not/yet/lock/name.lck")), 0);
     pclose(started);
     EXPECT_TRUE(CreateLock("name", install.File("not/yet"))) << "over the file that the last holder left";
-
-    install.Write("blocked/lock", "a file in the way");
-    EXPECT_FALSE(CreateLock("name", install.File("blocked")));
 }
 
 } // namespace

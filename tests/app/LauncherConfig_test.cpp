@@ -8,8 +8,7 @@
 
 namespace {
 
-// An installation in a temporary directory, with the configuration pointed at
-// it; the current directory lies elsewhere, as for a launcher started from a menu.
+// The configuration of an installation in a temporary directory, the current directory lying elsewhere.
 class ConfigTest : public testing::Test {
 protected:
     ConfigTest() { config.SetDefaults(install.Path()); }
@@ -115,8 +114,7 @@ TEST_F(ConfigTest, BaseDirMovesTheGameButNotTheSettingsFiles)
                  wxFileName::FileExists(elsewhere.File("firstRun")));
 }
 
-// The player's choices, saved with whatever else the file holds; the language
-// is this build's whatever the file says.
+// The player's choices, saved with whatever else the file holds; the language is this build's.
 TEST_F(ConfigTest, UserConfIsReadAndSavedKeepingEntriesItDoesNotKnow)
 {
     Load("");

@@ -147,9 +147,8 @@ protected:
     std::unique_ptr<LauncherSequence> sequence;
 };
 
-// Whatever the start-up decided, closing stops what it started, long before
-// the exit would give up on its threads: a server that never answers keeps the
-// self-update asking.
+// Whatever the start-up decided, closing stops what it started long before the exit would give
+// up on its threads: a server that never answers keeps the self-update asking.
 TEST_F(SequenceTest, StartUpDecidesBetweenUpdatingPlayingAndExitingAndClosingEndsIt)
 {
     struct Row {
@@ -272,9 +271,8 @@ TEST_F(SequenceTest, MiniBrowserPlayReloadsThePage)
     EXPECT_FALSE(view.hidden);
 }
 
-// The self-update finds this launcher current, the check finds a release to
-// fetch, and the update takes its time over a slow link: Play waits, and
-// closing stops the download and waits for its thread.
+// The update of a release over a slow link: Play waits, and closing stops the download and
+// waits for its thread.
 TEST_F(SequenceTest, ClosingDuringTheUpdateStopsItAndWaitsForTheThread)
 {
     NginxServer server;

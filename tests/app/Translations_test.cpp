@@ -32,8 +32,7 @@ TEST(Translations, EmbeddedCatalogReplacesADamagedOneAndABadOneTranslatesNothing
     TempDir draft;
     draft.Write("pt", "a file where the directory belongs");
     installed = SetupTranslations(LANGUAGE_PORTUGUESE_BRAZILIAN, draft.Path());
-    ASSERT_NE(installed, nullptr);
-    EXPECT_FALSE(installed->IsLoaded());
+    ASSERT_TRUE(installed && !installed->IsLoaded());
     EXPECT_TRUE(log.Has(wxLOG_Warning, "Error creating directory : " + draft.File("pt").utf8_string()));
     // An error would show the player a message box.
     for (const LogCapture::Line& line : log.Lines())

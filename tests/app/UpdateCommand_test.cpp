@@ -28,11 +28,6 @@ const std::string VERSION = "2.4.1";
 
 class UpdateCommandRun : public testing::Test {
 protected:
-    void Publish(const TestRelease& published, const std::string& dir)
-    {
-        published.Publish(server.Root() + "/" + dir, VERSION, language);
-    }
-
     void Configure(const std::string& releasePath)
     {
         install.Write("launcher.conf", "baseUrl=" + server.Url(releasePath) +
@@ -60,7 +55,7 @@ TEST_F(UpdateCommandRun, EachFailureEndsWithItsOwnStatus)
 {
     TestRelease release;
     release.Add("data/stored.bin", Pattern(1, 5000), false);
-    Publish(release, "release");
+    release.Publish(server.Root() + "/release", VERSION, language);
     Configure("/release/");
     for (const char* wrong : {"--bogus", "--wait=-1"})
         EXPECT_EQ(Update({wrong}), 1) << wrong;
@@ -86,7 +81,7 @@ TEST_F(UpdateCommandRun, EachFailureEndsWithItsOwnStatus)
     for (std::uint64_t part = 0; part <= free / 2000000000u; ++part)
         huge.AddRawRecord("name=\"huge" + std::to_string(part) + "\" source_zip=\"a.zip\" checksum=\"0\" " +
                           "offset=\"30\" compressed_size=\"4\" compressed=\"false\" size=\"2000000000\"");
-    Publish(huge, "huge");
+    huge.Publish(server.Root() + "/huge", VERSION, language);
     Configure("/huge/");
     EXPECT_EQ(Update(), 3);
     EXPECT_FALSE(wxFileName::FileExists(install.File("huge0")));
@@ -98,10 +93,9 @@ TEST_F(UpdateCommandRun, EachFailureEndsWithItsOwnStatus)
     EXPECT_EQ(Update({"--wait", "2"}), 4);
 }
 
-// A kill and a stop both leave "invalid" behind, and every file whole, old or
-// new; the next run checks every file and completes the installation; the run
-// after finds it up to date, and damage that keeps a file's size and time
-// escapes it but not --verify.
+// A kill and a stop both leave "invalid" behind and every file whole, old or new; the next
+// run completes the installation, and damage that keeps a file's size and time escapes a
+// run but not --verify.
 TEST_F(UpdateCommandRun, KillOrSigtermDuringASlowDownloadAndTheNextRunCompletes)
 {
     // Small files, then one that takes minutes to come.
@@ -109,7 +103,7 @@ TEST_F(UpdateCommandRun, KillOrSigtermDuringASlowDownloadAndTheNextRunCompletes)
     for (int part = 0; part < 4; ++part)
         many.Add("data/part" + std::to_string(part + 10), Pattern(part * 4096, 4096), false);
     many.Add("data/large.bin", Pattern(0, 3 << 20), false);
-    Publish(many, "many");
+    many.Publish(server.Root() + "/many", VERSION, language);
     Configure("/slow/many/");
     for (const auto& [name, content] : many.Files())
         install.Write(name, "old " + name);

@@ -12,9 +12,8 @@
 
 namespace {
 
-// Sizes around the 64-byte block, the padding's 56 and the file reader's
-// buffer, against coreutils; fed whole from a file and, as the installer
-// feeds it, in pieces of any size.
+// Sizes around the 64-byte block, the padding's 56 and the file reader's buffer, against
+// coreutils; fed whole from a file and, as the installer feeds it, in pieces of any size.
 TEST(MD5, FilesAndPiecesAroundBoundariesMatchMd5sum)
 {
     TempDir dir;

@@ -15,9 +15,7 @@ import zlib
 from pathlib import Path
 
 TOOLS = Path(__file__).resolve().parents[2] / "tools"
-MAKE_RELEASE = TOOLS / "make_release.py"
 VERSION = "2.7.1"
-LAUNCHER = "launcher.pt.3.3.17.exe"
 
 GAME_FILES = {
     "game.exe": b"MZ" + b"\x90" * 5000,
@@ -33,6 +31,7 @@ class ReleaseBuilderTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.temp = tempfile.TemporaryDirectory()
+        cls.addClassCleanup(cls.temp.cleanup)
         cls.game = Path(cls.temp.name) / "game"
         for name, content in GAME_FILES.items():
             (cls.game / name).parent.mkdir(parents=True, exist_ok=True)
@@ -44,16 +43,12 @@ class ReleaseBuilderTest(unittest.TestCase):
         cls.public_key = made.stdout.strip().removeprefix("releaseKey=")
         launcher = Path(cls.temp.name) / "launcher"
         launcher.write_bytes(b"launcher build")
-        subprocess.run([sys.executable, MAKE_RELEASE, cls.game, cls.out, VERSION, "--archives", "3",
+        subprocess.run([sys.executable, TOOLS / "make_release.py", cls.game, cls.out, VERSION, "--archives", "3",
                         "--sign-key", cls.key, "--launcher", launcher, "--launcher-version", "3.3.17"],
                        check=True, stdout=subprocess.DEVNULL)
         with gzip.open(cls.out / f"{VERSION}.xml.gz") as manifest:
             cls.records = [element.attrib for element in ElementTree.parse(manifest).getroot()]
         cls.by_name = {record["name"].replace("\\", "/"): record for record in cls.records}
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.temp.cleanup()
 
     # Each file once, and its byte range (deflated only where that shrinks it)
     # reads back as the file, with its digest and mode.
@@ -83,7 +78,7 @@ class ReleaseBuilderTest(unittest.TestCase):
     def test_signatures_verify_with_the_printed_key(self):
         from nacl.signing import VerifyKey
         verify_key = VerifyKey(base64.b64decode(self.public_key, validate=True))
-        for name in (f"{VERSION}.xml.gz", LAUNCHER):
+        for name in (f"{VERSION}.xml.gz", "launcher.pt.3.3.17.exe"):
             signature = (self.out / (name + ".sig")).read_text().removesuffix("\n")
             verify_key.verify((self.out / name).read_bytes(), base64.b64decode(signature, validate=True))
         self.assertEqual(stat.S_IMODE(self.key.stat().st_mode), 0o600)

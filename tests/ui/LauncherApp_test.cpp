@@ -37,6 +37,7 @@ protected:
     }
 
     TempDir install;
+    TempDir elsewhere; // a current directory other than the installation
 };
 
 // Neither a bad command line nor a missing launcher.conf stops the start; a
@@ -68,7 +69,6 @@ TEST_F(LauncherRun, StartsWhateverItsCommandLineAndClosesCleanly)
 TEST_F(LauncherRun, HandsOverToADownloadedLauncherOnlyWhenItIsCurrentAndWhole)
 {
     NginxServer server;
-    TempDir elsewhere;
     // Records that it ran, and with how many arguments.
     const std::string standIn = "#!/bin/sh\necho $# > \"$(dirname \"$0\")/handed-over\"\n";
     server.Write("launcher.pt.3.3.17.exe", standIn);
@@ -107,12 +107,11 @@ TEST_F(LauncherRun, HandsOverToADownloadedLauncherOnlyWhenItIsCurrentAndWhole)
         SCOPED_TRACE(row.what);
         TempDir dir;
         // The window starts no self-update of its own.
+        const std::string key = row.signature.empty() ? "" : "releaseKey=" + publisher.PublicKey();
         dir.Write("launcher.conf",
-                  "enableLogDebug=1\nuseMiniBrowserOnly=1\nbaseUrl=" + server.Url("/") + "\n");
-        if (!row.signature.empty()) {
-            dir.Write("launcher.conf", dir.Read("launcher.conf") + "releaseKey=" + publisher.PublicKey());
+                  "enableLogDebug=1\nuseMiniBrowserOnly=1\nbaseUrl=" + server.Url("/") + "\n" + key);
+        if (!row.signature.empty())
             dir.Write("launcher_new.exe.sig", row.signature);
-        }
         server.Write("launcherVersion.inf", row.served);
         if (row.local == self) {
             LauncherProcess::Install(dir.Path(), "launcher_new.exe");
@@ -128,8 +127,8 @@ TEST_F(LauncherRun, HandsOverToADownloadedLauncherOnlyWhenItIsCurrentAndWhole)
         if (row.handedOver) {
             EXPECT_FALSE(launcher.Running()) << "ended without its window";
             EXPECT_NE(launcher.Stop(SIGTERM), -1) << "a crash on the way out";
-            WaitUntil([&] { return wxFileExists(dir.File("handed-over")); });
-            EXPECT_EQ(dir.Read("handed-over"), "0\n");
+            EXPECT_TRUE(WaitUntil([&] { return dir.Read("handed-over") == "0\n"; }))
+                << dir.Read("handed-over");
         }
         launcher.Stop(SIGTERM);
     }
@@ -140,7 +139,6 @@ TEST_F(LauncherRun, HandsOverToADownloadedLauncherOnlyWhenItIsCurrentAndWhole)
 TEST_F(LauncherRun, WindowFetchesANewerLauncherStartsItAndEnds)
 {
     NginxServer server;
-    TempDir elsewhere;
     server.Write("launcherVersion.inf", "3.3.17\n");
     server.Write("launcher.pt.3.3.17.exe",
                  "#!/bin/sh\necho \"run $*\" >> \"$(dirname \"$0\")/handed-over\"\n");

@@ -41,8 +41,7 @@ bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeo
     return WaitUntil(ran, timeout);
 }
 
-// A release on nginx with a news page beside it, and an installation whose
-// launcher.conf points at both.
+// A release and a news page on nginx, and an installation whose launcher.conf points at both.
 class WindowTest : public testing::Test {
 protected:
     void SetUp() override
@@ -50,7 +49,6 @@ protected:
         if (wxTheApp == nullptr)
             GTEST_SKIP() << "needs an X display (the test command provides Xvfb)";
         TestRelease release;
-        release.Add("data/readme.txt", "Velorian\n");
         release.Publish(server.Root() + "/release", VERSION, "pt");
         release.Publish(server.Root() + "/release", VERSION, "en");
         server.Write("news.html", "<html><body><h1>Velorian</h1><p>News of the week.</p></body></html>");
