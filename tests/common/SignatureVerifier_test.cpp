@@ -6,16 +6,6 @@
 
 namespace {
 
-TEST(SignatureVerifier, KeysAreExactly32BytesOfPaddedStandardBase64)
-{
-    const TestSigningKey publisher;
-    const std::string key = publisher.PublicKey();
-    EXPECT_TRUE(SignatureVerifier::FromBase64(key));
-    for (const std::string& bad : {std::string(), key.substr(0, 43), key.substr(0, 40) + "====", "AAAA" + key,
-                                   key + "\n", " " + key, key.substr(0, 42) + "-="})
-        EXPECT_FALSE(SignatureVerifier::FromBase64(bad)) << '"' << bad << '"';
-}
-
 // Only the key's signature of these very bytes, one line with or without its end.
 TEST(SignatureVerifier, VerifiesTheExactBytesSignedWithTheKey)
 {
@@ -24,19 +14,11 @@ TEST(SignatureVerifier, VerifiesTheExactBytesSignedWithTheKey)
     ASSERT_TRUE(verifier);
     const std::string data("release\0bytes", 13);
     const std::string line = publisher.Sign(data).substr(0, 88);
-    const std::pair<std::string, bool> cases[] = {
-        {line, true},
-        {line + "\n", true},
-        {line + "\r\n", true},
-        {line + "\n\n", false},
-        {line.substr(0, 86), false},
-        {" " + line, false},
-        {stranger.Sign(data), false},
-        {publisher.Sign(data.substr(0, 12)), false},
-        {"", false},
-    };
-    for (const auto& [signature, valid] : cases)
-        EXPECT_EQ(verifier->Verify(data, signature), valid) << '"' << signature << '"';
+    for (const std::string& good : {line, line + "\n", line + "\r\n"})
+        EXPECT_TRUE(verifier->Verify(data, good)) << '"' << good << '"';
+    for (const std::string& bad : {line + "\n\n", line.substr(0, 86), " " + line, stranger.Sign(data),
+                                   publisher.Sign(data.substr(0, 12)), std::string()})
+        EXPECT_FALSE(verifier->Verify(data, bad)) << '"' << bad << '"';
 }
 
 } // namespace

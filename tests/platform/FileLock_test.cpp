@@ -12,17 +12,14 @@ TEST(FileLock, RefusesFileRemovedOrReplacedBeforeLocking)
 {
     TempDir dir;
     const wxString path = dir.File("a.lck");
-    dir.Write("a.lck", "\n");
-    wxFile removed(path, wxFile::write_append);
-    ASSERT_TRUE(wxRemoveFile(path));
-    EXPECT_FALSE(platform::HoldFile(removed.fd(), path));
-
-    dir.Write("a.lck", "\n");
-    wxFile replaced(path, wxFile::write_append);
-    ASSERT_TRUE(wxRemoveFile(path));
-    dir.Write("a.lck", "\n");
-    EXPECT_FALSE(platform::HoldFile(replaced.fd(), path));
-
+    for (bool replaced : {false, true}) {
+        dir.Write("a.lck", "\n");
+        wxFile opened(path, wxFile::write_append);
+        ASSERT_TRUE(wxRemoveFile(path));
+        if (replaced)
+            dir.Write("a.lck", "\n");
+        EXPECT_FALSE(platform::HoldFile(opened.fd(), path)) << "replaced: " << replaced;
+    }
     wxFile current(path, wxFile::write_append);
     EXPECT_TRUE(platform::HoldFile(current.fd(), path));
 }

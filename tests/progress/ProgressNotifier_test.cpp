@@ -5,15 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdint>
-#include <string>
-#include <thread>
 #include <utility>
-#include <vector>
 
 namespace {
 
+// The notifier on a clock of the test's, and what the window shows once it
+// has run the events posted so far.
 class ProgressNotifierTest : public testing::Test {
 protected:
     void AddAfterOneSecond(int units)
@@ -22,7 +19,6 @@ protected:
         notifier.AddProgress(units);
     }
 
-    // What the window shows once it has run the events posted so far.
     int Shown(wxEventType type) const
     {
         const std::vector<int> values = recorder.Values(type);
@@ -101,57 +97,6 @@ TEST_F(ProgressNotifierTest, StatusShowsRateAndTimeLeftOnItsOwnLine)
     notifier.SetRange(500);
     notifier.AddProgress(100);
     EXPECT_EQ(Status(), "100 bytes, 400 bytes\n1.95 kB/s, 8 minutes 100 bytes");
-
-    for (int second = 0; second < 3; ++second)
-        AddAfterOneSecond(100);
-    EXPECT_EQ(Status(), "400 bytes, 100 bytes\n0 bytes/s, unknown time 400 bytes") << "under 1000 B/s";
-}
-
-// Thresholds are decimal and units binary.
-TEST(ProgressTexts, SizesAndTimesAroundTheirThresholds)
-{
-    const std::pair<int, const char*> times[] = {{119, "less than one minute"},
-                                                 {120, "2 minutes"},
-                                                 {3660, "1 hour 01 minutes"},
-                                                 {35999, "9 hours 59 minutes"},
-                                                 {36000, "10 hours"}};
-    for (const auto& [seconds, text] : times)
-        EXPECT_EQ(TimeText(seconds), text) << seconds;
-    const std::pair<std::int64_t, const char*> sizes[] = {
-        {999, "999 bytes"}, {1000, "0.98 kB"}, {1000000, "0.95 MB"}, {3000000000, "2861.02 MB"}};
-    for (const auto& [bytes, text] : sizes)
-        EXPECT_EQ(SizeText(bytes), text) << bytes;
-}
-
-// A worker reports while the window sets the status and completes, as during
-// the exit; this must also run clean under ThreadSanitizer.
-TEST(ProgressNotifierThreads, WorkerAndWindowShareTheNotifier)
-{
-    EventRecorder recorder;
-    std::atomic<std::int64_t> now{0};
-    ProgressNotifier notifier(&recorder, [&now] { return now.fetch_add(50); });
-    notifier.SetStatus("A starting");
-
-    std::thread worker([&] {
-        for (int round = 0; round < 200; ++round) {
-            notifier.SetRange(10000);
-            for (int step = 0; step < 100 && !notifier.IsStopRequested(); ++step)
-                notifier.AddProgress(100);
-        }
-    });
-    for (int round = 0; round < 200; ++round) {
-        notifier.SetStatus(round % 2 ? "A ${bytesDone}${byteRate} ${timeLeft}" : "B ${bytesLeft}",
-                           round % 3 ? MESSAGE_INFO : MESSAGE_ERROR);
-        notifier.Complete();
-        notifier.SetStopRequested(round % 7 == 0);
-    }
-    notifier.SetStopRequested(false);
-    worker.join();
-
-    for (int position : recorder.Values(wxEVT_PROGRESS_UPDATED))
-        EXPECT_TRUE(position >= 0 && position <= 10000) << position;
-    for (const std::string& text : recorder.Texts())
-        EXPECT_TRUE((text[0] == 'A' || text[0] == 'B') && text.find("${") == std::string::npos) << text;
 }
 
 } // namespace

@@ -37,28 +37,17 @@ protected:
     }
 
     TempDir install;
+    TempDir elsewhere; // a current directory other than the installation
 };
 
-// Neither a bad command line nor a missing launcher.conf stops the start.
+// Neither a bad command line nor a missing launcher.conf stops the start; a
+// SIGTERM closes the window through the normal shutdown.
 TEST_F(LauncherRun, StartsWhateverItsCommandLineAndClosesCleanly)
 {
     {
         LauncherProcess launcher(install.Path(), {"--bogus"});
         ASSERT_TRUE(launcher.WaitForLog(READY)) << launcher.LogText() << launcher.StandardError();
         ASSERT_TRUE(launcher.WaitForWindow("Velorian Launcher"));
-        EXPECT_NE(launcher.StandardError().find("Usage:"), std::string::npos) << launcher.StandardError();
-        const std::string log = launcher.LogText();
-        size_t previous = 0;
-        for (const std::string& text : {std::string("Logging ready."),
-                                        "Loading config file: " + install.File("launcher.conf").ToStdString(),
-                                        std::string("Config: Found base URL: http://127.0.0.1:9/vlr2update/"),
-                                        std::string("No user config file found."), std::string(READY)}) {
-            const size_t at = log.find(text, previous);
-            EXPECT_NE(at, std::string::npos) << "missing or out of order: " << text << "\nlog:\n" << log;
-            previous = at == std::string::npos ? previous : at;
-        }
-        EXPECT_EQ(log.find("The game is already running."), std::string::npos);
-        // Closing the window ends the process through the normal shutdown.
         EXPECT_EQ(launcher.Stop(SIGTERM), 0);
         wxArrayString locks;
         EXPECT_EQ(wxDir::GetAllFiles(install.File("lock"), &locks, "*.lck"), 1u) << "it held the lock";
@@ -72,7 +61,6 @@ TEST_F(LauncherRun, StartsWhateverItsCommandLineAndClosesCleanly)
     LauncherProcess launcher(install.Path(), {"--updated", "--relaunch"});
     ASSERT_TRUE(launcher.WaitForLog(READY)) << launcher.LogText();
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
-    EXPECT_EQ(launcher.StandardError().find("Usage:"), std::string::npos) << launcher.StandardError();
 }
 
 // What a start does with a launcher that an earlier run downloaded, started
@@ -81,7 +69,6 @@ TEST_F(LauncherRun, StartsWhateverItsCommandLineAndClosesCleanly)
 TEST_F(LauncherRun, HandsOverToADownloadedLauncherOnlyWhenItIsCurrentAndWhole)
 {
     NginxServer server;
-    TempDir elsewhere;
     // Records that it ran, and with how many arguments.
     const std::string standIn = "#!/bin/sh\necho $# > \"$(dirname \"$0\")/handed-over\"\n";
     server.Write("launcher.pt.3.3.17.exe", standIn);
@@ -92,9 +79,8 @@ TEST_F(LauncherRun, HandsOverToADownloadedLauncherOnlyWhenItIsCurrentAndWhole)
     struct Row {
         const char* what;
         const char* served;
-        std::string local; // launcher_new.exe, if any
+        std::string local; // launcher_new.exe
         std::string line;
-        int requests;
         bool kept;
         bool handedOver;
         std::string signature; // launcher_new.exe.sig, and then the publisher's key is configured
@@ -102,52 +88,47 @@ TEST_F(LauncherRun, HandsOverToADownloadedLauncherOnlyWhenItIsCurrentAndWhole)
     const std::string confirmed =
         "Message box confirmed without showing it: Found self-update, launcher needs to be restarted.";
     const Row rows[] = {
-        {"no file", "3.3.17", "", "Local launcher installer not found, will run launcher normally.", 0, false,
-         false, ""},
-        {"same size", "3.3.17", standIn, confirmed, 2, true, true, ""},
+        {"same size", "3.3.17", standIn, confirmed, true, true, ""},
         {"one byte short", "3.3.17", standIn.substr(1),
          "LocalSize=" + std::to_string(standIn.size() - 1) + " RemoteSize=" + std::to_string(standIn.size()),
-         2, false, false, ""},
+         false, false, ""},
         {"current already", "3.3.16", standIn,
-         "Launcher executable is already up to date, will remove local launcher installer.", 1, false, false,
+         "Launcher executable is already up to date, will remove local launcher installer.", false, false,
          ""},
         {"running it", "3.3.17", self,
-         "This launcher runs from the local launcher installer, will keep it and run normally.", 0, true,
-         false, ""},
-        {"signed", "3.3.17", standIn, confirmed, 2, true, true, publisher.Sign(standIn)},
+         "This launcher runs from the local launcher installer, will keep it and run normally.", true, false,
+         ""},
+        {"signed", "3.3.17", standIn, confirmed, true, true, publisher.Sign(standIn)},
         {"tampered", "3.3.17", tampered,
-         "Local launcher installer is not signed by the publisher, will remove it.", 2, false, false,
+         "Local launcher installer is not signed by the publisher, will remove it.", false, false,
          publisher.Sign(standIn)},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         TempDir dir;
-        // No news page or thread of the window's own adds requests.
+        // The window starts no self-update of its own.
+        const std::string key = row.signature.empty() ? "" : "releaseKey=" + publisher.PublicKey();
         dir.Write("launcher.conf",
-                  "enableLogDebug=1\nuseMiniBrowserOnly=1\nbaseUrl=" + server.Url("/") + "\n");
-        if (!row.signature.empty()) {
-            dir.Write("launcher.conf", dir.Read("launcher.conf") + "releaseKey=" + publisher.PublicKey());
+                  "enableLogDebug=1\nuseMiniBrowserOnly=1\nbaseUrl=" + server.Url("/") + "\n" + key);
+        if (!row.signature.empty())
             dir.Write("launcher_new.exe.sig", row.signature);
-        }
         server.Write("launcherVersion.inf", row.served);
         if (row.local == self) {
             LauncherProcess::Install(dir.Path(), "launcher_new.exe");
-        } else if (!row.local.empty()) {
+        } else {
             dir.Write("launcher_new.exe", row.local);
             chmod(dir.File("launcher_new.exe").fn_str(), 0755);
         }
-        const int before = server.Requests("GET /launcher", 0);
         LauncherProcess launcher(dir.Path(), {}, row.local == self ? "launcher_new.exe" : "launcher",
                                  elsewhere.Path());
         EXPECT_EQ(launcher.WaitForLog(READY), !row.handedOver) << launcher.LogText();
         EXPECT_NE(launcher.LogText().find(row.line), std::string::npos) << launcher.LogText();
-        EXPECT_EQ(server.Requests("GET /launcher", before + row.requests) - before, row.requests);
         EXPECT_EQ(wxFileExists(dir.File("launcher_new.exe")), row.kept);
         if (row.handedOver) {
             EXPECT_FALSE(launcher.Running()) << "ended without its window";
             EXPECT_NE(launcher.Stop(SIGTERM), -1) << "a crash on the way out";
-            WaitUntil([&] { return wxFileExists(dir.File("handed-over")); });
-            EXPECT_EQ(dir.Read("handed-over"), "0\n");
+            EXPECT_TRUE(WaitUntil([&] { return dir.Read("handed-over") == "0\n"; }))
+                << dir.Read("handed-over");
         }
         launcher.Stop(SIGTERM);
     }
@@ -158,82 +139,50 @@ TEST_F(LauncherRun, HandsOverToADownloadedLauncherOnlyWhenItIsCurrentAndWhole)
 TEST_F(LauncherRun, WindowFetchesANewerLauncherStartsItAndEnds)
 {
     NginxServer server;
-    TempDir elsewhere;
     server.Write("launcherVersion.inf", "3.3.17\n");
     server.Write("launcher.pt.3.3.17.exe",
                  "#!/bin/sh\necho \"run $*\" >> \"$(dirname \"$0\")/handed-over\"\n");
     install.Write("launcher.conf", "enableLogDebug=1\nbaseUrl=" + server.Url("/") + "\n");
     LauncherProcess launcher(install.Path(), {}, "launcher", elsewhere.Path());
     EXPECT_EQ(launcher.Wait(std::chrono::seconds(30)), 0) << launcher.LogText();
-    WaitUntil([&] { return install.Read("handed-over") == "run --relaunch\n"; });
-    EXPECT_EQ(install.Read("handed-over"), "run --relaunch\n") << launcher.LogText();
-    EXPECT_NE(launcher.LogText().find("Downloading: "), std::string::npos);
+    EXPECT_TRUE(WaitUntil([&] { return install.Read("handed-over") == "run --relaunch\n"; }))
+        << install.Read("handed-over") << launcher.LogText();
 }
 
-// The player's way: an installation one release behind, under a path with a
-// space, in a window on nginx's release with a news page and the telemetry
-// service beside it.
-class PlayerRun : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (getenv("DISPLAY") == nullptr)
-            GTEST_SKIP() << "needs an X display (the test command provides Xvfb)";
-        wxFileName::Mkdir(dir, wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL);
-        server.Write("news.html", "<html><body>Velorian news</body></html>");
-    }
-
-    // Publishes a release with the stand-in game, which records its arguments
-    // and runs for two seconds.
-    void Publish(TestRelease& release, const std::string& version)
-    {
-        release.Add("bin/velorian game", "#!/bin/sh\nfor arg in \"$@\"; do printf '%s\\n' \"$arg\"; done > "
-                                         "\"$(dirname \"$0\")/argv.txt\"\nsleep 2\n");
-        release.Publish(server.Root() + "/release", version, "pt");
-        Write("launcher.conf", "enableLogDebug=1\nbaseUrl=" + server.Url("/release/") + "\nuploadUrl=" +
-                                   telemetry.Url() + "\nnewsUrl=" + server.Url("/news.html") +
-                                   "\ngameExecutable=bin/velorian game\nminSysMemoryMB=1\n");
-    }
-
-    void Write(const std::string& name, const std::string& bytes)
-    {
-        root.Write("Velorian Game/" + name, bytes);
-    }
-    std::string Read(const std::string& name) const { return root.Read("Velorian Game/" + name); }
-
+// The player's way: an installation one release behind, under a path with a space and
+// started from elsewhere, in a window on nginx's release with a news page and the
+// telemetry service beside it. The stand-in game records its arguments and runs for two seconds.
+TEST_F(LauncherRun, UpdatesInTheWindowPlaysUploadsTheLogsAndExits)
+{
     NginxServer server;
     TelemetryServer telemetry;
-    TempDir root;
-    const wxString dir = root.File("Velorian Game");
-};
+    const wxString dir = install.File("Velorian Game");
+    const auto read = [&](const std::string& name) { return ReadFileBytes(dir + "/" + name); };
+    server.Write("news.html", "<html><body>Velorian news</body></html>");
+    WriteFileBytes(dir + "/launcher.conf", "enableLogDebug=1\nbaseUrl=" + server.Url("/release/") +
+                                               "\nuploadUrl=" + telemetry.Url() +
+                                               "\nnewsUrl=" + server.Url("/news.html") +
+                                               "\ngameExecutable=bin/velorian game\nminSysMemoryMB=1\n");
+    TestRelease release;
+    release.Add("bin/velorian game", "#!/bin/sh\nfor arg in \"$@\"; do printf '%s\\n' \"$arg\"; done > "
+                                     "\"$(dirname \"$0\")/argv.txt\"\nsleep 2\n");
+    release.Add("data/readme.txt", "Velorian\n", true);
+    release.Add("velorian_Data/Managed/Game.dll", "assembly");
+    release.Publish(server.Root() + "/release", "2.0", "pt");
+    WriteFileBytes(dir + "/bin/velorian game", "the game of release 1.0");
 
-TEST_F(PlayerRun, UpdatesInTheWindowPlaysUploadsTheLogsAndExits)
-{
-    TestRelease older;
-    older.Add("data/readme.txt", "old\n");
-    Publish(older, "1.0");
-    ASSERT_EQ(std::system(("'" UPDATE_COMMAND_EXE "' '" + dir.ToStdString() + "' > /dev/null").c_str()), 0);
-    TestRelease newer;
-    newer.Add("data/readme.txt", "new and longer\n", true);
-    newer.Add("velorian_Data/Managed/Game.dll", "assembly");
-    Publish(newer, "2.0");
-
-    // Started from a menu, the launcher's current directory is elsewhere. Its
-    // log must not share the command's name, which has one-second resolution.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-    LauncherProcess launcher(dir, {}, "launcher", root.Path());
+    LauncherProcess launcher(dir, {}, "launcher", install.Path());
     ASSERT_TRUE(launcher.WaitForLog("Update done.", std::chrono::seconds(60))) << launcher.LogText();
-    EXPECT_EQ(Read("data/readme.txt"), "new and longer\n");
+    EXPECT_EQ(read("data/readme.txt"), "Velorian\n");
     // A changed library of the same size and time is reported with the logs.
     const wxFileName library(dir + "/velorian_Data/Managed/Game.dll");
     const wxDateTime modified = library.GetModificationTime();
-    Write("velorian_Data/Managed/Game.dll", "cheating");
+    WriteFileBytes(library.GetFullPath(), "cheating");
     library.SetTimes(nullptr, &modified, nullptr);
 
     for (int attempt = 0; attempt < 20 && !launcher.WaitForLog("Starting the game.", std::chrono::seconds(1));
          ++attempt)
         launcher.ClickFromBottomRight("Velorian Launcher", 30, 25);
-    ASSERT_TRUE(launcher.WaitForLog("Starting background checks.")) << launcher.LogText();
     EXPECT_TRUE(WaitUntil([&] { return !launcher.IsWindowShown("Velorian Launcher"); },
                           std::chrono::milliseconds(1500)))
         << "the window hides while the game runs";
@@ -246,12 +195,11 @@ TEST_F(PlayerRun, UpdatesInTheWindowPlaysUploadsTheLogsAndExits)
     std::map<std::string, std::string> parts;
     for (const TelemetryServer::Part& part : upload->parts)
         parts[part.name] = part.bytes;
-    EXPECT_EQ(parts["action"], "send_file");
     EXPECT_EQ(parts["changes"], "velorian_Data\\Managed\\Game.dll");
     EXPECT_EQ(parts["logfile"].substr(0, 2), "PK");
 
     // One argument a line, between the game log's time stamp and the session.
-    const std::string args = Read("bin/argv.txt");
+    const std::string args = read("bin/argv.txt");
     EXPECT_TRUE(
         args.starts_with("-launch\n-language=pt\n-resolution=1280x1024\n-quality=4\n-fullscreen\n-logfile=" +
                          dir.ToStdString() + "/logs/client-"))
@@ -260,10 +208,10 @@ TEST_F(PlayerRun, UpdatesInTheWindowPlaysUploadsTheLogsAndExits)
         args.ends_with("-" + parts["SESSID"] + ".txt\n-launcherpath=" + dir.ToStdString() + "/launcher\n"))
         << args;
 
-    EXPECT_EQ(Read("version.inf"), "2.0");
+    EXPECT_EQ(read("version.inf"), "2.0");
     EXPECT_TRUE(wxFileName::FileExists(dir + "/firstRun"));
-    EXPECT_FALSE(wxFileName::FileExists(root.File("firstRun")));
-    EXPECT_EQ(Read("user.conf"), "resolution=1280x1024\nfullscreen=1\nquality=Bonito\nlanguage=151\n");
+    EXPECT_FALSE(wxFileName::FileExists(install.File("firstRun")));
+    EXPECT_EQ(read("user.conf"), "resolution=1280x1024\nfullscreen=1\nquality=Bonito\nlanguage=151\n");
 }
 
 } // namespace
