@@ -152,15 +152,36 @@ TEST_F(UpdateEngineTest, EachOutcomeIsLoggedReportedAndRecorded)
 {
     TelemetryServer service;
     FaultServer faults(server.Root().ToStdString());
-    const auto publish = [this](const char* version, const std::string& second) {
+    // Steps that set a row up, and their sequence.
+    using Step = std::function<void()>;
+    const auto publishing = [this](const char* version, const char* second) -> Step {
+        return [=, this] {
+            TestRelease release;
+            release.Add("data/a.bin", "the same in every release");
+            release.Add("data\\b.bin", second, false, "a.zip", GAP_THRESHOLD);
+            release.Publish(server.Root(), version);
+        };
+    };
+    const auto writing = [this](const char* name, const char* content) -> Step {
+        return [=, this] { install.Write(name, content); };
+    };
+    const auto removing = [this](const char* name) -> Step {
+        return [=, this] { wxFileName::Rmdir(install.File(name)) || wxRemoveFile(install.File(name)); };
+    };
+    const auto blocking = [this](const char* name) -> Step {
+        return [=, this] { wxFileName::Mkdir(install.File(name)); };
+    };
+    const auto then = [](Step first, Step second) -> Step { return [=] { first(), second(); }; };
+    const Step refusedRelease = [this] {
         TestRelease release;
-        release.Add("data/a.bin", "the same in every release");
-        release.Add("data\\b.bin", second, false, "a.zip", GAP_THRESHOLD);
-        release.Publish(server.Root(), version);
+        release.Add("data/new.bin", "fine");
+        release.AddRawRecord("name=\"..\\escaped.bin\" source_zip=\"a.zip\" checksum=\"0\" offset=\"30\" "
+                             "compressed_size=\"4\" compressed=\"false\"");
+        release.Publish(server.Root(), "4");
     };
     struct Row {
         const char* what;
-        std::function<void()> arrange;
+        Step arrange;
         std::vector<std::string> logged;
         const char* result; // of updater_finished
         const char* version;
@@ -169,93 +190,42 @@ TEST_F(UpdateEngineTest, EachOutcomeIsLoggedReportedAndRecorded)
         bool stopped = false;
     };
     const std::string missing = "Missing: " + install.File("data/b.bin").ToStdString() + " (src: a.zip)";
+    const char* const UPDATED = "VELORIAN_UPDATED";
+    const char* const CURRENT = "VELORIAN_ALREADY_UPDATED";
+    const char* const NO_RELEASE = "ABORTED_GET_REMOTE_VERSION";
+    // clang-format off
     const Row rows[] = {
-        {"new release",
-         [&] { publish("1", "first"); },
+        {"new release", publishing("1", "first"),
          {"New version found: 1", "Mismatches: 2", "Update started.", "Update done."},
-         "VELORIAN_UPDATED",
-         "1",
-         wxEVT_UPDATE_FINISHED},
-        {"up to date",
-         [] {},
-         {"No new version found."},
-         "VELORIAN_ALREADY_UPDATED",
-         "1",
-         wxEVT_NO_CHANGES_FOUND},
-        {"a file deleted",
-         [&] { wxRemoveFile(install.File("data/b.bin")); },
+         UPDATED, "1", wxEVT_UPDATE_FINISHED},
+        {"up to date", [] {}, {"No new version found."}, CURRENT, "1", wxEVT_NO_CHANGES_FOUND},
+        {"a file deleted", removing("data/b.bin"),
          {missing, "Local missing files found: 1", "Mismatches: 1", "Update done."},
-         "VELORIAN_UPDATED",
-         "1",
-         wxEVT_UPDATE_FINISHED},
+         UPDATED, "1", wxEVT_UPDATE_FINISHED},
         // A record outlives its file: it is fetched whatever its record says.
-        {"a file deleted, kept by a new release",
-         [&] {
-             publish("2", "first");
-             wxRemoveFile(install.File("data/a.bin"));
-         },
-         {"New version found: 2", "Mismatches: 1"},
-         "VELORIAN_UPDATED",
-         "2",
-         wxEVT_UPDATE_FINISHED},
+        {"a file deleted, kept by a new release", then(publishing("2", "first"), removing("data/a.bin")),
+         {"New version found: 2", "Mismatches: 1"}, UPDATED, "2", wxEVT_UPDATE_FINISHED},
         {"a file deleted after a repair was cut short",
-         [&] {
-             install.Write("version.inf", "invalid");
-             wxRemoveFile(install.File("data/a.bin"));
-         },
-         {"New version found: 2", "Mismatches: 1"},
-         "VELORIAN_UPDATED",
-         "2",
-         wxEVT_UPDATE_FINISHED},
-        {"new release, same files",
-         [&] { publish("3", "first"); },
-         {"New version found: 3", "No mismatches found."},
-         "VELORIAN_ALREADY_UPDATED",
-         "3",
-         wxEVT_NO_CHANGES_FOUND},
+         then(writing("version.inf", "invalid"), removing("data/a.bin")),
+         {"New version found: 2", "Mismatches: 1"}, UPDATED, "2", wxEVT_UPDATE_FINISHED},
+        {"new release, same files", publishing("3", "first"),
+         {"New version found: 3", "No mismatches found."}, CURRENT, "3", wxEVT_NO_CHANGES_FOUND},
         {"stopped", [] {}, {"Stopped local check."}, "ABORTED", "3", 0, "/", true},
-        {"no release",
-         [&] { server.Write("version-win-draft.php", "invalid_remote\n"); },
-         {"Could not read remote version."},
-         "ABORTED_GET_REMOTE_VERSION",
-         "3",
-         wxEVT_DISABLE_PLAY},
+        {"no release", [&] { server.Write("version-win-draft.php", "invalid_remote\n"); },
+         {"Could not read remote version."}, NO_RELEASE, "3", wxEVT_DISABLE_PLAY},
         // Not even its good files are written.
-        {"a manifest naming a file outside",
-         [&] {
-             TestRelease release;
-             release.Add("data/new.bin", "fine");
-             release.AddRawRecord(
-                 "name=\"..\\escaped.bin\" source_zip=\"a.zip\" checksum=\"0\" offset=\"30\" "
-                 "compressed_size=\"4\" compressed=\"false\"");
-             release.Publish(server.Root(), "4");
-         },
-         {"Could not read download remote manifest."},
-         "ABORTED_GET_REMOTE_VERSION",
-         "invalid",
-         wxEVT_DISABLE_PLAY},
+        {"a manifest naming a file outside", refusedRelease,
+         {"Could not read download remote manifest."}, NO_RELEASE, "invalid", wxEVT_DISABLE_PLAY},
         {"a file in the way",
-         [&] {
-             publish("5", "second");
-             wxRemoveFile(install.File("data/b.bin"));
-             wxFileName::Mkdir(install.File("data/b.bin"));
-         },
+         then(publishing("5", "second"), then(removing("data/b.bin"), blocking("data/b.bin"))),
          {"Could not write to file data\\b.bin", "Update stopped, write error."},
-         "DOWNLOAD_WRITING_ERROR",
-         "invalid",
-         wxEVT_UPDATE_STOPPED},
-        {"a damaged release",
-         [&] {
-             wxFileName::Rmdir(install.File("data/b.bin"));
-             install.Write("data/b.bin", "the previous version");
-         },
+         "DOWNLOAD_WRITING_ERROR", "invalid", wxEVT_UPDATE_STOPPED},
+        {"a damaged release", then(removing("data/b.bin"), writing("data/b.bin", "the previous version")),
          {"data\\b.bin failed its checksum in 3 series of retries: the release is damaged.",
           "Update stopped, download error."},
-         "UNKNOWN_ERROR",
-         "invalid",
-         wxEVT_UPDATE_STOPPED,
-         "/flaky/corrupt/1000/"},
+         "UNKNOWN_ERROR", "invalid", wxEVT_UPDATE_STOPPED, "/flaky/corrupt/1000/"},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         row.arrange();
