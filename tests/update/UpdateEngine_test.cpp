@@ -131,6 +131,7 @@ TEST_F(UpdateEngineTest, InstallsAReleaseOfTheReleaseBuilder)
         engine->SetReleaseKey(SignatureVerifier::FromBase64(key.AfterFirst('=').utf8_string()));
     };
     publish("1.0");
+    ASSERT_FALSE(HasFailure()) << "no release to check against";
     start();
     CheckAndUpdate();
     auto installed = Tree(install);
