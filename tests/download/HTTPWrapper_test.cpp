@@ -34,13 +34,11 @@ protected:
         delete faults;
     }
 
-    // The request line of the echoed request, the whole echo in full.
-    static std::string Echo(const std::string& path, const ParameterMap* params, std::string* full = nullptr)
+    // The request line of the echoed request.
+    static std::string Echo(const std::string& path, const ParameterMap* params)
     {
         auto stream = OpenGet(faults->Url(path), {.params = params});
         const std::string echo = stream ? ReadAll(*stream).bytes : std::string();
-        if (full != nullptr)
-            *full = echo;
         return echo.substr(0, echo.find("\r\n"));
     }
 
@@ -67,24 +65,18 @@ TEST_F(HTTPWrapperTest, RefusesAnythingButHttpWithAServer)
     EXPECT_TRUE(HTTPWrapper::IsHttpUrl("http://example.org"));
 }
 
-// The query follows map order (a key set twice keeps its last value) and
-// escapes only what a request line cannot hold; no Range header.
-TEST_F(HTTPWrapperTest, RequestLineQueryAndHeaders)
+// The query follows map order (a key set twice keeps its last value), after
+// the URL's own, and escapes only what a request line cannot hold.
+TEST_F(HTTPWrapperTest, RequestLineQuery)
 {
     ParameterMap params;
     EXPECT_EQ(Echo("/echo", &params), "GET /echo HTTP/1.1");
     params["action"] = "get_token";
     params["GUID"] = "42";
     params["updater_result"] = wxString::FromUTF8("a b&c#d/é");
-    params["SESSID"] = "x";
     params["GUID"] = "43";
-    std::string full;
-    EXPECT_EQ(Echo("/echo", &params, &full),
-              "GET /echo?GUID=43&SESSID=x&action=get_token&updater_result=a%20b&c#d/%C3%A9 HTTP/1.1");
-    EXPECT_EQ(Echo("/echo?v=1", &params).substr(0, 23), "GET /echo?v=1&GUID=43&S");
-    EXPECT_NE(full.find("\r\nHost: 127.0.0.1:" + std::to_string(faults->Port()) + "\r\n"), std::string::npos)
-        << full;
-    EXPECT_EQ(full.find("Range:"), std::string::npos);
+    EXPECT_EQ(Echo("/echo?v=1", &params),
+              "GET /echo?v=1&GUID=43&action=get_token&updater_result=a%20b&c#d/%C3%A9 HTTP/1.1");
 }
 
 // Support reads why; redirections are not followed: the 3xx body is the answer.

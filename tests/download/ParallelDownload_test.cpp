@@ -1,18 +1,14 @@
 #include "download/ParallelDownload.h"
 
-#include "common/Cancellation.h"
 #include "download/HTTPWrapper.h"
 #include "support/Bytes.h"
 #include "support/FaultServer.h"
 #include "support/NginxServer.h"
-#include "support/Polling.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <map>
-#include <thread>
 #include <tuple>
 
 namespace {
@@ -109,32 +105,6 @@ TEST(ParallelDownload, AnswersOtherThanTheRangesAskedAreNeverHandedOverAsWhole)
             EXPECT_FALSE(multiRange);
         }
     }
-}
-
-// A stop ends a slow transfer and the threads of every connection at once,
-// and nothing more of the run is handed over.
-TEST(ParallelDownload, AStopEndsEveryTransferWithinASecond)
-{
-    NginxServer nginx;
-    nginx.Write("a.zip", Pattern(0, 1 << 20));
-    Cancellation stop;
-    std::atomic<bool> multiRange = true;
-    auto download = std::make_unique<ParallelDownload>(
-        Runs(nginx.Url("/slow/"), {{"a.zip", {0, 399999}}, {"a.zip", {500000, 999999}}}), 4, &stop,
-        multiRange);
-    wxInputStream* stream = download->NextRun();
-    ASSERT_NE(stream, nullptr);
-    std::thread stopper([&stop] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        stop.Request();
-    });
-    const auto start = std::chrono::steady_clock::now();
-    const std::string read = ReadAll(*stream).bytes;
-    EXPECT_EQ(stream->GetLastError(), wxSTREAM_READ_ERROR);
-    EXPECT_LT(read.size(), 400000u);
-    download.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
-    stopper.join();
 }
 
 } // namespace

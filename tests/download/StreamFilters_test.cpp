@@ -14,40 +14,21 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
-#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace {
 
-// Fails with a read error after a given number of bytes, as a dropped
-// connection does, and tells how far it has been read.
-class ScriptedSource : public wxInputStream {
-public:
-    explicit ScriptedSource(std::string data, size_t failAfter = std::numeric_limits<size_t>::max())
-        : data(std::move(data)), failAfter(failAfter)
+// A source that fails with a read error after limit of its bytes, as a dropped connection does.
+struct FailingSource {
+    FailingSource(std::string content, std::size_t limit)
+        : bytes(std::move(content)), data(bytes.data(), bytes.size()), failing(&data, limit)
     {
     }
-    size_t position = 0;
-
-protected:
-    size_t OnSysRead(void* buffer, size_t size) override
-    {
-        const size_t available = std::min(data.size(), failAfter) - position;
-        if (available == 0)
-            m_lasterror = position == failAfter ? wxSTREAM_READ_ERROR : wxSTREAM_EOF;
-        const size_t count = std::min(size, available);
-        std::memcpy(buffer, data.data() + position, count);
-        position += count;
-        return count;
-    }
-
-private:
-    std::string data;
-    size_t failAfter;
+    std::string bytes;
+    wxMemoryInputStream data;
+    BoundedInputStream failing;
 };
 
 // The next member is read from the same source, so nothing past the limit
@@ -57,24 +38,24 @@ private:
 TEST(LimitedInputStream, StopsExactlyAtTheLimitAndEndsShortWithItsSource)
 {
     const std::string body = Pattern(0, 12000);
-    ScriptedSource source(body);
+    wxMemoryInputStream source(body.data(), body.size());
     LimitedInputStream limited(&source, 10000);
     EXPECT_EQ(ReadAll(limited, 4096).bytes, body.substr(0, 10000));
     EXPECT_TRUE(limited.Eof());
-    EXPECT_EQ(source.position, 10000u);
+    EXPECT_EQ(source.TellI(), 10000);
     LimitedInputStream next(&source, 2000);
     EXPECT_EQ(ReadAll(next, 333).bytes, body.substr(10000));
 
-    ScriptedSource untouched(body);
+    wxMemoryInputStream untouched(body.data(), body.size());
     LimitedInputStream empty(&untouched, 0);
     EXPECT_TRUE(empty.Eof());
     EXPECT_EQ(ReadAll(empty).bytes, "");
-    EXPECT_EQ(untouched.position, 0u);
+    EXPECT_EQ(untouched.TellI(), 0);
 
-    ScriptedSource failing(Pattern(0, 100), 60);
-    LimitedInputStream cut(&failing, 80);
+    FailingSource source60(Pattern(0, 100), 60);
+    LimitedInputStream cut(&source60.failing, 80);
     EXPECT_EQ(ReadAll(cut, 25).bytes, Pattern(0, 60));
-    EXPECT_EQ(failing.GetLastError(), wxSTREAM_READ_ERROR);
+    EXPECT_EQ(source60.failing.GetLastError(), wxSTREAM_READ_ERROR);
     EXPECT_NE(cut.GetLastError(), wxSTREAM_READ_ERROR);
     EXPECT_FALSE(cut.Eof());
 }
@@ -85,13 +66,13 @@ TEST(BoundedInputStream, MoreThanTheLimitIsAReadError)
 {
     const std::string body = Pattern(0, 10000);
     for (const size_t limit : {10000, 9999}) {
-        ScriptedSource source(body);
+        wxMemoryInputStream source(body.data(), body.size());
         BoundedInputStream bounded(&source, limit);
         EXPECT_EQ(ReadAll(bounded, 3000).bytes, body.substr(0, limit));
         EXPECT_EQ(bounded.GetLastError(), limit == body.size() ? wxSTREAM_EOF : wxSTREAM_READ_ERROR);
     }
-    ScriptedSource failing(body, 50);
-    BoundedInputStream passedOn(&failing, 100);
+    FailingSource source50(body, 50);
+    BoundedInputStream passedOn(&source50.failing, 100);
     EXPECT_EQ(ReadAll(passedOn).bytes, body.substr(0, 50));
     EXPECT_EQ(passedOn.GetLastError(), wxSTREAM_READ_ERROR);
 }
