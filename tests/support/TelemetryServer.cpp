@@ -1,7 +1,5 @@
 #include "support/TelemetryServer.h"
 
-#include <wx/filefn.h>
-
 #include <algorithm>
 #include <sstream>
 
@@ -15,13 +13,10 @@ std::string TelemetryServer::Request::Param(const std::string& name) const
     return std::string();
 }
 
-void TelemetryServer::AnswerWith(Answer answer) const
+void TelemetryServer::StallUploads() const
 {
     // The script stalls uploads while this file exists.
-    if (answer == Answer::StallUpload)
-        Dir().Write("stall", "");
-    else
-        wxRemoveFile(Dir().File("stall"));
+    Dir().Write("stall", "");
 }
 
 std::vector<TelemetryServer::Request> TelemetryServer::Requests() const

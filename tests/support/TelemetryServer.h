@@ -11,8 +11,6 @@
 // records every request.
 class TelemetryServer : public ScriptedServer {
 public:
-    enum class Answer { Normal, StallUpload };
-
     struct Part {
         std::string name;
         std::string filename;
@@ -26,7 +24,6 @@ public:
 
         // The query parameter's value; empty when it is absent.
         std::string Param(const std::string& name) const;
-        const std::string& QueryText() const { return query; }
     };
 
     // What the service answers to get_token, without the blanks around it.
@@ -39,9 +36,9 @@ public:
 
     // "http://127.0.0.1:PORT/telemetry.php"; the port is 0 when the server could not start.
     std::string Url() const { return ScriptedServer::Url("/telemetry.php"); }
-    // StallUpload never answers an upload, until the client hangs up, and
-    // records it without its parts.
-    void AnswerWith(Answer answer) const;
+    // From now on uploads get no answer until the client hangs up, and are
+    // recorded without their parts.
+    void StallUploads() const;
     // Every request so far, in arrival order.
     std::vector<Request> Requests() const;
     // (action, updater_result) of each event request so far; the result is

@@ -95,7 +95,7 @@ TEST_F(TelemetryUpload, PostsTheReadableFilesAsOneZipAfterTheFormFields)
     EXPECT_EQ(Upload(), (std::vector<int>{0, 0}));
     const auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u);
-    EXPECT_TRUE(requests[0].QueryText().ends_with("&action=get_token"));
+    EXPECT_TRUE(requests[0].query.ends_with("&action=get_token"));
     // The file part shows as the first three letters of its file name.
     std::string form;
     for (const TelemetryServer::Part& part : requests[1].parts)
@@ -115,7 +115,7 @@ TEST_F(TelemetryUpload, PostsTheReadableFilesAsOneZipAfterTheFormFields)
 // once without a report.
 TEST_F(TelemetryUpload, EventsDoNotWaitForAStalledUploadWhichEndsByItselfOrWhenStopped)
 {
-    server.AnswerWith(TelemetryServer::Answer::StallUpload);
+    server.StallUploads();
     AddLog("launcher.log", "launcher log\n");
     uploader->StartLogUpload();
     ASSERT_TRUE(WaitUntil([&] { return server.Requests().size() == 2; })); // the token, the upload

@@ -70,7 +70,7 @@ TEST(TelemetryClient, EventsFetchTheTokenOnceAndSendTheirParametersInWireOrder)
     const std::string auth = std::string("&auth=") + TelemetryServer::TOKEN;
     std::vector<std::string> queries;
     for (const TelemetryServer::Request& request : server.Requests())
-        queries.push_back(request.QueryText());
+        queries.push_back(request.query);
     EXPECT_EQ(
         queries,
         (std::vector<std::string>{

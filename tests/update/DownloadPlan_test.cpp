@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
+#include <list>
 #include <string>
 #include <vector>
 
@@ -18,27 +18,24 @@ struct Member {
     std::uint32_t bytes;
 };
 
-class Records {
-public:
-    explicit Records(const std::vector<Member>& members)
-    {
-        for (const Member& member : members) {
-            records.emplace_back("f" + std::to_string(records.size()), member.archive, 0, "", member.offset,
-                                 false, member.bytes);
-            list.push_back(&records.back());
-        }
-    }
-
-    std::deque<ManifestFileInfo> records;
+// The records of the members in list order, kept in records.
+FileList Listed(const std::vector<Member>& members, std::list<ManifestFileInfo>& records)
+{
     FileList list;
-};
+    for (const Member& member : members) {
+        records.emplace_back("f" + std::to_string(records.size()), member.archive, 0, "", member.offset,
+                             false, member.bytes);
+        list.push_back(&records.back());
+    }
+    return list;
+}
 
 // "target first-last" per run, as the download asks for them.
 std::vector<std::string> Plan(const std::vector<Member>& members)
 {
-    const Records release(members);
+    std::list<ManifestFileInfo> records;
     std::vector<std::string> runs;
-    for (const ParallelDownload::Run& run : PlanRuns(release.list, "http://host:8080/update/"))
+    for (const ParallelDownload::Run& run : PlanRuns(Listed(members, records), "http://host:8080/update/"))
         runs.push_back(run.origin + run.target + " " + std::to_string(run.bytes.first) + "-" +
                        std::to_string(run.bytes.last));
     return runs;
@@ -68,11 +65,13 @@ TEST(DownloadPlan, RunsEndWhereTheGapGrowsTooLargeOrTheArchiveChanges)
 // units, so upper case comes first; equal places keep their order.
 TEST(DownloadPlan, SortsByArchiveThenOffset)
 {
-    Records release(
-        {{"b.zip", 10, 1}, {"a.zip", 500, 1}, {"a.zip", 20, 1}, {"B.zip", 900, 1}, {"a.zip", 20, 1}});
-    SortForDownload(release.list);
+    std::list<ManifestFileInfo> records;
+    FileList list =
+        Listed({{"b.zip", 10, 1}, {"a.zip", 500, 1}, {"a.zip", 20, 1}, {"B.zip", 900, 1}, {"a.zip", 20, 1}},
+               records);
+    SortForDownload(list);
     std::vector<std::string> order;
-    for (const ManifestFileInfo* record : release.list)
+    for (const ManifestFileInfo* record : list)
         order.push_back(record->name.ToStdString());
     EXPECT_EQ(order, (std::vector<std::string>{"f3", "f2", "f4", "f1", "f0"}));
 }

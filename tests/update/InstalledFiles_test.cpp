@@ -17,22 +17,14 @@ TEST(InstalledFiles, CleaningDeletesOnlyObsoleteDataFilesInsideTheInstallation)
     TempDir root;
     TempDir elsewhere;
     const wxString install = root.File("install");
-    const char* const names[] = {"keep.bin", "old.res", "data/old.unity3d", "notes.txt", "UPPER.RES"};
-    std::string manifest = "<manifest>\n";
-    for (const char* name : names) {
+    InstalledFiles installed(install);
+    for (const char* name : {"keep.bin", "old.res", "data/old.unity3d", "notes.txt", "UPPER.RES"}) {
         root.Write(wxString("install/") + name, name);
-        wxString recordName(name);
-        recordName.Replace("/", "\\");
-        manifest +=
-            "<file name=\"" + recordName.ToStdString() + "\" checksum=\"\" timestamp=\"0\" size=\"0\" />\n";
+        installed.GetLocalManifest().push_back(ManifestFileInfo(PathToManifestName(name), 0, "", 0));
     }
     root.Write("outside.res", "not ours");
     elsewhere.Write("old.res", "not ours either");
-    manifest += "<file name=\"..\\outside.res\" checksum=\"\" timestamp=\"0\" size=\"0\" />\n</manifest>\n";
-    root.Write("install/manifest2.xml", manifest);
-
-    InstalledFiles installed(install);
-    ASSERT_TRUE(installed.ReloadLocalManifest());
+    installed.GetLocalManifest().push_back(ManifestFileInfo("..\\outside.res", 0, "", 0));
     ManifestFileInfo kept("keep.bin", "a.zip", 0, "", 30, false, 8);
     const wxString workingDir = wxGetCwd();
     wxSetWorkingDirectory(elsewhere.Path());
