@@ -102,8 +102,11 @@ void LauncherProcess::ClickFromBottomRight(const std::string& title, int dx, int
         const std::size_t at = shell.find("\n" + name + "=");
         return at == std::string::npos ? 0 : std::atoi(shell.c_str() + at + name.size() + 2);
     };
+    // Raised first: another test's window on the shared display may cover it, and
+    // must not take the click.
+    const std::string window = std::to_string(value("WINDOW"));
     if (value("WINDOW") != 0)
-        ChildProcess({"/usr/bin/xdotool", "mousemove", "--window", std::to_string(value("WINDOW")),
+        ChildProcess({"/usr/bin/xdotool", "windowraise", window, "mousemove", "--window", window,
                       std::to_string(value("WIDTH") - dx), std::to_string(value("HEIGHT") - dy), "click",
                       "1"})
             .Wait();
