@@ -30,15 +30,22 @@ bool ContinuesRun(const ManifestFileInfo& previous, const ManifestFileInfo& reco
            record.offset - end <= GAP_THRESHOLD;
 }
 
-std::vector<ParallelDownload::Run> PlanRuns(const FileList& list, const wxString& baseUrl)
+bool StartsRun(const ManifestFileInfo* previous, const ManifestFileInfo& record, const ResumePoint& resume)
+{
+    return previous == nullptr || &record == resume.record || !ContinuesRun(*previous, record);
+}
+
+std::vector<ParallelDownload::Run> PlanRuns(const FileList& list, const wxString& baseUrl,
+                                            const ResumePoint& resume)
 {
     std::vector<ParallelDownload::Run> runs;
     const ManifestFileInfo* previous = nullptr;
     for (const ManifestFileInfo* record : list) {
-        if (previous == nullptr || !ContinuesRun(*previous, *record)) {
+        if (StartsRun(previous, *record, resume)) {
             const HTTPWrapper archive(ArchiveUrl(baseUrl, record->source_zip));
-            runs.push_back(
-                {archive.Origin(), archive.RequestTarget(), {record->offset, record->offset - 1ULL}});
+            const std::uint64_t first =
+                std::uint64_t{record->offset} + (record == resume.record ? resume.kept : 0);
+            runs.push_back({archive.Origin(), archive.RequestTarget(), {first, first - 1}});
         }
         // An empty file adds nothing; a run of them alone asks for nothing.
         const std::uint64_t end = std::uint64_t{record->offset} + record->compressed_size;

@@ -29,9 +29,21 @@ wxString ArchiveUrl(const wxString& baseUrl, const wxString& archive);
 // same archive, and a forward gap up to GAP_THRESHOLD after it.
 bool ContinuesRun(const ManifestFileInfo& previous, const ManifestFileInfo& record);
 
+// A file whose first bytes are at hand from an earlier try: its run starts
+// behind them.
+struct ResumePoint {
+    const ManifestFileInfo* record = nullptr;
+    std::uint32_t kept = 0;
+};
+
+// True when record's data needs a run of its own after previous's (null for
+// the first record).
+bool StartsRun(const ManifestFileInfo* previous, const ManifestFileInfo& record, const ResumePoint& resume);
+
 // The byte runs that the download asks for, one per run of records of a
 // sorted list, each from its first record's data to its last one's.
-std::vector<ParallelDownload::Run> PlanRuns(const FileList& list, const wxString& baseUrl);
+std::vector<ParallelDownload::Run> PlanRuns(const FileList& list, const wxString& baseUrl,
+                                            const ResumePoint& resume = {});
 
 // The most that installing the list adds to the disk at any one time: each
 // file is written beside the one it replaces, which is freed once the new

@@ -64,7 +64,7 @@ std::uint64_t PassInput(wxInputStream& input, std::uint64_t limit, InstallWriter
 } // namespace
 
 FileDownload::FileDownload(const UpdateContext& context, InstalledFiles& installed)
-    : context(context), installed(installed)
+    : context(context), installed(installed), resumeFile(context.baseDir)
 {
 }
 
@@ -80,6 +80,8 @@ bool FileDownload::DownloadFiles(FileList& list)
         _("Updating files. ${bytesLeft} left at ${byteRate}, estimated time: ${timeLeft}"), MESSAGE_INFO);
     wxLogMessage("Updating files.");
     corruptFile.clear();
+    resumeFile.KeepOnlyFor(list);
+    resume = FindResumePoint(list);
 
     InstallWriter writer;
     const bool read = ReadFiles(list, writer);
@@ -87,6 +89,7 @@ bool FileDownload::DownloadFiles(FileList& list)
     const bool recorded = RecordOutcomes(list, writer.TakeOutcomes(true));
     if (!read || !recorded)
         return false;
+    resumeFile.KeepOnlyFor(list);
     context.notifier->Complete();
     wxLogMessage("Done updating.");
     return true;
@@ -114,11 +117,11 @@ bool FileDownload::ReadFiles(FileList& list, InstallWriter& writer)
                 lastError = ERROR_MALFORMED_URL;
                 return false;
             }
-            runs = PlanRuns(list, context.baseUrl);
+            runs = PlanRuns(list, context.baseUrl, resume);
             download = std::make_unique<ParallelDownload>(runs, context.maxConnections,
                                                           &context.StopRequest(), multiRange);
         }
-        if (previous != nullptr && ContinuesRun(*previous, record)) {
+        if (!StartsRun(previous, record, resume)) {
             const std::uint32_t gap = record.offset - (previous->offset + previous->compressed_size);
             wxLogVerbose("Waste the gap: %d", static_cast<int>(gap));
             LimitedInputStream skipped(body, gap);
@@ -156,12 +159,23 @@ bool FileDownload::OpenRun(ParallelDownload& download, const ParallelDownload::R
     return true;
 }
 
+ResumePoint FileDownload::FindResumePoint(const FileList& list) const
+{
+    for (const ManifestFileInfo* record : list) {
+        if (const std::uint32_t kept = resumeFile.KeptFor(*record); kept > 0)
+            return {record, kept};
+    }
+    return {};
+}
+
 // Reads exactly the record's bytes of the body, whatever the inflater leaves
 // unread, so that the next record starts at its own offset.
 bool FileDownload::InstallFrom(wxInputStream& body, const ManifestFileInfo& record, InstallWriter& writer)
 {
-    LimitedInputStream limited(&body, record.compressed_size);
-    ProgressInputStream counted(&limited, context.notifier);
+    const std::uint32_t kept = &record == resume.record ? resume.kept : 0;
+    LimitedInputStream limited(&body, record.compressed_size - kept);
+    const std::unique_ptr<wxInputStream> member = resumeFile.Open(record, kept, limited);
+    ProgressInputStream counted(member.get(), context.notifier);
     bool passed = false;
     if (record.compressed) {
         wxLogVerbose("Compressed stream.");
@@ -176,8 +190,10 @@ bool FileDownload::InstallFrom(wxInputStream& body, const ManifestFileInfo& reco
         limited.Read(rest);
     }
     // Bytes that arrived whole but do not inflate are a corrupt download too.
-    if (!passed && lastError == ERROR_DOWNLOAD && body.GetLastError() != wxSTREAM_READ_ERROR)
+    if (!passed && lastError == ERROR_DOWNLOAD && body.GetLastError() != wxSTREAM_READ_ERROR) {
         corruptFile = record.name;
+        resumeFile.Forget(record);
+    }
     return passed;
 }
 
@@ -229,6 +245,7 @@ bool FileDownload::RecordOutcomes(FileList& list, const std::vector<InstallWrite
         case InstallWriter::Result::Corrupt:
             lastError = ERROR_DOWNLOAD;
             corruptFile = outcome.record->name;
+            resumeFile.Forget(*outcome.record);
             return false;
         case InstallWriter::Result::WriteFailed:
             lastError = ERROR_WRITE;

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "download/ParallelDownload.h"
+#include "update/DownloadPlan.h"
 #include "update/InstallWriter.h"
 #include "update/Manifest.h"
+#include "update/ResumeFile.h"
 
 #include <wx/string.h>
 
@@ -47,6 +49,8 @@ private:
     bool ReadFiles(FileList& list, InstallWriter& writer);
     bool OpenRun(ParallelDownload& download, const ParallelDownload::Run& run, wxInputStream*& body);
     bool InstallFrom(wxInputStream& body, const ManifestFileInfo& record, InstallWriter& writer);
+    // The kept file that the list still needs, and how many of its bytes are kept.
+    ResumePoint FindResumePoint(const FileList& list) const;
     bool InstallFile(const ManifestFileInfo& record, wxInputStream& input, std::uint64_t limit,
                      InstallWriter& writer);
     // Records the installed files and takes them off the front of the list,
@@ -58,6 +62,8 @@ private:
     InstalledFiles& installed;
     int lastError = ERROR_NONE;
     wxString corruptFile;
+    ResumeFile resumeFile;
+    ResumePoint resume;
     // Whether the server answers several ranges in one request; cleared for
     // good by the first answer that shows otherwise.
     std::atomic<bool> multiRange{true};

@@ -9,6 +9,7 @@
 #include "update/FileDownload.h"
 #include "update/InstalledFiles.h"
 #include "update/ManifestUpdater.h"
+#include "update/ResumeFile.h"
 #include "update/UpdateContext.h"
 #include "update/VersionFile.h"
 
@@ -277,6 +278,8 @@ void ManifestChecker::EndWithoutManifest()
 
 void ManifestChecker::EndUpToDate(const wxString& status)
 {
+    // What an earlier update kept of a file is of no use to a current installation.
+    ResumeFile(context.baseDir).KeepOnlyFor({});
     context.notifier->SetStatus(status);
     context.notifier->Complete();
     context.notifier->PostNoChangesFound();

@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -155,6 +156,58 @@ TEST_F(UpdateCommandRun, KillOrSigtermDuringASlowDownloadAndTheNextRunCompletes)
     ASSERT_EQ(Update({"--verify"}, &out), 0) << out;
     EXPECT_NE(out.find("Checked 5 files of version " + VERSION + ": 1 repaired."), std::string::npos) << out;
     expectWholeFiles(false);
+}
+
+// A large file that a killed run left half fetched is continued by the next
+// run, deflated or not, and verified whole: kept bytes that were damaged fail
+// the digest, and the file is fetched again.
+TEST_F(UpdateCommandRun, TheNextRunContinuesALargeFileWhereAKilledOneStopped)
+{
+    struct Row {
+        const char* version;
+        bool compressed;
+        bool damaged;
+    };
+    const Row rows[] = {{"3.0", false, false}, {"3.1", true, false}, {"3.2", false, true}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.version);
+        // Random, so that deflating keeps it large.
+        std::string content(9 << 20, '\0');
+        std::mt19937 random(static_cast<unsigned>(content.size()) + row.compressed);
+        for (char& byte : content)
+            byte = static_cast<char>(random());
+        TestRelease release;
+        const std::uint32_t offset = release.Add("data/big.bin", content, row.compressed);
+        release.Publish(server.Root() + "/" + row.version, row.version, language);
+
+        Configure("/slow/" + std::string(row.version) + "/");
+        ChildProcess killed({UPDATE_COMMAND_EXE, install.Path().ToStdString()});
+        const wxString kept = install.File("download.resume");
+        ASSERT_TRUE(WaitUntil([&] { return install.Read("download.resume").size() > 20000; }, 20s))
+            << killed.Err();
+        killed.Stop(SIGKILL);
+        std::string keptBytes = install.Read("download.resume");
+        if (row.damaged) {
+            keptBytes[keptBytes.size() - 1000] ^= 0x55;
+            install.Write("download.resume", keptBytes);
+        }
+
+        Configure("/" + std::string(row.version) + "/");
+        const std::size_t logged = server.AccessLog().size();
+        std::string out;
+        ASSERT_EQ(Update({}, &out), 0) << out;
+        EXPECT_TRUE(install.Read("data/big.bin") == content);
+        EXPECT_FALSE(wxFileName::FileExists(kept));
+        // The first request of this run asks only for what the killed one did not get.
+        const std::string requests = server.AccessLog().substr(logged);
+        const std::size_t range = requests.find("range=\"bytes=");
+        ASSERT_NE(range, std::string::npos) << requests;
+        const std::uint64_t first = std::stoull(requests.substr(range + 13));
+        EXPECT_GT(first, offset + keptBytes.size() - 200) << requests;
+        EXPECT_EQ(requests.find("range=\"bytes=" + std::to_string(offset) + "-") != std::string::npos,
+                  row.damaged)
+            << requests;
+    }
 }
 
 } // namespace
