@@ -116,7 +116,7 @@ bool FileDownload::ReadFiles(FileList& list, InstallWriter& writer)
             }
             runs = PlanRuns(list, context.baseUrl);
             download = std::make_unique<ParallelDownload>(runs, context.maxConnections,
-                                                          &context.StopRequest(), multiRange);
+                                                          &context.StopRequest(), server);
         }
         if (previous != nullptr && ContinuesRun(*previous, record)) {
             const std::uint32_t gap = record.offset - (previous->offset + previous->compressed_size);

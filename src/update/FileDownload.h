@@ -6,7 +6,6 @@
 
 #include <wx/string.h>
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -58,7 +57,6 @@ private:
     InstalledFiles& installed;
     int lastError = ERROR_NONE;
     wxString corruptFile;
-    // Whether the server answers several ranges in one request; cleared for
-    // good by the first answer that shows otherwise.
-    std::atomic<bool> multiRange{true};
+    // What the server has shown it cannot do, for the rest of the update.
+    ParallelDownload::ServerAbilities server;
 };
