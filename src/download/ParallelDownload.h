@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,9 +16,12 @@ class WorkerThread;
 // Fetches runs of bytes out of resources of an HTTP server over a few kept
 // connections at once, and hands them to one reader in their order. Runs of
 // one resource that follow each other share a request (several ranges, one
-// multipart/byteranges answer) while the server answers such requests. What
-// arrives ahead of the reader waits in a bounded buffer; the connections
-// pause while it is full.
+// multipart/byteranges answer) while the server answers such requests; a
+// server that answers no range at all is asked once for each resource, whose
+// body is read through to the runs. What arrives ahead of the reader waits in
+// a bounded buffer; the connections pause while it is full. A transfer that
+// breaks is asked again for what has not arrived, without the reader seeing
+// it, until a few attempts in a row bring no new byte.
 class ParallelDownload {
 public:
     struct Run {
@@ -26,15 +30,27 @@ public:
         ByteRange bytes;
     };
 
+    // What the server has shown it cannot do, learnt from its answers by the
+    // connections' threads and kept by the owner for the downloads that follow.
+    struct ServerAbilities {
+        // Answers several ranges with one well-formed multipart/byteranges
+        // body of exactly the ranges asked.
+        std::atomic<bool> multiRange{true};
+        // Answers a single range with 206 and that range, not 200 and the whole.
+        std::atomic<bool> ranges{true};
+    };
+
+    // Why a run's request failed.
+    struct RequestFailure {
+        long status; // of the answer that refused it; 0: no answer or a transfer that kept breaking
+        std::string url;
+    };
+
     // Starts fetching at once over at most connections connections. stop
     // (may be null, must outlive this object) ends every transfer within
-    // about a second. multiRange says whether to ask for several ranges in
-    // one request; an answer that is anything but a well-formed
-    // multipart/byteranges body of exactly the ranges asked clears it for
-    // good (from the connections' threads) and the runs are asked for one at
-    // a time.
+    // about a second; so must server.
     ParallelDownload(std::vector<Run> runs, int connections, const Cancellation* stop,
-                     std::atomic<bool>& multiRange);
+                     ServerAbilities& server);
     // Ends the transfers still under way and waits for their threads.
     ~ParallelDownload();
     ParallelDownload(const ParallelDownload&) = delete;
@@ -46,6 +62,9 @@ public:
     // turns out broken behind them). Null when its request failed, was
     // stopped, was answered with another range, or no run is left.
     wxInputStream* NextRun();
+    // Why the run that NextRun opened or tried to open last failed; none
+    // while it has not, and on a stop.
+    std::optional<RequestFailure> Failure() const;
 
 private:
     class Shared;
@@ -53,6 +72,7 @@ private:
     std::unique_ptr<Shared> shared;
     std::unique_ptr<RunStream> current;
     std::size_t nextRun = 0;
+    std::size_t lastOpened = 0;
     // Last, so that the connections' threads end before what they use goes.
     std::vector<std::unique_ptr<WorkerThread>> workers;
 };

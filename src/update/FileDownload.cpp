@@ -119,7 +119,7 @@ bool FileDownload::ReadFiles(FileList& list, InstallWriter& writer)
             }
             runs = PlanRuns(list, context.baseUrl, resume);
             download = std::make_unique<ParallelDownload>(runs, context.maxConnections,
-                                                          &context.StopRequest(), multiRange);
+                                                          &context.StopRequest(), server);
         }
         if (!StartsRun(previous, record, resume)) {
             const std::uint32_t gap = record.offset - (previous->offset + previous->compressed_size);

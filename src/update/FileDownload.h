@@ -8,7 +8,6 @@
 
 #include <wx/string.h>
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -64,7 +63,6 @@ private:
     wxString corruptFile;
     ResumeFile resumeFile;
     ResumePoint resume;
-    // Whether the server answers several ranges in one request; cleared for
-    // good by the first answer that shows otherwise.
-    std::atomic<bool> multiRange{true};
+    // What the server has shown it cannot do, for the rest of the update.
+    ParallelDownload::ServerAbilities server;
 };

@@ -1,17 +1,23 @@
 #include "download/ParallelDownload.h"
 
+#include "common/Cancellation.h"
 #include "download/HTTPWrapper.h"
 #include "support/Bytes.h"
 #include "support/FaultServer.h"
+#include "support/LogCapture.h"
 #include "support/NginxServer.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
+#include <thread>
 #include <tuple>
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 struct Wanted {
     std::string name;
@@ -52,9 +58,11 @@ std::string ReadRuns(ParallelDownload& download, const std::map<std::string, std
 
 // Every run arrives whole and in order over two connections, whether the
 // server answers several ranges at once (nginx) or not (the fault server:
-// with the first range alone, or with the whole file); a run whose request
+// with the first range alone, with the whole file, or every range with the
+// whole file, which is then asked for once), and when every answer is cut
+// short, each attempt then asking for the rest alone. A run whose request
 // fails ends the download there.
-TEST(ParallelDownload, HandsOverEachRunInOrderWhateverTheServerMakesOfSeveralRanges)
+TEST(ParallelDownload, HandsOverEachRunInOrderWhateverTheServerMakesOfRanges)
 {
     NginxServer nginx;
     FaultServer faults(nginx.Root().ToStdString());
@@ -67,16 +75,26 @@ TEST(ParallelDownload, HandsOverEachRunInOrderWhateverTheServerMakesOfSeveralRan
                                         {"a.zip", {2250000, 2299999}},
                                         {"b.zip", {0, 99999}},
                                         {"missing.zip", {0, 9}}};
-    const std::pair<std::string, bool> servers[] = {
-        {nginx.Url("/"), true}, {faults.Url("/flaky/drop/0/"), false}, {faults.Url("/whole/"), false}};
-    for (const auto& [baseUrl, multipart] : servers) {
+    const std::tuple<std::string, bool, bool> servers[] = {
+        // base, several ranges at once, ranges
+        {nginx.Url("/"), true, true},
+        {faults.Url("/flaky/drop/0/"), false, true},
+        {faults.Url("/whole/"), false, true},
+        {faults.Url("/misrange/whole/"), false, false},
+        {faults.Url("/cut/65536/"), true, true},
+    };
+    for (const auto& [baseUrl, multiRange, ranges] : servers) {
         SCOPED_TRACE(baseUrl);
-        std::atomic<bool> multiRange = true;
-        ParallelDownload download(Runs(baseUrl, wanted), 2, nullptr, multiRange);
+        ParallelDownload::ServerAbilities server;
+        ParallelDownload download(Runs(baseUrl, wanted), 2, nullptr, server);
         EXPECT_EQ(ReadRuns(download, files, wanted), "ok ok ok ok none");
-        EXPECT_EQ(multiRange, multipart);
+        EXPECT_EQ(server.multiRange, multiRange);
+        EXPECT_EQ(server.ranges, ranges);
     }
     EXPECT_EQ(nginx.Requests("range=\"bytes=10-99,20000-2219999,2250000-2299999\"", 1), 1);
+    EXPECT_EQ(faults.Requests("/misrange/whole/a.zip"), 1);
+    EXPECT_EQ(faults.Requests("/misrange/whole/b.zip"), 1);
+    EXPECT_EQ(faults.Requests("/cut/65536/b.zip bytes=65536-99999"), 1);
 }
 
 // Well-formed answers with other bytes than those asked for hand the reader
@@ -92,19 +110,78 @@ TEST(ParallelDownload, AnswersOtherThanTheRangesAskedAreNeverHandedOverAsWhole)
     const std::vector<Wanted> wanted = {{"a.zip", {10, 99}}, {"a.zip", {20000, 29999}}};
     const std::tuple<std::string, std::string, std::string> rows[] = {
         // path, first download, the retry
-        {"/misrange/shift/", "none", "none"},     {"/misrange/short/", "none", "none"},
-        {"/misrange/whole/", "none", "none"},     {"/multipart/junk/", "ok cut", "ok ok"},
+        {"/misrange/shift/", "none", "none"},
+        {"/misrange/short/", "none", "none"},
+        {"/multipart/junk/", "ok cut", "ok ok"},
         {"/multipart/extra/", "ok cut", "ok ok"},
     };
     for (const auto& [path, first, retry] : rows) {
         SCOPED_TRACE(path);
-        std::atomic<bool> multiRange = true;
+        ParallelDownload::ServerAbilities server;
         for (const std::string& expected : {first, retry}) {
-            ParallelDownload download(Runs(faults.Url(path), wanted), 1, nullptr, multiRange);
+            ParallelDownload download(Runs(faults.Url(path), wanted), 1, nullptr, server);
             EXPECT_EQ(ReadRuns(download, files, wanted), expected);
-            EXPECT_FALSE(multiRange);
+            EXPECT_FALSE(server.multiRange);
+            EXPECT_EQ(download.Failure().value_or(ParallelDownload::RequestFailure{}).status,
+                      expected.ends_with("ok") ? 0 : 206);
         }
     }
+}
+
+// A request that the server refuses fails its run at once, logged with the
+// status and the address that the reader gets too.
+TEST(ParallelDownload, ARefusedRequestFailsItsRunWithTheStatusAndIsNotAskedAgain)
+{
+    NginxServer nginx;
+    nginx.Write("a.zip", Pattern(0, 1000));
+    const std::pair<Wanted, long> rows[] = {{{"missing.zip", {0, 9}}, 404}, {{"a.zip", {1000, 1009}}, 416}};
+    for (const auto& [wanted, status] : rows) {
+        SCOPED_TRACE(wanted.name);
+        LogCapture log;
+        ParallelDownload::ServerAbilities server;
+        ParallelDownload download(Runs(nginx.Url("/"), {wanted}), 1, nullptr, server);
+        EXPECT_EQ(download.NextRun(), nullptr);
+        const std::string url = nginx.Url(wanted.name);
+        EXPECT_EQ(download.Failure()->url, url);
+        EXPECT_EQ(download.Failure()->status, status);
+        EXPECT_TRUE(log.Has(wxLOG_Error, "Request failed: " + std::to_string(status) + " for " + url));
+        EXPECT_EQ(nginx.Requests("GET /" + wanted.name, 1), 1);
+    }
+}
+
+// A connection that waits while the reader is busy elsewhere is closed by a
+// server that will not wait for it; the rest of its run is asked for again
+// and arrives as if nothing had happened.
+TEST(ParallelDownload, ARunFetchedAheadSurvivesTheServerClosingItsWaitingConnection)
+{
+    NginxServer nginx;
+    // More than the download and the sockets between hold, so that nginx has to wait.
+    const std::map<std::string, std::string> files = {{"a.zip", Pattern(0, 100)},
+                                                      {"b.zip", Pattern(1, 24 << 20)}};
+    nginx.Write("a.zip", files.at("a.zip"));
+    nginx.Write("b.zip", files.at("b.zip"));
+    const std::vector<Wanted> wanted = {{"a.zip", {0, 99}}, {"b.zip", {0, (24 << 20) - 1}}};
+    ParallelDownload::ServerAbilities server;
+    ParallelDownload download(Runs(nginx.Url("/impatient/"), wanted), 2, nullptr, server);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    EXPECT_EQ(ReadRuns(download, files, wanted), "ok ok");
+    EXPECT_GE(nginx.Requests("GET /impatient/b.zip", 2), 2);
+}
+
+// A stop ends the download at once while it pauses before asking again.
+TEST(ParallelDownload, AStopEndsThePauseBeforeTheNextAttempt)
+{
+    Cancellation stop;
+    ParallelDownload::ServerAbilities server;
+    auto download = std::make_unique<ParallelDownload>(Runs("http://127.0.0.1:1/", {{"a.zip", {0, 9}}}), 1,
+                                                       &stop, server);
+    // Two refused connections later, in the pause of two seconds.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const auto start = Clock::now();
+    stop.Request();
+    EXPECT_EQ(download->NextRun(), nullptr);
+    download.reset();
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
 }
 
 } // namespace

@@ -3,7 +3,7 @@
 
 Sized bodies follow the pattern byte(i) = i % 251, so that bytes from a wrong
 offset show. They and files honour the first range asked; every answer closes
-the connection.
+the connection. Each request is reported as "GET PATH RANGE" before its answer.
 
   /stall?after=N&size=M           N bytes of M, then silence until the client leaves
   /close?after=N&size=M           N bytes of M, then the end of the connection
@@ -26,6 +26,9 @@ Files of the directory named by the first argument:
   /multipart/FAULT/NAME           several ranges answered as multipart/byteranges
                                   with junk in place of the closing delimiter or
                                   extra bytes behind the last part
+  /cut/N/NAME                     ranges answered as a good server does (several
+                                  as multipart/byteranges), each answer cut after
+                                  N bytes of its body
 """
 
 import http.server
@@ -62,6 +65,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         self.close_connection = True
+        scripted_server.report("%s %s %s" % (self.command, self.path, self.headers.get("Range", "")))
         self.target, _, query = self.path.partition("?")
         self.query = {name: urllib.parse.unquote_to_bytes(value)
                       for name, _, value in (pair.partition("=") for pair in query.split("&")) if name}
@@ -212,15 +216,29 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if len(self.ranges()) < 2:
             self.send_file(body)
             return
+        self.send_parts(self.parts(body) + (b"EXTRA\r\n--B--\r\n" if fault == "extra" else b"\r\nJUNK\r\n"))
+
+    def route_cut(self):
+        after, body = int(self.route[1]), self.read_file("/".join(self.route[2:]))
+        if len(self.ranges()) < 2:
+            start, length = self.send_sized(len(body))
+            self.wfile.write(body[start:start + min(length, after)])
+        else:
+            self.send_parts(self.parts(body) + b"\r\n--B--\r\n", after)
+
+    def parts(self, body):
+        """The parts of body that the ranges asked for, without the closing delimiter."""
         parts = b""
         for first, last in self.ranges():
             last = len(body) - 1 if last is None else last
             parts += b"\r\n--B\r\nContent-Range: bytes %d-%d/%d\r\n\r\n" % (first, last, len(body))
             parts += body[first:last + 1]
-        parts += b"EXTRA\r\n--B--\r\n" if fault == "extra" else b"\r\nJUNK\r\n"
+        return parts
+
+    def send_parts(self, parts, limit=None):
         self.send_head(206, [("Content-Type", "multipart/byteranges; boundary=B"),
                              ("Content-Length", len(parts))])
-        self.wfile.write(parts)
+        self.wfile.write(parts[:limit])
 
 
 if __name__ == "__main__":
