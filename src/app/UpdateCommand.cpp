@@ -55,7 +55,9 @@ const char DESCRIPTION[] = "\n"
                            "  3  a file of the installation could not be written, or the disk has no\n"
                            "     room for the update\n"
                            "  4  the update server has no release, did not answer, or its manifest\n"
-                           "     could not be read or is not signed by the publisher";
+                           "     could not be read or is not signed by the publisher\n"
+                           "  5  the update server refused a file of the release: it answered 404, 403\n"
+                           "     or 410, or the same error status through three series of retries";
 
 // The last line of the command when it ends without success.
 wxString FailureText(int status)
@@ -67,6 +69,8 @@ wxString FailureText(int status)
         return "The update stopped: a file could not be written.";
     case UpdateCommand::EXIT_NO_RELEASE:
         return "The update server has no release to install.";
+    case UpdateCommand::EXIT_REFUSED:
+        return "The update server refused a file of the release.";
     default:
         return "The update failed.";
     }
@@ -208,6 +212,8 @@ int UpdateCommand::StoppedUpdateStatus() const
         return EXIT_STOPPED;
     case ERROR_WRITE:
         return EXIT_WRITE_ERROR;
+    case ERROR_REFUSED:
+        return EXIT_REFUSED;
     default:
         return EXIT_FAILED;
     }

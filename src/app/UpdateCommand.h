@@ -25,6 +25,9 @@ public:
         EXIT_WRITE_ERROR = 3,
         // The server has no release, did not answer, or its manifest could not be read or was refused.
         EXIT_NO_RELEASE = 4,
+        // The update server answered that a file of the release is not there (404, 403, 410), or
+        // answered a request with the same error status through three series of retries.
+        EXIT_REFUSED = 5,
     };
 
     UpdateCommand();

@@ -61,6 +61,12 @@ std::uint64_t PassInput(wxInputStream& input, std::uint64_t limit, InstallWriter
     return passed;
 }
 
+// Statuses that no retry will change: the file is not there, or not for us.
+bool IsPermanentRefusal(long status)
+{
+    return status == 403 || status == 404 || status == 410;
+}
+
 } // namespace
 
 FileDownload::FileDownload(const UpdateContext& context, InstalledFiles& installed)
@@ -80,6 +86,7 @@ bool FileDownload::DownloadFiles(FileList& list)
         _("Updating files. ${bytesLeft} left at ${byteRate}, estimated time: ${timeLeft}"), MESSAGE_INFO);
     wxLogMessage("Updating files.");
     corruptFile.clear();
+    refusedRequest.reset();
     resumeFile.KeepOnlyFor(list);
     resume = FindResumePoint(list);
 
@@ -133,16 +140,32 @@ bool FileDownload::ReadFiles(FileList& list, InstallWriter& writer)
                     "Stream gap above threashold, reconnecting. Gap: %d",
                     static_cast<std::int32_t>(record.offset - previous->offset - previous->compressed_size));
             if (!OpenRun(*download, runs[opened++], body))
-                return false;
+                return NoteRefusal(*download);
         }
         previous = &record;
         lastError = ERROR_NONE;
         if (context.IsStopRequested() || !InstallFrom(*body, record, writer))
-            return false;
+            return NoteRefusal(*download);
         wxLogVerbose("read: %d, current offset: %d", static_cast<int>(record.compressed_size),
                      static_cast<int>(record.offset + record.compressed_size));
     }
     return true;
+}
+
+// A download that failed on an error status: kept for the retries to compare,
+// and final when the status says that the file is not there for anyone.
+bool FileDownload::NoteRefusal(const ParallelDownload& download)
+{
+    const std::optional<ParallelDownload::RequestFailure> failure = download.Failure();
+    if (lastError != ERROR_DOWNLOAD || !failure || failure->status == 0)
+        return false;
+    refusedRequest = failure;
+    if (IsPermanentRefusal(failure->status)) {
+        wxLogError("The update server answered %ld for %s: it does not have the release's file.",
+                   failure->status, wxString::FromUTF8(failure->url));
+        lastError = ERROR_REFUSED;
+    }
+    return false;
 }
 
 bool FileDownload::OpenRun(ParallelDownload& download, const ParallelDownload::Run& run, wxInputStream*& body)

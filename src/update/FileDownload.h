@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class InstalledFiles;
@@ -22,6 +23,7 @@ enum DownloadError : int {
     ERROR_MALFORMED_URL = 5,
     ERROR_DOWNLOAD = 6, // network, stream or checksum: worth retrying
     ERROR_WRITE = 7,
+    ERROR_REFUSED = 8, // the server answers that a file of the release is not there
 };
 
 // Fetches files out of the update server's archives in the runs that the
@@ -40,12 +42,16 @@ public:
     int GetLastError() const { return lastError; }
     // The file whose download was corrupt in the last DownloadFiles, or empty.
     const wxString& CorruptFile() const { return corruptFile; }
+    // The request that the server answered with an error status in the last
+    // DownloadFiles, if that ended it.
+    const std::optional<ParallelDownload::RequestFailure>& RefusedRequest() const { return refusedRequest; }
 
 private:
     // Reads the files of the list from the update server, in order, into the
     // writer. False at the first failure of its own (with lastError set), at a
     // failure of the writer's, or on a stop.
     bool ReadFiles(FileList& list, InstallWriter& writer);
+    bool NoteRefusal(const ParallelDownload& download);
     bool OpenRun(ParallelDownload& download, const ParallelDownload::Run& run, wxInputStream*& body);
     bool InstallFrom(wxInputStream& body, const ManifestFileInfo& record, InstallWriter& writer);
     // The kept file that the list still needs, and how many of its bytes are kept.
@@ -61,6 +67,7 @@ private:
     InstalledFiles& installed;
     int lastError = ERROR_NONE;
     wxString corruptFile;
+    std::optional<ParallelDownload::RequestFailure> refusedRequest;
     ResumeFile resumeFile;
     ResumePoint resume;
     // What the server has shown it cannot do, for the rest of the update.

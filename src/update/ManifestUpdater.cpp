@@ -20,9 +20,9 @@ namespace {
 
 // Failed downloads in a row before the update pauses.
 constexpr int ATTEMPTS_PER_BURST = 10;
-// A file that fails its digest in this many series of retries in a row is
-// damaged in the release itself: retrying for ever cannot help.
-constexpr int MAX_CORRUPT_SERIES = 3;
+// A file that fails its digest, or a request that gets the same error status,
+// in this many series of retries in a row is beyond what retrying can mend.
+constexpr int MAX_FAILED_SERIES = 3;
 
 } // namespace
 
@@ -51,27 +51,24 @@ bool ManifestUpdater::DownloadWithRetries(FileList& mismatches)
 {
     FileDownload download(context, installed);
     RetryBursts retries(ATTEMPTS_PER_BURST);
-    wxString seriesCorrupt; // the file that failed its digest in this series of retries
-    wxString repeatedCorrupt;
-    int corruptSeries = 0; // series in a row in which repeatedCorrupt failed its digest
+    wxString seriesFailure; // how this series of retries failed, when it failed in a way worth comparing
+    wxString repeatedFailure;
+    int failedSeries = 0; // series in a row that ended with repeatedFailure
     bool ok = download.DownloadFiles(mismatches);
     lastError = download.GetLastError();
     while (!ok && lastError == ERROR_DOWNLOAD && !context.IsStopRequested()) {
         const int pause = retries.Fail();
-        if (!download.CorruptFile().empty())
-            seriesCorrupt = download.CorruptFile();
+        if (const wxString failure = RepeatableFailure(download); !failure.empty())
+            seriesFailure = failure;
         wxLogError(
             wxString::Format(_("Got %d error while downloading update. Retrying."), retries.Failures()));
         if (pause > 0) {
-            corruptSeries = seriesCorrupt.empty()              ? 0
-                            : seriesCorrupt == repeatedCorrupt ? corruptSeries + 1
-                                                               : 1;
-            repeatedCorrupt = std::exchange(seriesCorrupt, wxString());
-            if (corruptSeries == MAX_CORRUPT_SERIES) {
-                wxLogError("%s failed its checksum in %d series of retries: the release is damaged.",
-                           repeatedCorrupt, corruptSeries);
-                return false;
-            }
+            failedSeries = seriesFailure.empty()              ? 0
+                           : seriesFailure == repeatedFailure ? failedSeries + 1
+                                                              : 1;
+            repeatedFailure = std::exchange(seriesFailure, wxString());
+            if (failedSeries == MAX_FAILED_SERIES)
+                return GiveUp(download);
             wxLogError(wxString::Format(_("Update stopped 10 times, download error. Retrying in %d seconds."),
                                         pause));
             context.notifier->SetErrorStatus(
@@ -82,6 +79,31 @@ bool ManifestUpdater::DownloadWithRetries(FileList& mismatches)
         lastError = download.GetLastError();
     }
     return ok;
+}
+
+// A file that fails its digest, or a request that the server answers with the
+// same error status: when either repeats series after series, retrying cannot help.
+wxString ManifestUpdater::RepeatableFailure(const FileDownload& download)
+{
+    if (!download.CorruptFile().empty())
+        return "corrupt " + download.CorruptFile();
+    if (const auto& refused = download.RefusedRequest())
+        return wxString::Format("%ld %s", refused->status, wxString::FromUTF8(refused->url));
+    return wxString();
+}
+
+bool ManifestUpdater::GiveUp(const FileDownload& download)
+{
+    if (!download.CorruptFile().empty()) {
+        wxLogError("%s failed its checksum in %d series of retries: the release is damaged.",
+                   download.CorruptFile(), MAX_FAILED_SERIES);
+        return false;
+    }
+    const ParallelDownload::RequestFailure& refused = *download.RefusedRequest();
+    wxLogError("The update server answered %ld for %s in %d series of retries: giving up.", refused.status,
+               wxString::FromUTF8(refused.url), MAX_FAILED_SERIES);
+    lastError = ERROR_REFUSED;
+    return false;
 }
 
 bool ManifestUpdater::HasRoomFor(const FileList& list)
@@ -132,6 +154,12 @@ wxString AnnounceStop(const UpdateContext& context, int lastError)
         wxLogError("Update stopped, write error.");
         notifier.SetErrorStatus(_("Error writing to files. Please check file permissions and try again."));
         return "DOWNLOAD_WRITING_ERROR";
+    }
+    if (lastError == ERROR_REFUSED) {
+        wxLogError("Update stopped, the update server refused a file of the release.");
+        notifier.SetErrorStatus(
+            _("The update server does not have the files of this release. Please try again later."));
+        return "UNKNOWN_ERROR";
     }
     // Download failures are retried; only a release that stays damaged ends them.
     if (lastError == ERROR_DOWNLOAD) {

@@ -4,6 +4,7 @@
 
 #include <wx/string.h>
 
+class FileDownload;
 class InstalledFiles;
 class VersionFile;
 struct UpdateContext;
@@ -30,6 +31,9 @@ private:
     // Downloads until the files are in, the failure is not the network's, a
     // stop, or a file that stays corrupt; false unless the files are in.
     bool DownloadWithRetries(FileList& mismatches);
+    static wxString RepeatableFailure(const FileDownload& download);
+    // Ends the retries of a failure that keeps coming back; false.
+    bool GiveUp(const FileDownload& download);
     void FinishUpdate(FileList& mismatches, const wxString& remoteVersion);
     void EndStopped(const wxString& result);
 

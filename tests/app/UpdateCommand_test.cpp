@@ -70,6 +70,9 @@ TEST_F(UpdateCommandRun, EachFailureEndsWithItsOwnStatus)
         EXPECT_EQ(Update(), 1);
         EXPECT_FALSE(wxFileName::FileExists(install.File("data/stored.bin")));
     }
+    // An archive that the server does not have ends the update at once.
+    wxRemoveFile(server.Root() + "/release/a.zip");
+    EXPECT_EQ(Update(), 5);
     // A release that the configured key did not sign.
     install.Write("launcher.conf",
                   install.Read("launcher.conf") + "releaseKey=" + TestSigningKey().PublicKey());

@@ -197,6 +197,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def route_misrange(self):
         fault, body = self.route[1], self.read_file("/".join(self.route[2:]))
+        if not self.ranges():
+            self.send_file(body)
+            return
         if fault == "whole":
             self.send_head(200, [("Content-Length", len(body))])
             self.wfile.write(body)

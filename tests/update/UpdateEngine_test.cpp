@@ -252,6 +252,13 @@ TEST_F(UpdateEngineTest, EachOutcomeIsLoggedReportedAndRecorded)
          {"data\\b.bin failed its checksum in 3 series of retries: the release is damaged.",
           "Update stopped, download error."},
          "UNKNOWN_ERROR", "invalid", wxEVT_UPDATE_STOPPED, "/flaky/corrupt/1000/"},
+        {"an archive answered with other bytes in every series", [] {},
+         {"The update server answered 206 for " + faults.Url("/misrange/shift/a.zip") + " in 3 series of retries: giving up.",
+          "Update stopped, the update server refused a file of the release."},
+         "UNKNOWN_ERROR", "invalid", wxEVT_UPDATE_STOPPED, "/misrange/shift/"},
+        {"an archive that the server does not have", [this] { wxRemoveFile(server.Root() + "/a.zip"); },
+         {"The update server answered 404 for " + server.Url("/a.zip") + ": it does not have the release's file."},
+         "UNKNOWN_ERROR", "invalid", wxEVT_UPDATE_STOPPED},
     };
     // clang-format on
     for (const Row& row : rows) {
@@ -480,9 +487,11 @@ TEST_F(UpdateEngineTest, AStopEndsTheRetryPauseAtOnce)
     TestRelease release;
     release.Add("one.bin", "first file");
     release.Publish(server.Root(), "1");
+    // Other bytes than asked for: refused, and retried.
+    FaultServer faults(server.Root().ToStdString());
+    StartEngine(faults.Url("/misrange/shift/"));
     engine->Check();
     ASSERT_TRUE(Posted(wxEVT_START_UPDATE));
-    wxRemoveFile(server.Root() + "/a.zip");
     engine->StartUpdater();
     const std::string pausing = "Error while downloading update... retrying in 2 seconds.";
     ASSERT_TRUE(WaitUntil([&] { return !events.Texts().empty() && events.Texts().back() == pausing; }));
