@@ -52,6 +52,10 @@ public:
     std::optional<SignatureVerifier> releaseKey;
     // How many connections the update's download opens to the server at once.
     int maxConnections;
+    // The proxy of every request: none to take the environment's, empty for none at all.
+    std::optional<wxString> proxy;
+    // The publisher's own certificate authorities, trusted in place of the system's; empty for the system's.
+    wxString caFile;
 
     LauncherConfig();
 
@@ -67,5 +71,6 @@ public:
 
 private:
     void ReadLauncherConf(class wxFileConfig& conf);
+    void ReadNetworkSettings(const class wxFileConfig& conf);
     void ReadUserConf(class wxFileConfig& conf);
 };
