@@ -120,6 +120,7 @@ struct CurlInputStream::Transfer {
     long status = 0;
     std::optional<ByteRange> contentRange;
     std::string contentType;
+    std::string contentEncoding;
     std::string location;
 };
 
@@ -278,11 +279,14 @@ void CurlInputStream::Transfer::TakeHeader(const char* line, std::size_t len)
         headersDone = false;
         contentRange.reset();
         contentType.clear();
+        contentEncoding.clear();
         location.clear();
     } else if (StartsWithNoCase(line, len, "Content-Range:")) {
         contentRange = ParseContentRange(std::string_view(line + 14, len - 14));
     } else if (StartsWithNoCase(line, len, "Content-Type:")) {
         contentType = Trimmed(line + 13, len - 13);
+    } else if (StartsWithNoCase(line, len, "Content-Encoding:")) {
+        contentEncoding = Trimmed(line + 17, len - 17);
     } else if (StartsWithNoCase(line, len, "Location:")) {
         location = Trimmed(line + 9, len - 9);
     } else if ((len == 2 && line[0] == '\r') || (len == 1 && line[0] == '\n')) {
@@ -360,6 +364,11 @@ const std::optional<ByteRange>& CurlInputStream::GetContentRange() const
 const std::string& CurlInputStream::GetContentType() const
 {
     return transfer->contentType;
+}
+
+const std::string& CurlInputStream::GetContentEncoding() const
+{
+    return transfer->contentEncoding;
 }
 
 wxFileOffset CurlInputStream::GetLength() const

@@ -39,8 +39,9 @@ public:
     long GetStatus() const;
     // The range that the answer's Content-Range names; none without a valid one.
     const std::optional<ByteRange>& GetContentRange() const;
-    // The answer's Content-Type, empty without one.
+    // The answer's Content-Type and Content-Encoding, empty without them.
     const std::string& GetContentType() const;
+    const std::string& GetContentEncoding() const;
     // The announced Content-Length, or wxInvalidOffset.
     wxFileOffset GetLength() const override;
     bool IsSeekable() const override { return false; }

@@ -3,6 +3,7 @@
 #include "app/LauncherConfig.h"
 #include "support/Bytes.h"
 #include "support/ChildProcess.h"
+#include "support/FaultServer.h"
 #include "support/NginxServer.h"
 #include "support/ScriptedServer.h"
 #include "support/TestRelease.h"
@@ -16,21 +17,27 @@ namespace {
 
 // Every request goes through the proxy that the environment or launcher.conf
 // names, and only then. A certificate that neither the system nor the
-// publisher's authority vouches for, or a redirect from https to http, ends
-// the update before it writes anything, with the reason in the log.
+// publisher's authority vouches for, a redirect from https to http or a
+// version answer that is no version ends the update at once, before it writes
+// anything, with what was wrong in the log; a server error is asked again.
 TEST(UpdateCommandNetwork, ReachesTheReleaseThroughProxiesTlsAndRedirectsOrRefusesIt)
 {
     NginxServer server(true);
+    FaultServer faults;
     ScriptedServer proxy("forward_proxy.py"); // reports the request lines it passes on
     const std::string language = LauncherConfig().languageCode.ToStdString();
     TestRelease release;
     release.Add("a.bin", Pattern(0, 70000), true);
     release.Publish(server.Root() + "/rel", "2.0", language);
+    server.Write("page/version-win-" + language + ".php",
+                 "<!DOCTYPE html>\n<html><body>Welcome</body></html>\n");
+    server.Write("gzip/version-win-" + language + ".php", Deflate("2.0\n", GZIP));
     const std::string viaProxy = "http://127.0.0.1:" + std::to_string(proxy.Port());
     const std::string authority = "caFile=" + NginxServer::Authority();
     const std::string plain = server.Url("/rel/"), secure = server.HttpsUrl("/rel/");
     const std::string plainHost = plain.substr(7, plain.size() - 12),
                       secureHost = secure.substr(8, secure.size() - 13);
+    const std::string notAVersion = "The update server's answer is not a version: status ";
     const struct {
         std::string environment, settings, baseUrl;
         int exit;
@@ -48,6 +55,12 @@ TEST(UpdateCommandNetwork, ReachesTheReleaseThroughProxiesTlsAndRedirectsOrRefus
          server.Url("/moved/https/" + server.HttpsUrl("/rel/", "localhost").substr(8)), 0},
         {"http_proxy=", authority, server.HttpsUrl("/moved/http/" + plainHost + "/rel/"), 4, "",
          ": from https to plain http."},
+        {"http_proxy=", "", server.Url("/page/"), 4, "", notAVersion + "200, " + server.Url("/page/")},
+        {"http_proxy=", "", server.Url("/gzip/"), 4, "", "php: binary data"},
+        {"http_proxy=", "", faults.Url("/lines?text=2.0&encoding=gzip&x=/"), 4, "",
+         "(Content-Encoding: gzip)"},
+        {"http_proxy=", "", server.Url("/absent/"), 4, "", notAVersion + "404, "},
+        {"http_proxy=", "", faults.Url("/status/503/"), 4, "", "answered only with errors for 1 seconds"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.environment + " " + row.settings + " " + row.baseUrl);
@@ -64,6 +77,7 @@ TEST(UpdateCommandNetwork, ReachesTheReleaseThroughProxiesTlsAndRedirectsOrRefus
         wxArrayString logs;
         wxDir::GetAllFiles(install.File("logs"), &logs, "launcher_log-*");
         const std::string log = logs.empty() ? "" : ReadFileBytes(logs[0]);
+        EXPECT_EQ(log.find("did not answer"), std::string::npos);
         EXPECT_NE(log.find(row.logged), std::string::npos) << log;
         const std::vector<std::string> proxied = proxy.Reports();
         EXPECT_EQ(proxied.size() == proxiedBefore, row.proxied.empty());

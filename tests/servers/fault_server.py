@@ -10,7 +10,7 @@ the connection.
   /silent/...                     no answer until the client leaves
   /trickle?size=M&bytes=K&interval=S     K bytes every S seconds
   /chunked?body=TEXT[&chunk=K][&repeat=R]   TEXT R times over in chunks of K bytes
-  /lines?text=TEXT                TEXT (percent-decoded) as the body
+  /lines?text=TEXT[&encoding=E]   TEXT (percent-decoded) as the body, with Content-Encoding E
   /status/NNN[?to=URL]            that status; 3xx redirect to URL (/lines?text=redirected)
   /redirects/N                    N redirects, one after another, before the body "arrived"
   /echo                           the request line and headers
@@ -161,7 +161,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(b"0\r\n\r\n")
 
     def route_lines(self):
-        self.send_text(200, self.query.get("text", b""))
+        encoding = self.query.get("encoding")
+        self.send_text(200, self.query.get("text", b""), [("Content-Encoding", encoding.decode())] if encoding else [])
 
     def route_echo(self):
         headers = "".join("%s: %s\r\n" % item for item in self.headers.items())
