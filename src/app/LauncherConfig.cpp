@@ -204,6 +204,7 @@ void LauncherConfig::ReadLauncherConf(wxFileConfig& conf)
             baseUrl = text;
         } else {
             wxLogWarning("Config: Ignoring bad base URL: %s", text);
+            RefuseSetting("baseUrl");
         }
     }
 
@@ -266,6 +267,7 @@ void LauncherConfig::ReadNetworkSettings(const wxFileConfig& conf)
             proxy = text;
         } else {
             wxLogWarning("Config: Ignoring bad proxy: %s", text);
+            RefuseSetting("proxy");
         }
     }
 
@@ -277,8 +279,15 @@ void LauncherConfig::ReadNetworkSettings(const wxFileConfig& conf)
             caFile = file.GetFullPath();
         } else {
             wxLogWarning("Config: Ignoring bad CA file: %s", text);
+            RefuseSetting("caFile");
         }
     }
+}
+
+void LauncherConfig::RefuseSetting(const char* key)
+{
+    wxLogError("Config: The setting %s cannot be used, so the launcher does not update.", key);
+    configMissing = true;
 }
 
 void LauncherConfig::ReadUserConf(wxFileConfig& conf)

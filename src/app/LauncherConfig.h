@@ -46,6 +46,7 @@ public:
     bool gameRunning;
     int minSysMemoryMB;
     wxString problemsUrl;
+    // launcher.conf is missing or unreadable, or names a server, proxy or CA file that cannot be used.
     bool configMissing;
     bool firstRun;
     // The publisher's public key; none when releases are taken unsigned.
@@ -72,5 +73,7 @@ public:
 private:
     void ReadLauncherConf(class wxFileConfig& conf);
     void ReadNetworkSettings(const class wxFileConfig& conf);
+    // A present setting that cannot be used stops the update as a missing launcher.conf does.
+    void RefuseSetting(const char* key);
     void ReadUserConf(class wxFileConfig& conf);
 };

@@ -19,7 +19,8 @@ namespace {
 // names, and only then. A certificate that neither the system nor the
 // publisher's authority vouches for, a redirect from https to http or a
 // version answer that is no version ends the update at once, before it writes
-// anything, with what was wrong in the log; a server error is asked again.
+// anything, with what was wrong in the log; a server error is asked again. A
+// setting that cannot be used ends it before any request.
 TEST(UpdateCommandNetwork, ReachesTheReleaseThroughProxiesTlsAndRedirectsOrRefusesIt)
 {
     NginxServer server(true);
@@ -61,6 +62,11 @@ TEST(UpdateCommandNetwork, ReachesTheReleaseThroughProxiesTlsAndRedirectsOrRefus
          "(Content-Encoding: gzip)"},
         {"http_proxy=", "", server.Url("/absent/"), 4, "", notAVersion + "404, "},
         {"http_proxy=", "", faults.Url("/status/503/"), 4, "", "answered only with errors for 1 seconds"},
+        {"http_proxy=", "", "ftp://" + plainHost + "/rel/", 1, "",
+         "Config: The setting baseUrl cannot be used"},
+        {"http_proxy=", "", "http:///rel/", 1, "", "Config: The setting baseUrl cannot be used"},
+        {"http_proxy=", "caFile=absent.pem", plain, 1, "", "Config: The setting caFile cannot be used"},
+        {"http_proxy=", "proxy=3128", plain, 1, "", "Config: The setting proxy cannot be used"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.environment + " " + row.settings + " " + row.baseUrl);
