@@ -12,8 +12,11 @@
 #include <wx/mstream.h>
 #include <wx/sstream.h>
 #include <wx/stdpaths.h>
+#include <wx/uri.h>
 
+#include <algorithm>
 #include <climits>
+#include <iterator>
 #include <memory>
 
 namespace {
@@ -89,6 +92,15 @@ bool IsReadableFile(const wxString& path)
     return wxFileName::FileExists(path) && wxFileName::IsFileReadable(path);
 }
 
+// A proxy's URL as libcurl takes it, with the scheme spelled out.
+bool IsProxyUrl(const wxString& text)
+{
+    const wxURI uri(text);
+    const wxString schemes[] = {"http", "https", "socks4", "socks4a", "socks5", "socks5h"};
+    return uri.HasServer() && !uri.GetServer().empty() &&
+           std::find(std::begin(schemes), std::end(schemes), uri.GetScheme()) != std::end(schemes);
+}
+
 } // namespace
 
 wxString LanguageCode(int languageId)
@@ -141,6 +153,8 @@ void LauncherConfig::SetDefaults(const wxString& installDir)
     configMissing = false;
     releaseKey.reset();
     maxConnections = DEFAULT_CONNECTIONS;
+    proxy.reset();
+    caFile.clear();
 }
 
 void LauncherConfig::LoadConfig()
@@ -190,6 +204,7 @@ void LauncherConfig::ReadLauncherConf(wxFileConfig& conf)
             baseUrl = text;
         } else {
             wxLogWarning("Config: Ignoring bad base URL: %s", text);
+            RefuseSetting("baseUrl");
         }
     }
 
@@ -240,6 +255,39 @@ void LauncherConfig::ReadLauncherConf(wxFileConfig& conf)
     }
 
     ReadBoundedInteger(conf, "maxConnections", 1, MAX_CONNECTIONS, "maximum connections", maxConnections);
+    ReadNetworkSettings(conf);
+}
+
+void LauncherConfig::ReadNetworkSettings(const wxFileConfig& conf)
+{
+    wxString text;
+    if (conf.Read("proxy", &text)) {
+        // Not logged here: the value may hold a password, and start-up logs the proxy in use.
+        if (text.empty() || IsProxyUrl(text)) {
+            proxy = text;
+        } else {
+            wxLogWarning("Config: Ignoring bad proxy: %s", text);
+            RefuseSetting("proxy");
+        }
+    }
+
+    if (conf.Read("caFile", &text)) {
+        wxFileName file(text);
+        file.MakeAbsolute(settingsDir);
+        if (IsReadableFile(file.GetFullPath())) {
+            wxLogMessage("Config: Found CA file: %s", file.GetFullPath());
+            caFile = file.GetFullPath();
+        } else {
+            wxLogWarning("Config: Ignoring bad CA file: %s", text);
+            RefuseSetting("caFile");
+        }
+    }
+}
+
+void LauncherConfig::RefuseSetting(const char* key)
+{
+    wxLogError("Config: The setting %s cannot be used, so the launcher does not update.", key);
+    configMissing = true;
 }
 
 void LauncherConfig::ReadUserConf(wxFileConfig& conf)

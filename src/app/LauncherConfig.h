@@ -46,12 +46,17 @@ public:
     bool gameRunning;
     int minSysMemoryMB;
     wxString problemsUrl;
+    // launcher.conf is missing or unreadable, or names a server, proxy or CA file that cannot be used.
     bool configMissing;
     bool firstRun;
     // The publisher's public key; none when releases are taken unsigned.
     std::optional<SignatureVerifier> releaseKey;
     // How many connections the update's download opens to the server at once.
     int maxConnections;
+    // The proxy of every request: none to take the environment's, empty for none at all.
+    std::optional<wxString> proxy;
+    // The publisher's own certificate authorities, trusted in place of the system's; empty for the system's.
+    wxString caFile;
 
     LauncherConfig();
 
@@ -67,5 +72,8 @@ public:
 
 private:
     void ReadLauncherConf(class wxFileConfig& conf);
+    void ReadNetworkSettings(const class wxFileConfig& conf);
+    // A present setting that cannot be used stops the update as a missing launcher.conf does.
+    void RefuseSetting(const char* key);
     void ReadUserConf(class wxFileConfig& conf);
 };

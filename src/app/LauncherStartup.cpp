@@ -1,6 +1,7 @@
 #include "app/LauncherStartup.h"
 
 #include "app/InstanceLock.h"
+#include "download/NetworkSettings.h"
 
 #include <curl/curl.h>
 #include <wx/filefn.h>
@@ -22,6 +23,11 @@ void LauncherStartup::Begin(const wxString& dir)
     curl_global_init(CURL_GLOBAL_ALL);
     config.LoadConfig();
     config.logFile = log.FilePath();
+    std::optional<std::string> proxy;
+    if (config.proxy)
+        proxy = config.proxy->utf8_string();
+    NetworkSettings::Set(proxy, config.caFile.utf8_string());
+    wxLogMessage("Proxy: %s", wxString::FromUTF8(NetworkSettings::DescribeProxy()));
 }
 
 bool LauncherStartup::IsInstallationInUse() const

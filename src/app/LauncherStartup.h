@@ -10,10 +10,11 @@
 class InstanceLock;
 
 // The start-up that every front end runs for an installation, in the
-// launcher's order: the log file, libcurl, launcher.conf and user.conf, then
-// the instance lock. The window's application and the update command both use
-// it, so they write the same lines to the same files. Owns the settings, the
-// log and the lock for the whole run.
+// launcher's order: the log file, libcurl, launcher.conf and user.conf, the
+// network settings of every request, then the instance lock. The window's
+// application and the update command both use it, so they write the same
+// lines to the same files. Owns the settings, the log and the lock for the
+// whole run.
 class LauncherStartup {
 public:
     LauncherStartup();

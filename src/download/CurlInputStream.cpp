@@ -2,7 +2,10 @@
 
 #include "common/Cancellation.h"
 #include "download/CurlHandles.h"
+#include "download/NetworkSettings.h"
 #include "download/RingBuffer.h"
+
+#include <wx/log.h>
 
 #include <algorithm>
 #include <chrono>
@@ -21,6 +24,7 @@ constexpr std::size_t BUFFER_CAPACITY = 8 * RECEIVE_BLOCK;
 constexpr auto NO_DATA_LIMIT = std::chrono::seconds(10);
 // Bounds how long a cancel request waits to be seen while nothing arrives.
 constexpr auto POLL_SLICE = std::chrono::milliseconds(100);
+constexpr int MAX_REDIRECTS = 5;
 
 bool StartsWithNoCase(const char* line, std::size_t len, const char* prefix)
 {
@@ -36,6 +40,43 @@ std::string Trimmed(const char* text, std::size_t len)
     return first == std::string::npos ? std::string() : value.substr(first, last - first + 1);
 }
 
+bool IsRedirectStatus(long status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// The absolute URL that location names, read relative to base; empty when
+// it cannot be read.
+std::string ResolveUrl(const std::string& base, const std::string& location)
+{
+    const std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), &curl_url_cleanup);
+    char* resolved = nullptr;
+    if (curl_url_set(url.get(), CURLUPART_URL, base.c_str(), 0) != CURLUE_OK ||
+        curl_url_set(url.get(), CURLUPART_URL, location.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK ||
+        curl_url_get(url.get(), CURLUPART_URL, &resolved, 0) != CURLUE_OK) {
+        return std::string();
+    }
+    const std::string text = resolved;
+    curl_free(resolved);
+    return text;
+}
+
+// Why the redirect from one URL to the next, after followed others, is not
+// followed; null when it is. A secure request must not go on in plain text.
+const char* RedirectRefusal(const std::string& from, const std::string& to, int followed)
+{
+    if (followed >= MAX_REDIRECTS) {
+        return "more than 5 redirects";
+    }
+    if (!to.starts_with("http://") && !to.starts_with("https://")) {
+        return "not an http or https address";
+    }
+    if (from.starts_with("https://") && to.starts_with("http://")) {
+        return "from https to plain http";
+    }
+    return nullptr;
+}
+
 } // namespace
 
 struct CurlInputStream::Transfer {
@@ -44,7 +85,13 @@ struct CurlInputStream::Transfer {
     Transfer(const Cancellation* cancellation, HttpSession* session);
     ~Transfer();
 
-    void Configure(const std::string& origin, const std::string& target, const std::string& ranges);
+    // Sends the request for url, with target (when not empty) in place of its path and query.
+    void Configure(const std::string& url, const std::string& target);
+    wxProtocolError AwaitHeaders();
+    bool IsRedirect() const { return IsRedirectStatus(status) && !location.empty(); }
+    // Sends the request again where the redirect points, unless it is refused
+    // (logged, and the transfer failed).
+    bool Follow(int followed);
     template <typename Predicate> Step RunUntil(Predicate ready);
     void ResumeIfRoom();
     void CollectResult();
@@ -65,9 +112,16 @@ struct CurlInputStream::Transfer {
     bool done = false;
     bool failed = false; // timed out or cancelled: every later read fails at once
     CURLcode result = CURLE_OK;
+    RequestFailure failure = RequestFailure::NONE;
+    char errorText[CURL_ERROR_SIZE] = {};
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> address{curl_url(), &curl_url_cleanup};
+    std::string url; // of the request under way
+    std::string ranges;
     long status = 0;
     std::optional<ByteRange> contentRange;
     std::string contentType;
+    std::string contentEncoding;
+    std::string location;
 };
 
 CurlInputStream::Transfer::Transfer(const Cancellation* cancellation, HttpSession* session)
@@ -82,20 +136,33 @@ CurlInputStream::Transfer::Transfer(const Cancellation* cancellation, HttpSessio
 CurlInputStream::Transfer::~Transfer()
 {
     curl_multi_remove_handle(multi, easy);
+    // The session's handle must keep no pointer into this transfer.
+    curl_easy_reset(easy);
 }
 
-void CurlInputStream::Transfer::Configure(const std::string& origin, const std::string& target,
-                                          const std::string& ranges)
+void CurlInputStream::Transfer::Configure(const std::string& requestUrl, const std::string& target)
 {
+    url = requestUrl + target;
+    headersDone = done = paused = false;
+    status = 0;
+    result = CURLE_OK;
+    errorText[0] = '\0';
+    curl_url_set(address.get(), CURLUPART_URL, requestUrl.c_str(), 0);
+    if (!target.empty()) {
+        // Set as parts, the target goes out exactly as built, to a server or
+        // whole to a proxy: libcurl's URL parser would cut at '#' or re-encode.
+        const std::size_t query = target.find('?');
+        curl_url_set(address.get(), CURLUPART_PATH, target.substr(0, query).c_str(), 0);
+        curl_url_set(address.get(), CURLUPART_QUERY,
+                     query == std::string::npos ? nullptr : target.substr(query + 1).c_str(), 0);
+    }
     // Keeps the connections, drops the previous request's options.
     curl_easy_reset(easy);
-    curl_easy_setopt(easy, CURLOPT_URL, origin.c_str());
-    // Sent exactly as built: libcurl's URL parser would cut at '#' or re-encode.
-    curl_easy_setopt(easy, CURLOPT_REQUEST_TARGET, target.c_str());
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    // Proxies from the environment were never used by the launcher.
-    curl_easy_setopt(easy, CURLOPT_PROXY, "");
+    NetworkSettings::Apply(easy);
+    curl_easy_setopt(easy, CURLOPT_CURLU, address.get());
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
+    // A proxy's answer to CONNECT is not the server's answer.
+    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
                      static_cast<long>(std::chrono::milliseconds(NO_DATA_LIMIT).count()));
@@ -108,6 +175,46 @@ void CurlInputStream::Transfer::Configure(const std::string& origin, const std::
         curl_easy_setopt(easy, CURLOPT_RANGE, ranges.c_str());
     }
     curl_multi_add_handle(multi, easy);
+}
+
+wxProtocolError CurlInputStream::Transfer::AwaitHeaders()
+{
+    switch (RunUntil([this] { return headersDone; })) {
+    case Step::Ready:
+        return wxPROTO_NOERR;
+    case Step::Cancelled:
+        failed = true;
+        failure = RequestFailure::NO_ANSWER;
+        return wxPROTO_ABRT;
+    case Step::TimedOut:
+        failed = true;
+        failure = RequestFailure::NO_ANSWER;
+        return wxPROTO_NETERR;
+    case Step::Finished:
+        break;
+    }
+    failure = ReportTransferFailure(easy, result, errorText);
+    const bool unreachable = result == CURLE_COULDNT_RESOLVE_HOST || result == CURLE_COULDNT_CONNECT ||
+                             result == CURLE_OPERATION_TIMEDOUT || failure == RequestFailure::TLS;
+    return unreachable ? wxPROTO_CONNERR : wxPROTO_NETERR;
+}
+
+// libcurl's own following cannot be told to refuse https to http.
+bool CurlInputStream::Transfer::Follow(int followed)
+{
+    const std::string next = ResolveUrl(url, location);
+    if (const char* refusal = RedirectRefusal(url, next, followed)) {
+        wxLogError("Refused the redirect from %s to %s: %s.", wxString::FromUTF8(url),
+                   wxString::FromUTF8(next.empty() ? location : next), refusal);
+        failed = true;
+        failure = RequestFailure::REDIRECT;
+        return false;
+    }
+    wxLogVerbose("Redirected from %s to %s", wxString::FromUTF8(url), wxString::FromUTF8(next));
+    // The redirect's own body is not waited for: its connection may close.
+    curl_multi_remove_handle(multi, easy);
+    Configure(next, std::string());
+    return true;
 }
 
 // Drives the transfer until ready() holds, it ends, it is cancelled, or no
@@ -172,10 +279,16 @@ void CurlInputStream::Transfer::TakeHeader(const char* line, std::size_t len)
         headersDone = false;
         contentRange.reset();
         contentType.clear();
+        contentEncoding.clear();
+        location.clear();
     } else if (StartsWithNoCase(line, len, "Content-Range:")) {
         contentRange = ParseContentRange(std::string_view(line + 14, len - 14));
     } else if (StartsWithNoCase(line, len, "Content-Type:")) {
         contentType = Trimmed(line + 13, len - 13);
+    } else if (StartsWithNoCase(line, len, "Content-Encoding:")) {
+        contentEncoding = Trimmed(line + 17, len - 17);
+    } else if (StartsWithNoCase(line, len, "Location:")) {
+        location = Trimmed(line + 9, len - 9);
     } else if ((len == 2 && line[0] == '\r') || (len == 1 && line[0] == '\n')) {
         headersDone = status >= 200;
     }
@@ -194,6 +307,10 @@ size_t CurlInputStream::Transfer::OnBody(char* data, size_t size, size_t count, 
 {
     auto* transfer = static_cast<Transfer*>(self);
     const std::size_t len = size * count;
+    // The body of a redirect that will be followed is nobody's data.
+    if (transfer->IsRedirect()) {
+        return len;
+    }
     if (len > transfer->buffer.Free()) {
         // libcurl keeps the block and offers it again after CURLPAUSE_CONT.
         transfer->paused = true;
@@ -209,29 +326,29 @@ CurlInputStream::CurlInputStream(const std::string& origin, const std::string& t
                                  HttpSession* session)
     : transfer(std::make_unique<Transfer>(cancellation, session))
 {
-    transfer->Configure(origin, target, ranges);
+    // A redirected request asks for the same ranges.
+    transfer->ranges = ranges;
+    transfer->Configure(origin, target);
 }
 
 CurlInputStream::~CurlInputStream() = default;
 
 wxProtocolError CurlInputStream::Open()
 {
-    switch (transfer->RunUntil([this] { return transfer->headersDone; })) {
-    case Transfer::Step::Ready:
-        return wxPROTO_NOERR;
-    case Transfer::Step::Cancelled:
-        transfer->failed = true;
-        return wxPROTO_ABRT;
-    case Transfer::Step::TimedOut:
-        transfer->failed = true;
-        return wxPROTO_NETERR;
-    case Transfer::Step::Finished:
-        break;
+    for (int followed = 0;; ++followed) {
+        const wxProtocolError error = transfer->AwaitHeaders();
+        if (error != wxPROTO_NOERR || !transfer->IsRedirect()) {
+            return error;
+        }
+        if (!transfer->Follow(followed)) {
+            return wxPROTO_PROTERR;
+        }
     }
-    const CURLcode r = transfer->result;
-    const bool unreachable =
-        r == CURLE_COULDNT_RESOLVE_HOST || r == CURLE_COULDNT_CONNECT || r == CURLE_OPERATION_TIMEDOUT;
-    return unreachable ? wxPROTO_CONNERR : wxPROTO_NETERR;
+}
+
+RequestFailure CurlInputStream::GetFailure() const
+{
+    return transfer->failure;
 }
 
 long CurlInputStream::GetStatus() const
@@ -247,6 +364,11 @@ const std::optional<ByteRange>& CurlInputStream::GetContentRange() const
 const std::string& CurlInputStream::GetContentType() const
 {
     return transfer->contentType;
+}
+
+const std::string& CurlInputStream::GetContentEncoding() const
+{
+    return transfer->contentEncoding;
 }
 
 wxFileOffset CurlInputStream::GetLength() const

@@ -13,9 +13,10 @@ namespace {
 
 // Only what cannot stand raw in a request line is escaped; everything else
 // goes out as given, because the services read names and values verbatim.
+// Escapes are in lower case, as libcurl writes every escape of a URL.
 std::string EscapeForRequestLine(const wxString& text)
 {
-    static const char hex[] = "0123456789ABCDEF";
+    static const char hex[] = "0123456789abcdef";
     std::string out;
     for (unsigned char c : std::string(text.utf8_str())) {
         if (c <= 0x20 || c >= 0x7F) {
@@ -35,12 +36,14 @@ HTTPWrapper::HTTPWrapper(const wxString& url, const RequestOptions& options) : u
 {
     if (!IsValid()) {
         error = wxPROTO_INVVAL;
+        failure = RequestFailure::BAD_URL;
     }
 }
 
 bool HTTPWrapper::IsValid() const
 {
-    return uri.HasServer() && !uri.GetServer().empty() && uri.GetScheme() == "http";
+    return uri.HasServer() && !uri.GetServer().empty() &&
+           (uri.GetScheme() == "http" || uri.GetScheme() == "https");
 }
 
 bool HTTPWrapper::IsHttpUrl(const wxString& url)
@@ -52,6 +55,7 @@ bool HTTPWrapper::Connect()
 {
     if (!IsValid()) {
         error = wxPROTO_INVVAL;
+        failure = RequestFailure::BAD_URL;
         return false;
     }
     connected = true;
@@ -73,7 +77,7 @@ wxString HTTPWrapper::BuildQuery() const
     return query;
 }
 
-wxInputStream* HTTPWrapper::OpenStream()
+CurlInputStream* HTTPWrapper::OpenStream()
 {
     if (!connected && !Connect()) {
         return nullptr;
@@ -83,16 +87,19 @@ wxInputStream* HTTPWrapper::OpenStream()
     auto stream = std::make_unique<CurlInputStream>(Origin(), target, std::string(), options.cancellation,
                                                     options.session);
     error = stream->Open();
-    if (error == wxPROTO_NOERR) {
-        answerStatus = stream->GetStatus();
-        error = answerStatus >= 400 ? wxPROTO_NOFILE : wxPROTO_NOERR;
+    failure = stream->GetFailure();
+    answerStatus = stream->GetStatus();
+    if (error == wxPROTO_NOERR && answerStatus >= 300) {
+        error = wxPROTO_NOFILE;
+        failure = RequestFailure::ERROR_STATUS;
     }
     return error == wxPROTO_NOERR ? stream.release() : nullptr;
 }
 
 std::string HTTPWrapper::Origin() const
 {
-    std::string origin = "http://" + std::string(uri.GetServer().utf8_str());
+    std::string origin =
+        std::string(uri.GetScheme().utf8_str()) + "://" + std::string(uri.GetServer().utf8_str());
     if (uri.HasPort()) {
         origin += ":" + std::string(uri.GetPort().utf8_str());
     }
@@ -113,25 +120,23 @@ std::string HTTPWrapper::RequestTarget() const
     return EscapeForRequestLine(target + query);
 }
 
-std::unique_ptr<wxInputStream> OpenGet(const wxString& url, const RequestOptions& options, bool* malformedUrl)
+std::unique_ptr<wxInputStream> OpenGet(const wxString& url, const RequestOptions& options,
+                                       RequestFailure* failure)
 {
     HTTPWrapper http(url, options);
-    const bool malformed = !http.IsValid();
-    if (malformedUrl != nullptr) {
-        *malformedUrl = malformed;
-    }
-    if (malformed) {
+    std::unique_ptr<wxInputStream> body;
+    if (!http.IsValid()) {
         wxLogError("Malformed URL: %s", url);
-        return nullptr;
-    }
-    if (!http.Connect()) {
+    } else if (!http.Connect()) {
         wxLogError("Error connecting to server: %s", url);
-        return nullptr;
+    } else {
+        body.reset(http.OpenStream());
+        if (!body) {
+            wxLogError("Error requesting input stream: %s", url);
+        }
     }
-    std::unique_ptr<wxInputStream> body(http.OpenStream());
-    if (http.GetError() != wxPROTO_NOERR || !body) {
-        wxLogError("Error requesting input stream: %s", url);
-        return nullptr;
+    if (failure != nullptr) {
+        *failure = http.GetFailure();
     }
     return body;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "download/RequestFailure.h"
 #include "download/RequestOptions.h"
 
 #include <wx/protocol/protocol.h>
@@ -12,7 +13,9 @@
 #include <memory>
 #include <string>
 
-// One plain HTTP GET to the update server or the telemetry service.
+class CurlInputStream;
+
+// One HTTP or HTTPS GET to the update server or the telemetry service.
 // Calling order: construct, IsValid, Connect, OpenStream, GetError, read and
 // delete the stream. Each wrapper is used by one thread.
 class HTTPWrapper {
@@ -21,7 +24,7 @@ public:
     // with wxSTREAM_READ_ERROR.
     explicit HTTPWrapper(const wxString& url, const RequestOptions& options = {});
 
-    // True when the URL has a server part and its scheme is exactly "http".
+    // True when the URL has a server part and its scheme is exactly "http" or "https".
     bool IsValid() const;
     static bool IsHttpUrl(const wxString& url);
 
@@ -32,14 +35,16 @@ public:
     // its own query, if it has one), escaping only spaces, controls and non-ASCII.
     wxString BuildQuery() const;
     // Sends the request and returns the body, owned by the caller, or null
-    // with GetError() telling why. A 4xx or 5xx status fails. Redirections
-    // are not followed: a 3xx returns its own body.
-    wxInputStream* OpenStream();
+    // with GetError() and GetFailure() telling why. Redirects are followed
+    // as CurlInputStream::Open says; any status from 300 on fails.
+    CurlInputStream* OpenStream();
     wxProtocolError GetError() const { return error; }
-    // The status of the answer that OpenStream returned, or 0.
+    RequestFailure GetFailure() const { return failure; }
+    // The status of the last answer that OpenStream got (a refused redirect's
+    // too), or 0.
     long GetStatus() const { return answerStatus; }
 
-    // "http://host[:port]", and the path with its query as the request line
+    // "scheme://host[:port]", and the path with its query as the request line
     // carries them: what a CurlInputStream is made of.
     std::string Origin() const;
     std::string RequestTarget() const;
@@ -49,14 +54,14 @@ private:
     RequestOptions options;
     bool connected = false;
     wxProtocolError error = wxPROTO_NOERR;
+    RequestFailure failure = RequestFailure::NONE;
     long answerStatus = 0;
 };
 
 // Sends a GET for url and returns its body, or null after logging why: a
-// malformed URL (which sets *malformedUrl, when given), no answer or an error
-// status.
+// malformed URL, no answer or an error status; *failure (when given) tells which.
 std::unique_ptr<wxInputStream> OpenGet(const wxString& url, const RequestOptions& options = {},
-                                       bool* malformedUrl = nullptr);
+                                       RequestFailure* failure = nullptr);
 
 // The longest first line taken: versions, tokens and event answers are a few
 // dozen characters, and a server must not make the launcher keep more.

@@ -1,6 +1,8 @@
 #include "download/PostFile.h"
 
 #include "common/Cancellation.h"
+#include "download/NetworkSettings.h"
+#include "download/RequestFailure.h"
 
 #include <curl/curl.h>
 #include <wx/log.h>
@@ -61,17 +63,20 @@ bool PostFile(const wxString& url, const wxString& fieldName, const wxString& fi
     curl_mime_name(file, fieldName.ToAscii());
     curl_mime_filedata(file, filePath.fn_str());
 
+    NetworkSettings::Apply(curl.get());
     curl_easy_setopt(curl.get(), CURLOPT_URL, static_cast<const char*>(url.ToAscii()));
     curl_easy_setopt(curl.get(), CURLOPT_MIMEPOST, form.get());
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &DiscardAnswer);
-    // Like every other request of the launcher: no proxy from the environment, no signals.
-    curl_easy_setopt(curl.get(), CURLOPT_PROXY, "");
-    curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
+    char errorText[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(curl.get(), CURLOPT_ERRORBUFFER, errorText);
     TransferWatch watch{stop};
     curl_easy_setopt(curl.get(), CURLOPT_XFERINFOFUNCTION, &AbortWhenStoppedOrSilent);
     curl_easy_setopt(curl.get(), CURLOPT_XFERINFODATA, &watch);
     curl_easy_setopt(curl.get(), CURLOPT_NOPROGRESS, 0L);
     const CURLcode result = curl_easy_perform(curl.get());
+    if (result != CURLE_OK && result != CURLE_ABORTED_BY_CALLBACK) {
+        ReportTransferFailure(curl.get(), result, errorText);
+    }
     curl.reset(); // the form must outlive the handle that sends it
     return result == CURLE_OK;
 }

@@ -100,6 +100,9 @@ bool LauncherApp::HandleLocalLauncherUpdate()
         wxMilliSleep(RELAUNCH_PAUSE_MS);
         return false;
     }
+    // Without a usable configuration there is no update server to ask.
+    if (startup.config.configMissing)
+        return false;
     const SelfUpdateHandOver handOver(GetExecutableDir(), LAUNCHER_VERSION, startup.config.baseUrl,
                                       startup.config.languageCode, startup.config.releaseKey, ShowMessageBox);
     return handOver.HandleLocalLauncherUpdate();

@@ -18,6 +18,7 @@ enum ManifestResult : int {
     MANIFEST_OUT_OF_RANGE = 8,
     MANIFEST_NOT_SAVED = 9,
     MANIFEST_NOT_SIGNED = 10, // no signature, or one that does not verify with the release key
+    MANIFEST_TLS_FAILED = 11, // no secure connection to the server
 };
 
 // The records of one installation or release, in order. A list, so that a

@@ -12,6 +12,7 @@
 #include "update/ResumeFile.h"
 #include "update/UpdateContext.h"
 #include "update/VersionFile.h"
+#include "update/VersionQuery.h"
 
 #include <wx/intl.h>
 #include <wx/log.h>
@@ -47,6 +48,10 @@ void ManifestChecker::Check()
     const bool answered = ReadRemoteVersion();
     if (!answered && EndIfStopped())
         return;
+    if (!answered && !remoteVersionRefusal.empty()) {
+        EndWithoutRelease(remoteVersionRefusal);
+        return;
+    }
     if (!answered || !IsRemoteVersionValid()) {
         wxLogError("Could not read remote version.");
         EndWithoutRelease(_("Could not find remote version."));
@@ -91,6 +96,7 @@ bool ManifestChecker::ReadRemoteVersion()
     const wxString url = context.baseUrl + wxString::Format("version-win-%s.php", context.languageCode);
     wxLogMessage("Reading remote version from: %s", url);
     remoteVersionTimedOut = false;
+    remoteVersionRefusal.clear();
     const auto giveUpAt = std::chrono::steady_clock::now() + std::chrono::seconds(context.remoteVersionWait);
     for (;;) {
         if (context.IsStopRequested()) {
@@ -98,27 +104,49 @@ bool ManifestChecker::ReadRemoteVersion()
             return false;
         }
         context.notifier->SetStatus(_("Reading remote version..."), MESSAGE_INFO);
-        wxString answer;
-        // An answer that is no version (an error page, a stray line) is a failed query.
-        if (FetchFirstLine(answer, url,
-                           {.cancellation = &context.StopRequest(), .session = &serverSession}) &&
-            LooksLikeVersion(answer)) {
-            remoteVersion = answer;
+        const VersionQuery query(url, {.cancellation = &context.StopRequest(), .session = &serverSession});
+        if (query.GetOutcome() == VersionQuery::VERSION) {
+            remoteVersion = query.GetVersion();
             wxLogMessage("Remote version is: %s", remoteVersion);
             return true;
         }
         // A query cut by a stop is no server error.
         if (context.IsStopRequested())
             continue;
+        if (GiveUpOn(query, url))
+            return false;
         wxLogError("Error reading remote version. Code: %d", lastError);
         if (context.remoteVersionWait > 0 && std::chrono::steady_clock::now() >= giveUpAt) {
-            wxLogError("The update server did not answer for %d seconds.", context.remoteVersionWait);
-            remoteVersionTimedOut = true;
+            remoteVersionTimedOut = query.GetOutcome() == VersionQuery::NO_ANSWER;
+            if (remoteVersionTimedOut)
+                wxLogError("The update server did not answer for %d seconds.", context.remoteVersionWait);
+            else
+                wxLogError("The update server answered only with errors for %d seconds.",
+                           context.remoteVersionWait);
             return false;
         }
         context.notifier->SetErrorStatus(
             wxString::Format(_("Error reading remote version. Retrying in %d seconds."), 1));
         context.StopRequest().Sleep(std::chrono::seconds(1));
+    }
+}
+
+bool ManifestChecker::GiveUpOn(const VersionQuery& query, const wxString& url)
+{
+    switch (query.GetOutcome()) {
+    case VersionQuery::TLS_FAILURE:
+        remoteVersionRefusal = _("Could not connect securely to the update server.");
+        return true;
+    case VersionQuery::NOT_A_VERSION:
+        wxLogError("The update server's answer is not a version: status %ld, %s: %s", query.GetStatus(), url,
+                   query.GetProblem());
+        remoteVersionRefusal = _("The update server's answer is not a release. Please contact support.");
+        return true;
+    case VersionQuery::SERVER_ERROR:
+        wxLogError("The update server answered with status %ld: %s", query.GetStatus(), url);
+        return false;
+    default:
+        return false;
     }
 }
 
@@ -272,7 +300,9 @@ void ManifestChecker::EndWithoutManifest()
         EndWithoutRelease(_("The update data is not signed by the publisher."));
     } else {
         wxLogError("Could not read download remote manifest.");
-        EndWithoutRelease(_("Could not download update data."));
+        EndWithoutRelease(remoteManifest.result == MANIFEST_TLS_FAILED
+                              ? _("Could not connect securely to the update server.")
+                              : _("Could not download update data."));
     }
 }
 

@@ -8,6 +8,7 @@
 
 class InstalledFiles;
 class VersionFile;
+class VersionQuery;
 struct UpdateContext;
 
 // The update check: asks the update server which release is current, reads
@@ -38,8 +39,12 @@ public:
 
 private:
     // Asks the update server for its current release until it answers, a stop
-    // is asked or the wait runs out; true when it answered.
+    // is asked or the wait runs out; true when it named one. An answer that
+    // no retry changes ends it at once, with remoteVersionRefusal set.
     bool ReadRemoteVersion();
+    // Logs what a failed query got; true, with the status to show set, when
+    // asking again would not change it.
+    bool GiveUpOn(const VersionQuery& query, const wxString& url);
     bool IsNewVersion() const;
     bool IsRemoteVersionValid() const;
     // Looks for files of the installed release that are gone; false when the
@@ -72,6 +77,8 @@ private:
     FileList mismatches;
     wxString remoteVersion;
     bool remoteVersionTimedOut = false;
+    // Why the last version query ended without retrying, as the player reads it; empty otherwise.
+    wxString remoteVersionRefusal;
     // The signed manifest that this check has verified and loaded, so that it
     // is fetched once.
     wxString verifiedManifestUrl;

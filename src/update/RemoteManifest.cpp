@@ -178,10 +178,12 @@ RequestOptions RemoteManifest::Options(const ProgressNotifier* notifier) const
 
 std::unique_ptr<wxInputStream> RemoteManifest::Open(const wxString& url, ProgressNotifier* notifier)
 {
-    bool malformedUrl = false;
-    std::unique_ptr<wxInputStream> body = OpenGet(url, Options(notifier), &malformedUrl);
+    RequestFailure failure = RequestFailure::NONE;
+    std::unique_ptr<wxInputStream> body = OpenGet(url, Options(notifier), &failure);
     if (!body) {
-        result = malformedUrl ? MANIFEST_BAD_URL : MANIFEST_DOWNLOAD_FAILED;
+        result = failure == RequestFailure::BAD_URL ? MANIFEST_BAD_URL
+                 : failure == RequestFailure::TLS   ? MANIFEST_TLS_FAILED
+                                                    : MANIFEST_DOWNLOAD_FAILED;
         return nullptr;
     }
     if (notifier != nullptr)

@@ -48,20 +48,19 @@ protected:
 NginxServer* HTTPWrapperTest::nginx = nullptr;
 FaultServer* HTTPWrapperTest::faults = nullptr;
 
-TEST_F(HTTPWrapperTest, RefusesAnythingButHttpWithAServer)
+TEST_F(HTTPWrapperTest, RefusesAnythingButHttpOrHttpsWithAServer)
 {
     const std::string hostPort = "127.0.0.1:1";
-    for (const std::string& url :
-         {"https://" + hostPort + "/a", "HTTP://" + hostPort + "/a", "ftp://" + hostPort + "/a",
-          std::string("http:///a"), std::string("http:a"), std::string("/a")}) {
+    for (const std::string& url : {"HTTP://" + hostPort + "/a", "ftp://" + hostPort + "/a",
+                                   std::string("http:///a"), std::string("https:a"), std::string("/a")}) {
         SCOPED_TRACE(url);
         EXPECT_FALSE(HTTPWrapper::IsHttpUrl(url));
-        bool malformed = false;
-        EXPECT_EQ(OpenGet(url, {}, &malformed), nullptr);
-        EXPECT_TRUE(malformed);
+        RequestFailure failure = RequestFailure::NONE;
+        EXPECT_EQ(OpenGet(url, {}, &failure), nullptr);
+        EXPECT_EQ(failure, RequestFailure::BAD_URL);
     }
     EXPECT_TRUE(HTTPWrapper::IsHttpUrl("http://" + hostPort + "/a"));
-    EXPECT_TRUE(HTTPWrapper::IsHttpUrl("http://example.org"));
+    EXPECT_TRUE(HTTPWrapper::IsHttpUrl("https://example.org"));
 }
 
 // The query follows map order (a key set twice keeps its last value), after
@@ -75,26 +74,33 @@ TEST_F(HTTPWrapperTest, RequestLineQuery)
     params["updater_result"] = wxString::FromUTF8("a b&c#d/é");
     params["GUID"] = "43";
     EXPECT_EQ(Echo("/echo?v=1", &params),
-              "GET /echo?v=1&GUID=43&action=get_token&updater_result=a%20b&c#d/%C3%A9 HTTP/1.1");
+              "GET /echo?v=1&GUID=43&action=get_token&updater_result=a%20b&c#d/%c3%a9 HTTP/1.1");
 }
 
-// Support reads why; redirections are not followed: the 3xx body is the answer.
-TEST_F(HTTPWrapperTest, ErrorStatusesAndNoServerFailTheOpen)
+// Support reads why; the caller learns which failure it was. Up to five
+// redirects are followed, to http or https only.
+TEST_F(HTTPWrapperTest, ErrorStatusesNoServerAndRefusedRedirectsFailTheOpen)
 {
-    const std::string closed = "http://127.0.0.1:1/a";
-    for (const std::string& url : {faults->Url("/status/404"), faults->Url("/status/500"), closed}) {
+    const std::pair<std::string, RequestFailure> cases[] = {
+        {faults->Url("/status/404"), RequestFailure::ERROR_STATUS},
+        {faults->Url("/status/500"), RequestFailure::ERROR_STATUS},
+        {"http://127.0.0.1:1/a", RequestFailure::NO_ANSWER},
+        {faults->Url("/redirects/6"), RequestFailure::REDIRECT},
+        {faults->Url("/status/307?to=ftp://127.0.0.1/a"), RequestFailure::REDIRECT},
+    };
+    for (const auto& [url, expected] : cases) {
         SCOPED_TRACE(url);
         LogCapture log;
-        bool malformed = true;
-        EXPECT_EQ(OpenGet(url, {}, &malformed), nullptr);
-        EXPECT_FALSE(malformed);
+        RequestFailure failure = RequestFailure::NONE;
+        EXPECT_EQ(OpenGet(url, {}, &failure), nullptr);
+        EXPECT_EQ(failure, expected);
         EXPECT_TRUE(log.Has(wxLOG_Error, "Error requesting input stream: " + url));
     }
-    EXPECT_EQ(GetRemoteFileSize(closed), -1);
+    EXPECT_EQ(GetRemoteFileSize("http://127.0.0.1:1/a"), -1);
 
-    auto stream = OpenGet(faults->Url("/status/302"));
+    auto stream = OpenGet(faults->Url("/redirects/5"));
     ASSERT_NE(stream, nullptr);
-    EXPECT_EQ(ReadAll(*stream).bytes, "status 302\n");
+    EXPECT_EQ(ReadAll(*stream).bytes, "arrived");
 }
 
 // Only the first line of a 200 answer, and only a short one, is an answer: an
@@ -111,7 +117,6 @@ TEST_F(HTTPWrapperTest, FetchFirstLineReadsOnlyAShortFirstLineOfA200Answer)
         {"/lines?text=" + longest + "%0A", longest},
         {"/lines?text=" + longest + "v", std::nullopt},
         {"/chunked?body=1.0&chunk=65536&repeat=1000000000", std::nullopt},
-        {"/status/302", std::nullopt},
         {"/status/404", std::nullopt},
         {"/close?after=0&size=100", std::nullopt}, // cut off by a closed connection
     };
@@ -134,7 +139,7 @@ TEST_F(HTTPWrapperTest, ASignatureIsTheFirstLineOrNoneAfterAnErrorStatus)
         {"/lines?text=c2ln", "c2ln.sig"},
         {"/status/404?x=", ""},
         {"/status/500?x=", ""},
-        {"/status/302?x=", std::nullopt},
+        {"/status/302?to=ftp://127.0.0.1/&x=", std::nullopt},
         {"/close?after=0&size=100&x=", std::nullopt},
     };
     for (const auto& [path, expected] : cases) {

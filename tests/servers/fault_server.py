@@ -10,8 +10,9 @@ the connection. Each request is reported as "GET PATH RANGE" before its answer.
   /silent/...                     no answer until the client leaves
   /trickle?size=M&bytes=K&interval=S     K bytes every S seconds
   /chunked?body=TEXT[&chunk=K][&repeat=R]   TEXT R times over in chunks of K bytes
-  /lines?text=TEXT                TEXT (percent-decoded) as the body
-  /status/NNN                     that status; 3xx redirect to /lines?text=redirected
+  /lines?text=TEXT[&encoding=E]   TEXT (percent-decoded) as the body, with Content-Encoding E
+  /status/NNN[?to=URL]            that status; 3xx redirect to URL (/lines?text=redirected)
+  /redirects/N                    N redirects, one after another, before the body "arrived"
   /echo                           the request line and headers
 
 Files of the directory named by the first argument:
@@ -119,12 +120,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
         # Readable means the client closed (or sent more, which we ignore).
         select.select([self.connection], [], [], 60)
 
-    def status(self, code):
-        self.send_text(code, b"status %d\n" % code,
-                       [("Location", "/lines?text=redirected")] if 300 <= code < 400 else [])
+    def status(self, code, location="/lines?text=redirected"):
+        self.send_text(code, b"status %d\n" % code, [("Location", location)] if 300 <= code < 400 else [])
 
     def route_status(self):
-        self.status(int(self.route[1]))
+        self.status(int(self.route[1]), self.query.get("to", b"/lines?text=redirected").decode())
+
+    def route_redirects(self):
+        left = int(self.route[1])
+        if left:
+            self.status(302, "/redirects/%d" % (left - 1))
+        else:
+            self.send_text(200, b"arrived")
 
     def route_close(self):
         start, length = self.send_sized(int(self.number("size")))
@@ -158,7 +165,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(b"0\r\n\r\n")
 
     def route_lines(self):
-        self.send_text(200, self.query.get("text", b""))
+        encoding = self.query.get("encoding")
+        self.send_text(200, self.query.get("text", b""), [("Content-Encoding", encoding.decode())] if encoding else [])
 
     def route_echo(self):
         headers = "".join("%s: %s\r\n" % item for item in self.headers.items())

@@ -14,12 +14,17 @@
 // loopback port of its own while the object lives; its state goes with it.
 class NginxServer {
 public:
-    NginxServer();
+    // With https, the same files also over TLS on a second port.
+    explicit NginxServer(bool https = false);
+    // The certificate authority that vouches for the https port, for caFile.
+    static std::string Authority();
 
     // The directory served as "/".
     const wxString& Root() const { return root; }
     // "http://127.0.0.1:PORT" followed by path ("/a/b.bin"; a missing "/" is added).
     std::string Url(const std::string& path) const;
+    // "https://HOST:PORT" followed by path, on the https port.
+    std::string HttpsUrl(const std::string& path, const std::string& host = "127.0.0.1") const;
 
     // Writes a file under Root(), creating parent directories.
     void Write(const wxString& name, const std::string& bytes) const { state.Write("www/" + name, bytes); }
@@ -35,10 +40,11 @@ public:
     int Requests(const std::string& part, int expected) const;
 
 private:
-    bool StartOn(int candidate);
+    bool StartOn(int candidate, int tlsCandidate);
 
     TempDir state;
     wxString root;
     std::unique_ptr<ChildProcess> nginx;
     int port = 0;
+    int tlsPort = 0;
 };

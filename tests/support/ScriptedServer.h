@@ -11,15 +11,15 @@
 // port and then a line for each thing it reports.
 class ScriptedServer {
 public:
+    explicit ScriptedServer(const std::string& script, const std::vector<std::string>& args = {});
     // 0 when the server could not start (the test has then failed already).
     int Port() const { return port; }
     // "http://127.0.0.1:PORT" followed by path ("/echo?a=b"; a missing "/" is added).
     std::string Url(const std::string& path) const;
-
-protected:
-    ScriptedServer(const std::string& script, const std::vector<std::string>& args = {});
     // The lines reported after the port.
     std::vector<std::string> Reports() const;
+
+protected:
     const TempDir& Dir() const { return dir; }
 
 private:

@@ -2,6 +2,7 @@
 
 #include "app/LauncherLog.h"
 
+#include <cstdlib>
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <wx/debug.h>
@@ -21,6 +22,9 @@ void FailOnAssert(const wxString& file, int line, const wxString& func, const wx
 
 int RunTests()
 {
+    // No proxy of the machine's stands between the tests (or the launchers they start) and loopback.
+    for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+        unsetenv(name);
     wxSetAssertHandler(FailOnAssert);
     LauncherLog::PrepareForWorkers();
     curl_global_init(CURL_GLOBAL_DEFAULT);

@@ -107,8 +107,8 @@ TEST_F(RemoteManifestTest, UnusableAnswerFailsWithItsErrorLine)
         std::string error;
     };
     const Case cases[] = {
-        {"https://127.0.0.1/release.xml.gz", "", MANIFEST_BAD_URL,
-         "Malformed URL: https://127.0.0.1/release.xml.gz"},
+        {"ftp://127.0.0.1/release.xml.gz", "", MANIFEST_BAD_URL,
+         "Malformed URL: ftp://127.0.0.1/release.xml.gz"},
         {server.Url("/missing.xml.gz"), "", MANIFEST_DOWNLOAD_FAILED,
          "Error requesting input stream: " + server.Url("/missing.xml.gz")},
         {Url(), "<manifest>" + FileElement() + "</manifest>", MANIFEST_DOWNLOAD_FAILED, malformed},
