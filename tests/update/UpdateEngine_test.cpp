@@ -201,17 +201,17 @@ TEST_F(UpdateEngineTest, FilesOfTheReleaseBecomeFoldersAndFoldersFiles)
     EXPECT_EQ(install.Read("D/mine"), "the player's");
 }
 
-// Links planted at the names of the temporary files lead nowhere, and a
-// release may hold a file named like another's temporary file of old.
+// Links planted at temporary names, old and new, lead nowhere; a release may hold both X and X.part.
 TEST_F(UpdateEngineTest, TemporaryFilesAreMadeAfreshWhereNoReleaseFileCanBe)
 {
     TempDir outside;
     outside.Write("target", "outside");
-    for (const char* name : {"big\\part", "version.inf\\part", "manifest2.xml\\part", "download\\resume"})
+    for (const char* name : {"big\\part", "version.inf\\part", "manifest2.xml\\part", "download\\resume",
+                             "version.inf.tmp", "manifest2.xml.tmp", "download.resume"})
         ASSERT_EQ(symlink(outside.File("target").fn_str(), install.File(name).fn_str()), 0) << name;
     TestRelease release;
-    release.Add("big", Pattern(0, 9 << 20));
     release.Add("big.part", "a file of its own");
+    release.Add("big", Pattern(0, 9 << 20));
     release.Publish(server.Root(), "1");
     CheckAndUpdate();
     ExpectInstalled(release);
