@@ -22,8 +22,10 @@ void CollectLogs(AsyncLogUploader& uploader, const wxString& gameLogPath, const 
                              wxFileName(config.baseDir + "/velorian_Data", "output_log.txt").GetFullPath(),
                              NewestCrashReport(config.baseDir)};
     // A linked folder must not send the player's other files to the service.
+    // The logs lie beside the launcher, the game's own files in baseDir.
     for (const wxString& log : logs) {
-        if (!log.empty() && platform::IsInsideDirectory(log, config.baseDir))
+        if (!log.empty() && (platform::IsInsideDirectory(log, config.settingsDir) ||
+                             platform::IsInsideDirectory(log, config.baseDir)))
             uploader.AddLogFile(log);
     }
 }
