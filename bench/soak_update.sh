@@ -52,7 +52,7 @@ matches() {
         diff <(cd "$work/game-$1" && find . -type f -printf '%p %m\n' | sort) \
             <(cd "$work/game-$1" && find . -type f | sort | (cd "$install" && xargs stat -c '%n %a')) \
             > /dev/null &&
-        [ -z "$(find "$install" -name '*.part')" ] && [ "$(cat "$install/version.inf")" = "$1" ]
+        [ -z "$(find "$install" -name '*\\part')" ] && [ "$(cat "$install/version.inf")" = "$1" ]
 }
 
 # Complete updates both ways set the scale of the random moments.

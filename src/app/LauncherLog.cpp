@@ -1,6 +1,7 @@
 #include "app/LauncherLog.h"
 
 #include "common/WorkerThread.h"
+#include "platform/OwnFile.h"
 
 #include <wx/filename.h>
 #include <wx/log.h>
@@ -77,10 +78,12 @@ void LauncherLog::Open(const wxString& logDir, const wxDateTime& start)
         return;
     }
 
-    // Two starts within one second share the name; the later run truncates.
-    // A file that cannot be opened leaves a null stream, and the target then
-    // writes to the standard error stream instead.
-    logStream = fopen(logFilePath.fn_str(), "w+");
+    // Two starts within one second share the name; the later run appends. A
+    // link planted at the name is not followed. A file that cannot be opened
+    // leaves a null stream, and the target then writes to the standard error
+    // stream instead.
+    const int fd = platform::OpenRegularFile(logFilePath, platform::FileAccess::Append);
+    logStream = fd < 0 ? nullptr : fdopen(fd, "a");
     wxLog::SetVerbose(true);
     fileTarget = new wxLogStderr(logStream, wxConvUTF8);
     delete wxLog::SetActiveTarget(fileTarget);

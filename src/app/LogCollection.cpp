@@ -1,6 +1,7 @@
 #include "app/LogCollection.h"
 
 #include "app/LauncherConfig.h"
+#include "platform/OwnFile.h"
 #include "telemetry/AsyncLogUploader.h"
 
 #include <wx/dir.h>
@@ -17,12 +18,16 @@ wxString GameLogPath(const wxString& logDir, const wxDateTime& start, const wxSt
 
 void CollectLogs(AsyncLogUploader& uploader, const wxString& gameLogPath, const LauncherConfig& config)
 {
-    uploader.AddLogFile(gameLogPath);
-    uploader.AddLogFile(config.logFile);
-    uploader.AddLogFile(wxFileName(config.baseDir + "/velorian_Data", "output_log.txt").GetFullPath());
-    const wxString crashReport = NewestCrashReport(config.baseDir);
-    if (!crashReport.empty())
-        uploader.AddLogFile(crashReport);
+    const wxString logs[] = {gameLogPath, config.logFile,
+                             wxFileName(config.baseDir + "/velorian_Data", "output_log.txt").GetFullPath(),
+                             NewestCrashReport(config.baseDir)};
+    // A linked folder must not send the player's other files to the service.
+    // The logs lie beside the launcher, the game's own files in baseDir.
+    for (const wxString& log : logs) {
+        if (!log.empty() && (platform::IsInsideDirectory(log, config.settingsDir) ||
+                             platform::IsInsideDirectory(log, config.baseDir)))
+            uploader.AddLogFile(log);
+    }
 }
 
 wxString NewestCrashReport(const wxString& baseDir)

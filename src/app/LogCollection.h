@@ -12,7 +12,9 @@ wxString GameLogPath(const wxString& logDir, const wxDateTime& start, const wxSt
 
 // Lists the files that the log upload sends once the game has ended, in this
 // order: the game's log of this run, the launcher's own log, the game engine's
-// output log and the newest crash report found now, from an earlier run.
+// output log and the newest crash report found now, from an earlier run;
+// only those whose folders lie inside the installation (the launcher's
+// directory or baseDir).
 void CollectLogs(AsyncLogUploader& uploader, const wxString& gameLogPath, const LauncherConfig& config);
 
 // The "error.log" with the latest modification time among baseDir's "Crash*"

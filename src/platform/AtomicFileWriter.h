@@ -10,7 +10,7 @@
 namespace platform {
 
 // Replaces a file with content written piece by piece, in one step: the pieces
-// go to a temporary file beside it ("<name>.part"), which is renamed over the
+// go to a temporary file beside it (TemporaryPath), which is renamed over the
 // file only by Commit. Until then the file keeps its old content byte for
 // byte; whatever is not committed is removed. Nothing is flushed to disk: this
 // guards against a process that dies or a write that fails, and the caller
@@ -22,7 +22,8 @@ public:
     AtomicFileWriter(const AtomicFileWriter&) = delete;
     AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
 
-    // Creates the temporary file, replacing one that a killed run left; false on failure.
+    // Creates the temporary file afresh, replacing whatever a killed run (or
+    // anyone else) left at its name; false on failure.
     bool Open();
     // Appends all count bytes; false when the system takes fewer (a full disk, a quota).
     bool Write(const void* bytes, std::size_t count);
@@ -34,7 +35,7 @@ public:
 
 private:
     std::string path;
-    std::string temporary;
+    wxString temporary;
     int fd = -1;
 };
 

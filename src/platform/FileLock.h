@@ -12,7 +12,8 @@ namespace platform {
 // longer names fd.
 bool HoldFile(int fd, const wxString& path);
 
-// Deletes the file at path unless a live process holds it locked; true when it is deleted or already gone.
+// Deletes the file at path unless a live process holds it locked; true when it is deleted or already gone,
+// or is no regular file (a link, a FIFO, a directory), which holds no lock and is left alone.
 bool RemoveUnlessHeld(const wxString& path);
 
 } // namespace platform

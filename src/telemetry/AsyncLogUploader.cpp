@@ -1,6 +1,7 @@
 #include "telemetry/AsyncLogUploader.h"
 
 #include "download/PostFile.h"
+#include "platform/OwnFile.h"
 #include "progress/LauncherEvents.h"
 #include "telemetry/TelemetryClient.h"
 
@@ -10,6 +11,7 @@
 #include <wx/wfstream.h>
 #include <wx/zipstrm.h>
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -17,14 +19,17 @@ namespace {
 // The service refuses archives of 1 GiB or more.
 constexpr wxULongLong_t MAX_UPLOAD_BYTES = 1073741824;
 
-// Adds the file as an entry named without its directory; false when it cannot be read.
+// What support reads of a log is its end: a log that grew without bound
+// would otherwise make an upload as large.
+constexpr wxFileOffset MAX_LOG_BYTES = 4 << 20;
+
+// Adds the last MAX_LOG_BYTES of the file as an entry named without its
+// directory; false when it is no regular file (a link, a FIFO) or cannot be read.
 bool AddToArchive(wxZipOutputStream& zip, const wxString& path)
 {
-    if (!wxFileName::IsFileReadable(path)) {
-        return false;
-    }
-    wxFileInputStream input(path);
-    if (!input.IsOk()) {
+    wxFileInputStream input(platform::OpenRegularFile(path, platform::FileAccess::Read));
+    if (!input.IsOk() ||
+        input.SeekI(std::max<wxFileOffset>(0, input.GetLength() - MAX_LOG_BYTES)) == wxInvalidOffset) {
         return false;
     }
     const wxString name = wxFileName(path).GetFullName();

@@ -225,7 +225,7 @@ bool FileDownload::InstallFrom(wxInputStream& body, const ManifestFileInfo& reco
 bool FileDownload::InstallFile(const ManifestFileInfo& record, wxInputStream& input, std::uint64_t limit,
                                InstallWriter& writer)
 {
-    writer.Begin(record, installed.FullPath(record.name), InstalledFiles::FileMode(record));
+    writer.Begin(record, installed.FullPath(record.name), installed.FileMode(record));
     if (PassInput(input, limit, writer) > limit) {
         writer.Drop();
         wxLogError("%s grows beyond %llu bytes.", record.name, static_cast<unsigned long long>(limit));

@@ -279,7 +279,8 @@ bool InstallWriter::MakeDirectory(const wxString& path)
     const wxString directory = wxFileName(path).GetPath(wxPATH_GET_VOLUME);
     if (directory == lastDirectory)
         return true;
-    if (!wxFileName::Mkdir(directory, wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL)) {
+    // Like the files, writable by the player alone (less what the umask takes).
+    if (!wxFileName::Mkdir(directory, 0755, wxPATH_MKDIR_FULL)) {
         wxLogError("Could not create directory %s", directory);
         return false;
     }

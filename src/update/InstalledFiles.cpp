@@ -12,7 +12,10 @@
 
 #include <algorithm>
 
-InstalledFiles::InstalledFiles(const wxString& baseDir) : localManifest(baseDir, "manifest2.xml") {}
+InstalledFiles::InstalledFiles(const wxString& baseDir)
+    : localManifest(baseDir, "manifest2.xml"), creationMask(platform::FileCreationMask())
+{
+}
 
 ManifestFileInfo* InstalledFiles::Find(const wxString& name) const
 {
@@ -83,7 +86,7 @@ void InstalledFiles::CleanLocalManifest(const ManifestMap& remoteMap)
         }
         removed = true;
         const wxString path = ObsoleteFilePath(record->name);
-        if (!path.empty()) {
+        if (!RemoveIfInTheWay(record->name, remoteMap) && !path.empty()) {
             wxLogMessage("Deleting local file: %s", path);
             wxRemoveFile(path);
         }
@@ -95,6 +98,38 @@ void InstalledFiles::CleanLocalManifest(const ManifestMap& remoteMap)
         localManifest.SaveDefault();
     }
     wxLogVerbose("Local manifest size after clean: %d", static_cast<int>(localManifest.size()));
+}
+
+// A file of the old release where the new one has a folder, or inside a
+// folder where the new one has a file, would fail every write of the new one.
+// Files the release never held stay, and so does their folder: that write
+// fails as it did.
+bool InstalledFiles::RemoveIfInTheWay(const wxString& name, const ManifestMap& remoteMap) const
+{
+    // A record that leaves its folder could lead anywhere.
+    if (("\\" + name + "\\").Contains("\\..\\"))
+        return false;
+    const wxString folder = name + "\\";
+    const auto next = remoteMap.lower_bound(folder);
+    const bool becameFolder = next != remoteMap.end() && next->first.StartsWith(folder);
+    wxString above = name.BeforeLast('\\');
+    while (!above.empty() && remoteMap.count(above) == 0)
+        above = above.BeforeLast('\\');
+    if (!becameFolder && above.empty())
+        return false;
+    const wxString path = FullPath(name);
+    wxLogMessage("Deleting local file: %s", path);
+    wxRemoveFile(path);
+    if (above.empty())
+        return true;
+    // The folder that became a file goes once the last of its release files has gone.
+    wxLogNull quiet;
+    for (wxString inside = name.BeforeLast('\\'); inside.length() >= above.length();
+         inside = inside.BeforeLast('\\')) {
+        if (!wxRmdir(FullPath(inside)))
+            break;
+    }
+    return true;
 }
 
 // Only the game's data files are deleted, and only inside the installation:
@@ -139,7 +174,7 @@ bool InstalledFiles::IsInPlace(const ManifestFileInfo& record) const
     platform::FileStatus status;
     if (!platform::GetFileStatus(path, status) || !status.regularFile)
         return false;
-    const int mode = FileMode(record);
+    const int mode = FileMode(record, status.mode);
     if (status.mode != mode) {
         wxLogMessage("Setting the permission bits of %s to %o.", record.name, mode);
         if (!platform::SetFileMode(path, mode))
@@ -148,10 +183,20 @@ bool InstalledFiles::IsInPlace(const ManifestFileInfo& record) const
     return true;
 }
 
-// A game executable keeps its execute bits; other bits a release cannot set.
-int InstalledFiles::FileMode(const ManifestFileInfo& record)
+int InstalledFiles::FileMode(const ManifestFileInfo& record) const
 {
-    return record.permission > 0 ? (record.permission & 0777) : 0644;
+    platform::FileStatus status;
+    const bool present = platform::GetFileStatus(FullPath(record.name), status) && status.regularFile;
+    return FileMode(record, present ? status.mode : 0777);
+}
+
+// A game executable keeps its execute bits; other bits a release cannot set,
+// nor can it let anyone but the player change the game.
+int InstalledFiles::FileMode(const ManifestFileInfo& record, int existing) const
+{
+    const int release = record.permission > 0 ? (record.permission & 0777) : 0644;
+    const int readable = existing & 0444;
+    return release & ~022 & ~creationMask & (existing | (readable >> 2));
 }
 
 void InstalledFiles::RecordInstalledFile(const ManifestFileInfo& record, const platform::FileStatus& status,

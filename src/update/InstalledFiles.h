@@ -34,18 +34,22 @@ public:
     bool UpdateLocalManifest(ProgressNotifier& notifier, bool rehashAll);
     bool CreateLocalManifest();
     // Drops the records that the release's map does not hold, deleting the
-    // obsolete data files among them.
+    // obsolete data files among them and the files in the way of the
+    // release's (a file where it has a folder, a folder where it has a file).
     void CleanLocalManifest(const ManifestMap& remoteMap);
     void UpdateLocalMap();
 
     // True when the file of a record is not a regular file on disk.
     bool IsFileMissing(const wxString& name) const;
     bool HasMissingFiles() const;
-    // True when the file of a release record is on disk. One without the
-    // record's permission bits (installed before they were applied) gets them.
+    // True when the file of a release record is on disk, which then gets
+    // FileMode's permission bits.
     bool IsInPlace(const ManifestFileInfo& record) const;
-    // The permission bits that the file of a release record gets.
-    static int FileMode(const ManifestFileInfo& record);
+    // The permission bits that the file of a release record gets: the
+    // record's, less the umask's, never writable by group or others, and none
+    // that the player took from the file on disk, though a file may run
+    // wherever it may be read.
+    int FileMode(const ManifestFileInfo& record) const;
 
     // Updates the record of an installed file, or adds one.
     void RecordInstalledFile(const ManifestFileInfo& record, const platform::FileStatus& status,
@@ -60,9 +64,14 @@ public:
     std::optional<wxArrayString> ChangedFiles(const wxString& pattern) const;
 
 private:
+    // Deletes the file of a dropped record when it is in the way of the release's files; true if it was.
+    bool RemoveIfInTheWay(const wxString& name, const ManifestMap& remoteMap) const;
+    // FileMode for a file whose bits on disk are existing.
+    int FileMode(const ManifestFileInfo& record, int existing) const;
     // The obsolete data file a dropped record may name, or empty.
     wxString ObsoleteFilePath(const wxString& name) const;
 
     LocalManifest localManifest;
     ManifestMap localMap;
+    int creationMask;
 };

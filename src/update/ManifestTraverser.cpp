@@ -13,8 +13,12 @@ ManifestTraverser::ManifestTraverser(LocalManifest* manifest)
 
 wxDirTraverseResult ManifestTraverser::OnFile(const wxString& path)
 {
-    // The walk reports full paths that start with the base directory.
-    const wxString name = PathToManifestName(path.Mid(baseLength));
+    // The walk reports full paths that start with the base directory. A
+    // backslash marks a temporary file of ours: no installed file has one.
+    const wxString relative = path.Mid(baseLength);
+    if (relative.Contains("\\"))
+        return wxDIR_CONTINUE;
+    const wxString name = PathToManifestName(relative);
     wxLogVerbose("Found %s", name);
     manifest->push_back(ManifestFileInfo(name, 0, wxEmptyString, 0));
     return wxDIR_CONTINUE;

@@ -1,5 +1,6 @@
 #include "update/ResumeFile.h"
 
+#include "platform/OwnFile.h"
 #include "update/ManifestFileInfo.h"
 
 #include <wx/file.h>
@@ -54,12 +55,15 @@ private:
     wxInputStream& network;
 };
 
-ResumeFile::ResumeFile(const wxString& baseDir) : path(baseDir + wxFILE_SEP_PATH + "download.resume") {}
+// The backslash keeps the name apart from every release file's and every temporary file's.
+ResumeFile::ResumeFile(const wxString& baseDir) : path(baseDir + wxFILE_SEP_PATH + "download\\resume") {}
 
 std::uint32_t ResumeFile::KeptFor(const ManifestFileInfo& record) const
 {
-    wxFile file;
-    if (record.compressed_size < MIN_KEPT_SIZE || !wxFileExists(path) || !file.Open(path))
+    if (record.compressed_size < MIN_KEPT_SIZE || !wxFileExists(path))
+        return 0;
+    wxFile file(platform::OpenRegularFile(path, platform::FileAccess::Read));
+    if (!file.IsOpened())
         return 0;
     const std::string identity = Identity(record);
     std::string header(identity.size(), '\0');
@@ -93,14 +97,16 @@ std::unique_ptr<wxInputStream> ResumeFile::Open(const ManifestFileInfo& record, 
     wxFile& file = stream->file;
     if (kept > 0) {
         // Unreadable, the kept bytes go, and the stream fails: the next try fetches everything.
-        if (!file.Open(path, wxFile::read_write) || file.Seek(Identity(record).size()) == wxInvalidOffset) {
+        file.Attach(platform::OpenRegularFile(path, platform::FileAccess::ReadWrite));
+        if (!file.IsOpened() || file.Seek(Identity(record).size()) == wxInvalidOffset) {
             file.Close();
             wxRemoveFile(path);
         }
         wxLogMessage("Resuming %s after %u bytes.", record.name, kept);
     } else if (record.compressed_size >= MIN_KEPT_SIZE) {
         const std::string identity = Identity(record);
-        if (!file.Create(path, true) || file.Write(identity.data(), identity.size()) != identity.size())
+        file.Attach(platform::CreateFreshFile(path, wxS_DEFAULT));
+        if (!file.IsOpened() || file.Write(identity.data(), identity.size()) != identity.size())
             file.Close();
     }
     return stream;

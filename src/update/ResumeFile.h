@@ -9,12 +9,13 @@
 #include <memory>
 
 // The archive bytes received of one large file whose download was cut short,
-// kept in the installation's "download.resume" so that the next try, in this
-// run or a later one, asks the server only for the rest. The bytes stay raw,
-// as the archive holds them (compressed or not), and the installed file is
-// rebuilt from them and verified whole, so a kept prefix that is wrong fails
-// the digest and is dropped. One file is kept at a time: the download installs
-// files one after another.
+// kept in the installation's "download\resume" (a name no release file can
+// have) so that the next try, in this run or a later one, asks the server
+// only for the rest. The bytes stay raw, as the archive holds them
+// (compressed or not), and the installed file is rebuilt from them and
+// verified whole, so a kept prefix that is wrong fails the digest and is
+// dropped. One file is kept at a time: the download installs files one after
+// another.
 class ResumeFile {
 public:
     // Files whose archive bytes reach this size are kept while they arrive.

@@ -134,7 +134,7 @@ TEST_F(ConfigTest, UserConfIsReadAndSavedKeepingEntriesItDoesNotKnow)
     ASSERT_TRUE(config.SaveUserConfig());
     EXPECT_EQ(install.Read("user.conf"),
               "volume=7\nresolution=1920x1080\nfullscreen=0\nquality=Fantastic\nlanguage=151\n");
-    EXPECT_FALSE(wxFileName::Exists(install.File("user.conf.tmp")));
+    EXPECT_FALSE(wxFileName::Exists(install.File("user.conf\\part")));
 
     // A reload without the entry must not keep the earlier "windowed".
     Load("", "resolution=1024x768\n");

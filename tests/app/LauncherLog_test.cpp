@@ -7,6 +7,7 @@
 #include <wx/log.h>
 
 #include <regex>
+#include <unistd.h>
 
 namespace {
 
@@ -36,6 +37,14 @@ TEST(LauncherLog, WritesStampedLinesAtTheDefaultLevelUntilClosed)
     EXPECT_NE(text.find("]: from a worker\n"), std::string::npos);
     EXPECT_NE(text.find("shown once raised\n"), std::string::npos);
     EXPECT_EQ(text.find("after close"), std::string::npos);
+
+    // A link planted at the name of a later run's log is never written through.
+    const wxDateTime later(1, wxDateTime::Jan, 2026);
+    ASSERT_EQ(
+        symlink(log.FilePath().fn_str(), (install.File("deep/logs/") + log.FileNameFor(later)).fn_str()), 0);
+    log.Open(install.File("deep/logs"), later);
+    log.Close();
+    EXPECT_EQ(ReadFileBytes(log.FilePath()), text);
 }
 
 } // namespace

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <csignal>
 #include <random>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -70,7 +71,8 @@ TEST_F(UpdateCommandRun, EachFailureEndsWithItsOwnStatus)
         EXPECT_EQ(Update(), 1);
         EXPECT_FALSE(wxFileName::FileExists(install.File("data/stored.bin")));
     }
-    // An archive that the server does not have ends the update at once.
+    // An archive that the server does not have ends the update at once; a FIFO in lock/ holds no lock.
+    ASSERT_EQ(mkfifo(install.File(wxString("lock/") + GAME_LOCK_PREFIX + "1").fn_str(), 0600), 0);
     wxRemoveFile(server.Root() + "/release/a.zip");
     EXPECT_EQ(Update(), 5);
     // A release that the configured key did not sign.
@@ -128,16 +130,16 @@ TEST_F(UpdateCommandRun, KillOrSigtermDuringASlowDownloadAndTheNextRunCompletes)
 
     // The killed run may have begun the large file: only this run's own
     // temporary file shows that it is under way.
-    wxRemoveFile(install.File("data/large.bin.part"));
+    wxRemoveFile(install.File("data/large.bin\\part"));
     ChildProcess run({UPDATE_COMMAND_EXE, install.Path().ToStdString()});
-    ASSERT_TRUE(WaitUntil([&] { return wxFileName::FileExists(install.File("data/large.bin.part")); }, 20s))
+    ASSERT_TRUE(WaitUntil([&] { return wxFileName::FileExists(install.File("data/large.bin\\part")); }, 20s))
         << run.Out() << run.Err();
     std::this_thread::sleep_for(300ms);
     const auto signalled = std::chrono::steady_clock::now();
     EXPECT_EQ(run.Stop(SIGTERM), 2) << run.Out() << run.Err();
     EXPECT_LT(std::chrono::steady_clock::now() - signalled, 2s);
     EXPECT_EQ(install.Read("data/large.bin"), "old data/large.bin");
-    EXPECT_FALSE(wxFileName::FileExists(install.File("data/large.bin.part")));
+    EXPECT_FALSE(wxFileName::FileExists(install.File("data/large.bin\\part")));
     EXPECT_EQ(install.Read("version.inf"), "invalid");
     expectWholeFiles(true);
 
@@ -185,14 +187,14 @@ TEST_F(UpdateCommandRun, TheNextRunContinuesALargeFileWhereAKilledOneStopped)
 
         Configure("/slow/" + std::string(row.version) + "/");
         ChildProcess killed({UPDATE_COMMAND_EXE, install.Path().ToStdString()});
-        const wxString kept = install.File("download.resume");
-        ASSERT_TRUE(WaitUntil([&] { return install.Read("download.resume").size() > 20000; }, 20s))
+        const wxString kept = install.File("download\\resume");
+        ASSERT_TRUE(WaitUntil([&] { return install.Read("download\\resume").size() > 20000; }, 20s))
             << killed.Err();
         killed.Stop(SIGKILL);
-        std::string keptBytes = install.Read("download.resume");
+        std::string keptBytes = install.Read("download\\resume");
         if (row.damaged) {
             keptBytes[keptBytes.size() - 1000] ^= 0x55;
-            install.Write("download.resume", keptBytes);
+            install.Write("download\\resume", keptBytes);
         }
 
         Configure("/" + std::string(row.version) + "/");

@@ -17,7 +17,9 @@
 #include <chrono>
 #include <clocale>
 #include <memory>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -81,14 +83,19 @@ protected:
     std::unique_ptr<AsyncLogUploader> uploader = std::make_unique<AsyncLogUploader>(&events, client);
 };
 
-// Nothing to upload sends nothing.
-TEST_F(TelemetryUpload, PostsTheReadableFilesAsOneZipAfterTheFormFields)
+// Nothing to upload sends nothing. Only regular files go, and only their last
+// 4 MiB: a link could send any other file of the player's, a FIFO would hold
+// the upload for good, and a log without bound would make an upload as large.
+TEST_F(TelemetryUpload, PostsTheEndsOfTheRegularFilesAsOneZipAfterTheFormFields)
 {
     EXPECT_EQ(Upload(), std::vector<int>{0});
     EXPECT_TRUE(server.Requests().empty());
 
-    AddLog("logs/launcher.log", "launcher log\n");
-    uploader->AddLogFile(dir.File("missing.log"));
+    AddLog("logs/launcher.log", "head" + std::string(4 << 20, 'l'));
+    ASSERT_EQ(symlink(dir.File("logs/launcher.log").fn_str(), dir.File("linked.log").fn_str()), 0);
+    ASSERT_EQ(mkfifo(dir.File("fifo.log").fn_str(), 0600), 0);
+    for (const char* name : {"missing.log", "linked.log", "fifo.log"})
+        uploader->AddLogFile(dir.File(name));
     AddLog(wxString::FromUTF8("game/jogo-ação.log"), "game log\n");
     const wxArrayString changes = wxSplit("A.dll", ',');
     client.SetChanges(&changes);
@@ -104,8 +111,8 @@ TEST_F(TelemetryUpload, PostsTheReadableFilesAsOneZipAfterTheFormFields)
                         ";SESSID=" + client.GetSessionId().utf8_string() +
                         ";VERSION=1.2.3;action=send_file;auth=" + TelemetryServer::TOKEN +
                         ";changes=A.dll;logfile=log;");
-    EXPECT_EQ(ZipEntries(requests[1].parts.back().bytes),
-              (Pairs{{"launcher.log", "launcher log\n"}, {"jogo-ação.log", "game log\n"}}));
+    EXPECT_TRUE(ZipEntries(requests[1].parts.back().bytes) ==
+                (Pairs{{"launcher.log", std::string(4 << 20, 'l')}, {"jogo-ação.log", "game log\n"}}));
     EXPECT_TRUE(TempDirIsEmpty());
 }
 

@@ -115,15 +115,15 @@ TEST_F(LocalManifestTest, FailedRewriteKeepsTheOldFile)
     for (int i = 0; i < 1000; ++i)
         manifest.push_back(ManifestFileInfo(wxString::Format("new%d.pak", i), i, ABC_MD5, 3));
 
-    wxFileName::Mkdir(install.File("manifest2.xml.tmp"));
+    wxFileName::Mkdir(install.File("manifest2.xml\\part"));
     EXPECT_TRUE(manifest.SaveDefault());
     EXPECT_EQ(install.Read("manifest2.xml"), original);
     EXPECT_TRUE(HasErrors());
 
-    wxFileName::Rmdir(install.File("manifest2.xml.tmp"));
+    wxFileName::Rmdir(install.File("manifest2.xml\\part"));
     EXPECT_EQ(RunWithDiskFullAfter(4096, [this] { return manifest.SaveDefault() ? 0 : 1; }), 0);
     EXPECT_EQ(install.Read("manifest2.xml"), original);
-    EXPECT_FALSE(wxFileName::Exists(install.File("manifest2.xml.tmp")));
+    EXPECT_FALSE(wxFileName::Exists(install.File("manifest2.xml\\part")));
 }
 
 const char CHANGED[] = "File possibly changed, checking MD5: ";

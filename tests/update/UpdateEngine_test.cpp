@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <wx/dir.h>
 #include <wx/filename.h>
 #include <wx/utils.h>
@@ -105,8 +106,6 @@ std::map<wxString, std::string> Tree(const TempDir& dir)
 // What the real release builder writes, split over archives and signed, installs
 // as is, with the game's execute bits, and its checksums agree with ours: the
 // next start finds nothing to do, without even reading the release's manifest.
-// A file whose content a new release keeps gets the release's permission bits
-// all the same.
 TEST_F(UpdateEngineTest, InstallsAReleaseOfTheReleaseBuilder)
 {
     TempDir game, keys;
@@ -148,14 +147,76 @@ TEST_F(UpdateEngineTest, InstallsAReleaseOfTheReleaseBuilder)
     EXPECT_TRUE(Posted(wxEVT_NO_CHANGES_FOUND));
     ASSERT_EQ(server.Requests("GET /version-win-", 2), 2);
     EXPECT_EQ(Count(server.AccessLog(), ".xml.gz HTTP"), 1);
+}
 
-    chmod(install.File("bin/game.exe").fn_str(), 0644);
-    game.Write("readme.txt", "second release");
-    publish("2.0");
-    start();
+// A release cannot let others change the game, nor undo the umask or what the
+// player took away, though a file runs wherever it may be read: whether it is
+// replaced (game) or kept (readme).
+TEST_F(UpdateEngineTest, ModesLoseWriteBitsForOthersTheUmasksAndThePlayers)
+{
+    // The umask, the player's mode before the second release (0: none), the mode after it.
+    const int rows[][3] = {{002, 0, 0755}, {077, 0, 0700}, {022, 0500, 0500}, {022, 0644, 0755}};
+    for (const auto& [mask, chosen, expected] : rows) {
+        wxFileName::Rmdir(install.Path(), wxPATH_RMDIR_RECURSIVE);
+        wxMkdir(install.Path());
+        for (const std::string version : {"1", "2"}) {
+            TestRelease release;
+            release.Add("game", version);
+            release.AppendAttributes("permission=\"777\"");
+            release.Add("readme", "kept");
+            release.AppendAttributes("permission=\"775\"");
+            release.Publish(server.Root(), version);
+            for (const char* name : {"game", "readme"})
+                chmod(install.File(name).fn_str(), chosen != 0 ? chosen : Mode(install.File(name)));
+            // Around the engine alone: the server must read the release.
+            const mode_t umaskBefore = umask(mask);
+            StartEngine(server.Url("/"));
+            CheckAndUpdate();
+            umask(umaskBefore);
+        }
+        for (const char* name : {"game", "readme"})
+            EXPECT_EQ(Mode(install.File(name)), expected) << name << " " << mask << " " << chosen;
+    }
+}
+
+// Release files make way for a folder or a file of the next release; the player's own stay, failing it.
+TEST_F(UpdateEngineTest, FilesOfTheReleaseBecomeFoldersAndFoldersFiles)
+{
+    const std::vector<std::vector<std::string>> releases = {
+        {"X", "D\\a", "D\\b\\c"}, {"X\\y", "D"}, {"X", "D\\a"}, {"X\\y", "D"}};
+    for (std::size_t index = 0; index < releases.size(); ++index) {
+        const std::string version = std::to_string(index + 1);
+        TestRelease release;
+        for (const std::string& name : releases[index])
+            release.Add(name, name + version);
+        release.Publish(server.Root(), version);
+        if (index == 3)
+            install.Write("D/mine", "the player's");
+        StartEngine(server.Url("/"));
+        CheckAndUpdate();
+        if (index < 3)
+            ExpectInstalled(release);
+        EXPECT_EQ(install.Read("version.inf"), index < 3 ? version : "invalid");
+    }
+    EXPECT_EQ(install.Read("D/mine"), "the player's");
+}
+
+// Links planted at temporary names, old and new, lead nowhere; a release may hold both X and X.part.
+TEST_F(UpdateEngineTest, TemporaryFilesAreMadeAfreshWhereNoReleaseFileCanBe)
+{
+    TempDir outside;
+    outside.Write("target", "outside");
+    for (const char* name : {"big\\part", "version.inf\\part", "manifest2.xml\\part", "download\\resume",
+                             "version.inf.tmp", "manifest2.xml.tmp", "download.resume"})
+        ASSERT_EQ(symlink(outside.File("target").fn_str(), install.File(name).fn_str()), 0) << name;
+    TestRelease release;
+    release.Add("big.part", "a file of its own");
+    release.Add("big", Pattern(0, 9 << 20));
+    release.Publish(server.Root(), "1");
     CheckAndUpdate();
-    EXPECT_EQ(install.Read("readme.txt"), "second release");
-    EXPECT_EQ(Mode(install.File("bin/game.exe")), 0755);
+    ExpectInstalled(release);
+    EXPECT_EQ(install.Read("version.inf"), "1");
+    EXPECT_EQ(outside.Read("target"), "outside");
 }
 
 // Each way a check and an update end, as support reads it in the log, the
@@ -403,7 +464,7 @@ TEST_P(FaultTest, RetriesUntilTheDownloadSucceedsOrTheReleaseProvesBroken)
     StartEngine(faults.Url("/flaky/" + std::string(fault.kind) + "/" + std::to_string(fault.times) + "/"));
 
     CheckAndUpdate();
-    EXPECT_FALSE(wxFileExists(install.File("one.bin.part")));
+    EXPECT_FALSE(wxFileExists(install.File("one.bin\\part")));
     if (fault.times > 30 || std::string(fault.sizeAttribute) != "") {
         EXPECT_TRUE(Posted(wxEVT_UPDATE_STOPPED));
         EXPECT_EQ(install.Read("one.bin"), "the previous version");
@@ -449,7 +510,7 @@ TEST_F(UpdateEngineTest, AFullDiskStopsTheUpdateAtOnceReplacingNothing)
     EXPECT_EQ(lastError, ERROR_WRITE);
     EXPECT_EQ(server.Requests("GET /a.zip", 1), 1) << "no retry";
     EXPECT_EQ(install.Read("sub/big.bin"), "the previous version");
-    EXPECT_FALSE(wxFileExists(install.File("sub/big.bin.part")));
+    EXPECT_FALSE(wxFileExists(install.File("sub/big.bin\\part")));
     EXPECT_EQ(install.Read("version.inf"), "invalid");
     EXPECT_EQ(Count(install.Read("manifest2.xml"), "first.bin"), 1);
 }
@@ -509,13 +570,13 @@ TEST_F(UpdateEngineTest, AStopDuringALargeFileEndsTheUpdateAsStopped)
     engine->Check();
     ASSERT_TRUE(Posted(wxEVT_START_UPDATE));
     engine->StartUpdater();
-    ASSERT_TRUE(WaitUntil([this] { return wxFileExists(install.File("large.bin.part")); }));
+    ASSERT_TRUE(WaitUntil([this] { return wxFileExists(install.File("large.bin\\part")); }));
     EXPECT_LT(StopAndWait(), std::chrono::milliseconds(1000));
     EXPECT_TRUE(Posted(wxEVT_UPDATE_STOPPED));
     EXPECT_EQ(install.Read("version.inf"), "invalid");
     EXPECT_EQ(Count(install.Read("manifest2.xml"), "small.bin"), 1);
     EXPECT_EQ(Count(install.Read("manifest2.xml"), "large.bin"), 0);
-    EXPECT_FALSE(wxFileExists(install.File("large.bin")) || wxFileExists(install.File("large.bin.part")));
+    EXPECT_FALSE(wxFileExists(install.File("large.bin")) || wxFileExists(install.File("large.bin\\part")));
     EXPECT_FALSE(log.HasText("Corrupted download of large.bin"));
     EXPECT_FALSE(log.HasText("Got 1 error while downloading update. Retrying."));
 }

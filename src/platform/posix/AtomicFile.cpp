@@ -1,5 +1,7 @@
 #include "platform/AtomicFile.h"
 
+#include "platform/OwnFile.h"
+
 #include <wx/file.h>
 #include <wx/filefn.h>
 #include <wx/log.h>
@@ -8,9 +10,10 @@ namespace {
 
 bool WriteAndFlush(const wxString& path, const std::string& bytes)
 {
-    wxFile file;
-    if (!file.Create(path, true, wxS_DEFAULT))
+    const int fd = platform::CreateFreshFile(path, wxS_DEFAULT);
+    if (fd < 0)
         return false;
+    wxFile file(fd);
     bool written = file.Write(bytes.data(), bytes.size()) == bytes.size();
     // Flush reaches the disk, so the rename below never publishes unwritten data.
     bool flushed = written && file.Flush();
@@ -21,7 +24,7 @@ bool WriteAndFlush(const wxString& path, const std::string& bytes)
 
 bool platform::WriteFileAtomically(const wxString& path, const std::string& bytes)
 {
-    const wxString temporary = path + ".tmp";
+    const wxString temporary = TemporaryPath(path);
     if (!WriteAndFlush(temporary, bytes)) {
         wxLogError("Could not write %s.", temporary);
         wxRemoveFile(temporary);

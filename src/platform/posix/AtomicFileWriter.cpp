@@ -1,5 +1,6 @@
 #include "platform/AtomicFileWriter.h"
 
+#include "platform/OwnFile.h"
 #include "platform/posix/StatStatus.h"
 
 #include <cerrno>
@@ -9,7 +10,8 @@
 
 namespace platform {
 
-AtomicFileWriter::AtomicFileWriter(const wxString& target) : path(target.fn_str()), temporary(path + ".part")
+AtomicFileWriter::AtomicFileWriter(const wxString& target)
+    : path(target.fn_str()), temporary(TemporaryPath(target))
 {
 }
 
@@ -22,7 +24,7 @@ bool AtomicFileWriter::Open()
 {
     Discard();
     // Owner-only until Commit sets the final mode: nobody reads a half-written file.
-    fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    fd = CreateFreshFile(temporary, 0600);
     return fd != -1;
 }
 
@@ -48,8 +50,8 @@ bool AtomicFileWriter::Commit(int mode, FileStatus& status)
     // A file system may report a failed write only when the file is closed.
     const bool closed = close(fd) == 0;
     fd = -1;
-    if (!described || !closed || rename(temporary.c_str(), path.c_str()) != 0) {
-        unlink(temporary.c_str());
+    if (!described || !closed || rename(temporary.fn_str(), path.c_str()) != 0) {
+        unlink(temporary.fn_str());
         return false;
     }
     status = StatStatus(info);
@@ -62,7 +64,7 @@ void AtomicFileWriter::Discard()
         return;
     close(fd);
     fd = -1;
-    unlink(temporary.c_str());
+    unlink(temporary.fn_str());
 }
 
 } // namespace platform

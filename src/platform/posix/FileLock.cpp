@@ -48,9 +48,16 @@ bool platform::HoldFile(int fd, const wxString& path)
 bool platform::RemoveUnlessHeld(const wxString& path)
 {
     const wxCharBuffer name = path.fn_str();
-    int fd = open(name, O_RDONLY | O_CLOEXEC);
+    // Never waits for a writer of a FIFO, and a link marks nothing: only a
+    // regular file of the lock directory itself can be a lock.
+    int fd = open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0)
-        return errno == ENOENT;
+        return errno == ENOENT || errno == ELOOP;
+    struct stat opened;
+    if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        close(fd);
+        return true;
+    }
     // Unlink only under our own lock, and only the file we locked: by now the
     // path may name a new file that a live process is about to lock.
     bool removed = false;
