@@ -8,6 +8,7 @@
 #include "progress/ProgressNotifier.h"
 #include "telemetry/TelemetryClient.h"
 #include "ui/DisplayResolutions.h"
+#include "ui/NewsPageGuard.h"
 #include "update/UpdateEngine.h"
 
 #include <wx/button.h>
@@ -65,27 +66,6 @@ wxIcon LauncherIcon()
     return icon;
 }
 
-// The address that a page's "httpx" link stands for, or empty when it names
-// something other than a web page, which the desktop must not be asked to open.
-wxString BrowserAddress(wxString url)
-{
-    if (url.StartsWith("httpx"))
-        url.Replace("httpx", "http");
-    const wxString lower = url.Lower();
-    return lower.StartsWith("http://") || lower.StartsWith("https://") ? url : wxString();
-}
-
-void OpenInBrowser(const wxString& url)
-{
-    const wxString address = BrowserAddress(url);
-    if (address.empty()) {
-        wxLogWarning("Not opening %s in the browser.", url);
-        return;
-    }
-    wxLogVerbose("Opening external browser for URL: %s", address);
-    wxLaunchDefaultBrowser(address);
-}
-
 } // namespace
 
 LauncherFrame::LauncherFrame(const LauncherConfig* launcherConfig, wxWindow* parent, wxWindowID id,
@@ -126,6 +106,8 @@ void LauncherFrame::CreateControls()
     if (webView == nullptr) {
         wxLogError("WebView: no web engine, the news page stays empty.");
         new wxPanel(panel, WEB_VIEW_ID, wxPoint(0, 0), NEWS_PAGE_SIZE);
+    } else {
+        newsGuard = std::make_unique<NewsPageGuard>(*webView);
     }
     statusText =
         new wxStaticText(panel, STATUS_ID, _("Status"), wxDefaultPosition, wxDefaultSize, 0, "StatusMessage");
@@ -223,14 +205,14 @@ void LauncherFrame::LoadNewsPage()
     url.Replace("${versionid}", services->Engine().GetLocalVersion());
     url.Replace("${firsttime}", config.firstRun ? "1" : "0");
     wxLogMessage("Using news URL: %s", url);
-    if (webView != nullptr)
-        webView->LoadURL(url);
+    if (newsGuard)
+        newsGuard->Load(url);
 }
 
 void LauncherFrame::ReloadNewsPage()
 {
-    if (webView != nullptr)
-        webView->Reload();
+    if (newsGuard)
+        newsGuard->Reload();
 }
 
 void LauncherFrame::RequestAttention()
@@ -363,21 +345,6 @@ void LauncherFrame::OnWebViewError(wxWebViewEvent& event)
     wxLogError("WebView: Error loading %s", event.GetURL());
 }
 
-// "httpx" links are the page's way of asking for the player's own browser.
-void LauncherFrame::OnWebViewNavigating(wxWebViewEvent& event)
-{
-    if (!event.GetURL().StartsWith("httpx"))
-        return;
-    event.Veto();
-    OpenInBrowser(event.GetURL());
-}
-
-// The web view opens no windows of its own; such links go to the browser too.
-void LauncherFrame::OnWebViewNewWindow(wxWebViewEvent& event)
-{
-    OpenInBrowser(event.GetURL());
-}
-
 // The launcher's events carry their payload in a thread event.
 #define EVT_LAUNCHER(type, handler) wx__DECLARE_EVT0(type, wxThreadEventHandler(handler))
 
@@ -394,6 +361,4 @@ wxBEGIN_EVENT_TABLE(LauncherFrame, wxFrame)
     EVT_TIMER(DISPLAY_TIMER_ID, LauncherFrame::OnDisplayTimer)
     EVT_BUTTON(PLAY_ID, LauncherFrame::OnPlay)
     EVT_WEBVIEW_ERROR(WEB_VIEW_ID, LauncherFrame::OnWebViewError)
-    EVT_WEBVIEW_NAVIGATING(WEB_VIEW_ID, LauncherFrame::OnWebViewNavigating)
-    EVT_WEBVIEW_NEWWINDOW(WEB_VIEW_ID, LauncherFrame::OnWebViewNewWindow)
 wxEND_EVENT_TABLE()

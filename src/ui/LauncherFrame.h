@@ -11,6 +11,7 @@
 
 class LauncherSequence;
 class LauncherServices;
+class NewsPageGuard;
 class wxBoxSizer;
 class wxButton;
 class wxCheckBox;
@@ -70,13 +71,13 @@ private:
     void OnPulseTimer(wxTimerEvent& event);
     void OnPlay(wxCommandEvent& event);
     void OnWebViewError(wxWebViewEvent& event);
-    void OnWebViewNavigating(wxWebViewEvent& event);
-    void OnWebViewNewWindow(wxWebViewEvent& event);
 
     wxBoxSizer* sizer = nullptr;
     wxPanel* panel = nullptr;
     wxBoxSizer* panelSizer = nullptr;
     wxWebView* webView = nullptr;
+    // Goes before the view, with the frame's members.
+    std::unique_ptr<NewsPageGuard> newsGuard;
     wxBoxSizer* barSizer = nullptr;
     wxStaticText* resolutionLabel = nullptr;
     wxComboBox* resolutionChoice = nullptr;

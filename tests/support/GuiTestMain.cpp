@@ -1,6 +1,7 @@
 // The main of the window's tests: the toolkit with its window system, on the
 // display that the test command provides, and an active event loop that tests
 // run by yielding to it.
+#include "support/TempDir.h"
 #include "support/TestProcess.h"
 
 #include <gtest/gtest.h>
@@ -28,6 +29,13 @@ int main(int argc, char** argv)
     // tests skip themselves, seeing no application.
     if (testing::GTEST_FLAG(list_tests) || std::getenv("DISPLAY") == nullptr)
         return RUN_ALL_TESTS();
+    // Whatever a page in a test saves lands in a home of the tests' own, set
+    // before the toolkit reads it, with a Downloads folder as desktops have.
+    TempDir home;
+    home.Write(".config/user-dirs.dirs", "XDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n");
+    home.Write("Downloads/.keep", "");
+    setenv("HOME", home.Path().utf8_str(), 1);
+    unsetenv("XDG_CONFIG_HOME");
     if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit()) {
         fprintf(stderr, "could not initialise the toolkit on the display\n");
         return 1;

@@ -10,8 +10,12 @@
 #include "support/TempDir.h"
 #include "support/TestRelease.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <wx/app.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
@@ -22,6 +26,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 
 namespace {
@@ -170,25 +175,88 @@ TEST_F(WindowTest, TextsAndChoicesInThePlayersLanguageAndAnErrorInRed)
     }
 }
 
-// The news page carries the player's identifiers; its "httpx" links go to the
-// player's browser while it stays. The game runs, so no thread starts.
-TEST_F(WindowTest, NewsPageAndItsLinks)
+// The Downloads folder's files with their bytes.
+std::string Downloads()
+{
+    std::string files;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::string(std::getenv("HOME")) + "/Downloads"))
+        files += entry.path().string() + "=" + ReadFileBytes(entry.path().string()) + "\n";
+    return files;
+}
+
+// The news page carries the player's identifiers, and touches nothing: it saves
+// no file, stays on its site, and reaches the player's browser only on a click,
+// once a second at most, with its "httpx" links as http. A news page that does
+// not load leaves a text of ours in the player's language. The game runs, so
+// no thread starts.
+TEST_F(WindowTest, NewsPageTouchesNothingAndReachesTheBrowserOnlyOnAClick)
 {
     TempDir browser;
     browser.Write("xdg-open", "#!/bin/sh\necho \"$1\" >> '" + browser.File("opened").ToStdString() + "'\n");
     chmod(browser.File("xdg-open").fn_str(), 0755);
     const std::string path = std::getenv("PATH");
     setenv("PATH", (browser.Path().ToStdString() + ":" + path).c_str(), 1);
-    server.Write("links.html", "<html><body onload=\"location.href='httpx://help.example.invalid/?a=1'\">"
-                               "Links</body></html>");
-    const std::string news = server.Url("/links.html") + "?c=${clientid}&v=${versionid}&f=${firsttime}";
-    Configure(news);
-    Open(LANGUAGE_PORTUGUESE_BRAZILIAN, true);
-    const std::string filled = server.Url("/links.html") + "?c=" + install.Read("client.id") + "&v=1.0&f=1";
-    EXPECT_TRUE(RunUntil([&] { return wxFileName::FileExists(browser.File("opened")); }));
+    NginxServer elsewhere;
+    elsewhere.Write("frame.html", "<script>location.href = '/frame-ran.html'</script>");
+    const std::string gone = NginxServer().Url("/news.html"); // the server stops at once
+    server.Write("notes.txt", "the server's notes");
+    WriteFileBytes(std::string(std::getenv("HOME")) + "/Downloads/notes.txt", "the player's notes");
+    const std::string downloads = Downloads();
+    // Each page fetches "/done" once it has done its part.
+    const std::string done = "<script>setTimeout(() => fetch('/done'), 1000)</script>";
+    const std::string fullPage = "style='display:block;height:400px'";
+    struct Row {
+        const char* name;
+        std::string page; // empty: nothing answers at the news address
+        int clicks;       // on the page's top left
+        std::string opened;
+    };
+    const Row rows[] = {
+        {"downloads", "<a href='/notes.txt' download=notes.txt " + fullPage + ">Notes</a>" + done, 1, ""},
+        {"flood",
+         "<script>setInterval(() => location.href = 'httpx://flood.example.invalid/', 50)</script>" + done, 0,
+         ""},
+        {"double click", "<a href='httpx://help.example.invalid/?a=1' " + fullPage + ">Help</a>" + done, 2,
+         "http://help.example.invalid/?a=1\n"},
+        {"other site",
+         "<iframe src='" + elsewhere.Url("/frame.html") +
+             "'></iframe><script>setTimeout(() => location.href = '" + elsewhere.Url("/login.html") +
+             "', 300)</script>" + done,
+         0, ""},
+        {"unreachable", "", 0, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        wxRemoveFile(browser.File("opened"));
+        server.Write("news.html", "<html><body>" + row.page + "</body></html>");
+        const std::string news = row.page.empty() ? gone : server.Url("/news.html");
+        Configure(news + "?c=${clientid}&v=${versionid}&f=${firsttime}");
+        Open(LANGUAGE_PORTUGUESE_BRAZILIAN, true);
+        auto* view = Find<wxWebView>("NewsPage");
+        const int before = Count(server.AccessLog(), "GET /done");
+        EXPECT_TRUE(RunUntil([&] {
+            return row.page.empty() ? view->GetPageText().Contains("Não foi possível carregar as notícias.")
+                                    : Count(server.AccessLog(), "GET /done") > before;
+        }));
+        const wxPoint at = view->GetScreenRect().GetPosition() + wxPoint(100, 100);
+        frame->Raise();
+        for (int click = 0; click < row.clicks; ++click)
+            EXPECT_EQ(std::system(wxString::Format("xdotool mousemove %d %d click 1", at.x, at.y).c_str()),
+                      0);
+        RunUntil([] { return false; }, 1s);
+        if (row.page.empty())
+            SaveScreenshot("news-error-pt");
+        else
+            EXPECT_EQ(view->GetCurrentURL(), news + "?c=" + install.Read("client.id") + "&v=1.0&f=1");
+        EXPECT_EQ(browser.Read("opened"), row.opened);
+        EXPECT_EQ(Downloads(), downloads);
+        frame->Destroy();
+        ASSERT_TRUE(RunUntil([this] { return !frame; }, 5s));
+    }
     setenv("PATH", path.c_str(), 1);
-    EXPECT_EQ(browser.Read("opened"), "http://help.example.invalid/?a=1\n");
-    EXPECT_EQ(Find<wxWebView>("NewsPage")->GetCurrentURL(), filled);
+    // The other site's page in a frame of the news page runs its script.
+    EXPECT_EQ(elsewhere.Requests("GET /frame-ran.html", 1), 1);
 }
 
 } // namespace
