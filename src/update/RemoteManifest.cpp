@@ -148,7 +148,13 @@ bool RemoteManifest::Load(const wxString& url, ProgressNotifier* notifier)
 {
     Begin(url);
     std::unique_ptr<wxInputStream> body = Open(url, notifier);
-    return body && Read(*body, notifier);
+    if (!body || !Read(*body, notifier))
+        return false;
+    // Unsigned, a SHA-256 binds the bytes no better than their MD5: only a signed release pays for hashing
+    // it.
+    for (ManifestFileInfo& record : *this)
+        record.sha256.clear();
+    return true;
 }
 
 // The signature covers the bytes as served, so they are held whole and
