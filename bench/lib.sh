@@ -27,7 +27,7 @@ start_nginx() {
     local state=$work/nginx port
     mkdir -p "$state/tmp"
     port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-    sed -e "s|@STATE@|$state|g; s|@ROOT@|$work/www|g; s|@PORT@|$port|g; s|@TOKEN@|bench|g" \
+    sed -e "s|@STATE@|$state|g; s|@ROOT@|$work/www|g; s|@PORT@|$port|g; s|@TOKEN@|bench|g; s|@TLS@||g" \
         "$root/tests/servers/nginx.conf.in" > "$state/nginx.conf"
     nginx -c "$state/nginx.conf" -e "$state/error.log" &
     nginx_pid=$!

@@ -36,7 +36,7 @@ release_key=$(/usr/bin/python3 tools/make_signing_key.py "$server/signing.key")
     --sign-key "$server/signing.key" >/dev/null
 
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-sed -e "s|@STATE@|$server/nginx|g; s|@ROOT@|$server/www|g; s|@PORT@|$port|g" \
+sed -e "s|@STATE@|$server/nginx|g; s|@ROOT@|$server/www|g; s|@PORT@|$port|g; s|@TLS@||g" \
     tests/servers/nginx.conf.in > "$server/nginx/nginx.conf"
 nginx -c "$server/nginx/nginx.conf" -e "$server/nginx/error.log" &
 nginx_pid=$!

@@ -86,6 +86,7 @@ class Member:
     compressed: bool
     crc: int
     checksum: str
+    sha256: str
 
 
 def collect_files(game_dir):
@@ -176,15 +177,17 @@ def check_describable(runs):
 
 
 class Digests:
-    """The MD5 the launcher checks and the CRC-32 that zip readers check, over the same bytes."""
+    """The MD5 and SHA-256 the launcher checks and the CRC-32 that zip readers check, over the same bytes."""
 
     def __init__(self):
         self.md5 = hashlib.md5()
+        self.sha256 = hashlib.sha256()
         self.crc = 0
         self.size = 0
 
     def update(self, chunk):
         self.md5.update(chunk)
+        self.sha256.update(chunk)
         self.crc = zlib.crc32(chunk, self.crc)
         self.size += len(chunk)
         return chunk
@@ -230,7 +233,7 @@ class ArchiveWriter:
             raise ReleaseError(f"{game_file.path} changed while it was being packed")
         end = self.out.tell()
         member = Member(game_file, self.name, header_offset, data_offset, end - data_offset,
-                        compressed, digests.crc, digests.md5.hexdigest())
+                        compressed, digests.crc, digests.md5.hexdigest(), digests.sha256.hexdigest())
         self.out.seek(header_offset)
         self.out.write(self._local_header(member))
         self.out.seek(end)
@@ -309,8 +312,13 @@ def verify_archive(path, members):
                                    f"not as recorded {expected}")
 
 
-def manifest_xml(members):
-    lines = ['<?xml version="1.0" encoding="UTF-8"?>', "<files>"]
+def manifest_xml(members, version, rollback):
+    # The signature covers the version: a launcher takes a manifest only as the release it names, and
+    # an older release than the installed one only when it is marked as a rollback. Older launchers
+    # ignore these attributes.
+    rollback_attribute = ' rollback="1"' if rollback else ""
+    root = f"<files version={quoteattr(version)}{rollback_attribute}>"
+    lines = ['<?xml version="1.0" encoding="UTF-8"?>', root]
     for member in members:
         attributes = {
             "name": member.game_file.name.replace("/", "\\"),
@@ -322,6 +330,8 @@ def manifest_xml(members):
             "compressed": "true" if member.compressed else "false",
             # Lets the launcher stop inflating a member at its size; older ones ignore it.
             "size": str(member.game_file.size),
+            # Binds the bytes to a signed manifest where MD5 collisions are cheap; older launchers ignore it.
+            "sha256": member.sha256,
         }
         text = " ".join(f"{key}={quoteattr(value)}" for key, value in attributes.items())
         lines.append(f"  <file {text}/>")
@@ -349,6 +359,21 @@ def load_signing_key(path):
     if len(seed) != 32:
         raise ReleaseError(f"{path} holds no signing key of make_signing_key.py")
     return SigningKey(seed)
+
+
+def launcher_signed_prefix(launcher_version):
+    """What the launcher's version signature covers ahead of the build's bytes."""
+    return f"velorian-launcher {launcher_version}\n".encode()
+
+
+def write_launcher(path, build, launcher_version, signing_key):
+    """The build and, with a key, two signatures: of its bytes (".sig", for launchers before the version
+    was signed) and of its version followed by its bytes (".version.sig"), so that an old build cannot
+    be served as a newer version."""
+    if signing_key is not None:
+        signature = signing_key.sign(launcher_signed_prefix(launcher_version) + build).signature
+        write_atomically(path.with_name(path.name + ".version.sig"), base64.b64encode(signature) + b"\n")
+    write_signed(path, build, signing_key)
 
 
 def write_signed(path, data, signing_key):
@@ -475,6 +500,9 @@ def parse_arguments(argv):
                         help="sign the manifest and the launcher build with this private key (made by "
                              "make_signing_key.py; needs python3-nacl): each gets a .sig file beside it, "
                              "which launchers configured with the public key require")
+    parser.add_argument("--allow-rollback", action="store_true",
+                        help="let launchers that have a newer release installed take this one (signed in "
+                             "the manifest, so that only the publisher can allow it)")
     return parser.parse_args(argv)
 
 
@@ -491,10 +519,10 @@ def make_release(args):
     runs = plan_archives(files, args)
     args.out_dir.mkdir(parents=True, exist_ok=True)
     members = write_archives(runs, args.out_dir, args.version)
-    manifest = gzip.compress(manifest_xml(members), mtime=0)
+    manifest = gzip.compress(manifest_xml(members, args.version, args.allow_rollback), mtime=0)
     write_signed(args.out_dir / f"{args.version}.xml.gz", manifest, signing_key)
     if launcher is not None:
-        write_signed(launcher, args.launcher.read_bytes(), signing_key)
+        write_launcher(launcher, args.launcher.read_bytes(), launcher_version, signing_key)
     write_atomically(args.out_dir / "launcherVersion.inf", f"{launcher_version}\n".encode())
     # Last: from this moment launchers fetch the new release.
     write_atomically(args.out_dir / f"version-win-{args.language}.php", f"{args.version}\n".encode())

@@ -250,7 +250,9 @@ void LauncherConfig::ReadLauncherConf(wxFileConfig& conf)
             wxLogMessage("Config: Found release key: %s", text);
             releaseKey = key;
         } else {
-            wxLogWarning("Config: Ignoring bad release key: %s", text);
+            // Ignoring it would take unsigned releases: every update is refused instead.
+            wxLogError("Config: The release key cannot be used, no update will be taken: %s", text);
+            releaseKey = SignatureVerifier::Unusable();
         }
     }
 

@@ -49,7 +49,8 @@ public:
     // launcher.conf is missing or unreadable, or names a server, proxy or CA file that cannot be used.
     bool configMissing;
     bool firstRun;
-    // The publisher's public key; none when releases are taken unsigned.
+    // The publisher's public key; none when releases are taken unsigned, an
+    // unusable one when launcher.conf holds a key that does not decode.
     std::optional<SignatureVerifier> releaseKey;
     // How many connections the update's download opens to the server at once.
     int maxConnections;

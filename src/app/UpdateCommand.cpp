@@ -55,7 +55,8 @@ const char DESCRIPTION[] = "\n"
                            "  3  a file of the installation could not be written, or the disk has no\n"
                            "     room for the update\n"
                            "  4  the update server has no release, did not answer, or its manifest\n"
-                           "     could not be read or is not signed by the publisher\n"
+                           "     could not be read, is not signed by the publisher or names another\n"
+                           "     or an older release; or the release key cannot be used\n"
                            "  5  the update server refused a file of the release: it answered 404, 403\n"
                            "     or 410, or the same error status through three series of retries";
 

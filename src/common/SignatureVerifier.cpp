@@ -29,15 +29,17 @@ template <std::size_t Size> bool DecodeBase64(std::string_view text, std::array<
 // builds are a few megabytes, and a server must not make us hold more.
 constexpr std::streamoff MAX_SIGNED_FILE_BYTES = 256 << 20;
 
+// Appends the file's bytes to bytes.
 bool ReadWholeFile(const wxString& path, std::string& bytes)
 {
     std::ifstream file(path.fn_str(), std::ios::binary | std::ios::ate);
     const std::streamoff size = file ? std::streamoff(file.tellg()) : -1;
     if (size < 0 || size > MAX_SIGNED_FILE_BYTES)
         return false;
-    bytes.resize(static_cast<std::size_t>(size));
+    const std::size_t start = bytes.size();
+    bytes.resize(start + static_cast<std::size_t>(size));
     file.seekg(0);
-    return static_cast<bool>(file.read(bytes.data(), size));
+    return static_cast<bool>(file.read(bytes.data() + start, size));
 }
 
 std::string_view WithoutLineEnd(std::string_view line)
@@ -62,6 +64,13 @@ std::optional<SignatureVerifier> SignatureVerifier::FromBase64(std::string_view 
     return verifier;
 }
 
+SignatureVerifier SignatureVerifier::Unusable()
+{
+    SignatureVerifier verifier;
+    verifier.usable = false;
+    return verifier;
+}
+
 wxString SignatureVerifier::SignatureFilePath(const wxString& signedFile)
 {
     return signedFile + ".sig";
@@ -70,7 +79,7 @@ wxString SignatureVerifier::SignatureFilePath(const wxString& signedFile)
 bool SignatureVerifier::Verify(std::string_view data, std::string_view signatureFile) const
 {
     std::array<unsigned char, crypto_sign_BYTES> signature;
-    if (!DecodeBase64(WithoutLineEnd(signatureFile), signature))
+    if (!usable || !DecodeBase64(WithoutLineEnd(signatureFile), signature))
         return false;
     return crypto_sign_verify_detached(signature.data(), reinterpret_cast<const unsigned char*>(data.data()),
                                        data.size(), publicKey.data()) == 0;
@@ -78,6 +87,12 @@ bool SignatureVerifier::Verify(std::string_view data, std::string_view signature
 
 bool SignatureVerifier::VerifyFile(const wxString& path, std::string_view signatureFile) const
 {
-    std::string bytes;
+    return VerifyFile({}, path, signatureFile);
+}
+
+bool SignatureVerifier::VerifyFile(std::string_view prefix, const wxString& path,
+                                   std::string_view signatureFile) const
+{
+    std::string bytes(prefix);
     return ReadWholeFile(path, bytes) && Verify(bytes, signatureFile);
 }

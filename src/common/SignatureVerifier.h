@@ -15,6 +15,9 @@ public:
     // The key from the standard base64 of its 32 bytes, or nothing when the
     // text is not exactly that.
     static std::optional<SignatureVerifier> FromBase64(std::string_view text);
+    // A key that was given but cannot be used: it verifies nothing, so that
+    // whatever it should have guarded is refused.
+    static SignatureVerifier Unusable();
     // Where the signature of a file lies: beside it, on the server as in the installation.
     static wxString SignatureFilePath(const wxString& signedFile);
 
@@ -24,7 +27,11 @@ public:
     // The same for the bytes of the file at path; one that cannot be read
     // whole does not verify.
     bool VerifyFile(const wxString& path, std::string_view signatureFile) const;
+    // The same for the bytes of prefix followed by those of the file at path.
+    bool VerifyFile(std::string_view prefix, const wxString& path, std::string_view signatureFile) const;
+    bool IsUsable() const { return usable; }
 
 private:
     std::array<unsigned char, 32> publicKey{};
+    bool usable = true;
 };

@@ -15,6 +15,16 @@ wxString LauncherBuildUrl(const wxString& baseUrl, const wxString& languageCode,
     return baseUrl + wxString::Format("launcher.%s.%s.exe", languageCode, version);
 }
 
+std::string LauncherSignedPrefix(const wxString& version)
+{
+    return "velorian-launcher " + version.utf8_string() + "\n";
+}
+
+wxString LauncherVersionSignedName(const wxString& buildUrl)
+{
+    return buildUrl + ".version";
+}
+
 wxString SelfUpdateFilePath(const wxString& exeDir)
 {
     return wxFileName(exeDir, "launcher_new.exe").GetFullPath();

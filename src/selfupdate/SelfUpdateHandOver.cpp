@@ -49,6 +49,14 @@ bool SelfUpdateHandOver::HandleLocalLauncherUpdate() const
         RemoveSelfUpdateFile();
         return false;
     }
+    // The version answer is not signed: it must not bring an older launcher back.
+    if (releaseKey && !IsNewerVersion(currentVersion, remoteVersion)) {
+        wxLogWarning("The update server names launcher version %s, not newer than this one, will remove the "
+                     "local launcher installer.",
+                     remoteVersion);
+        RemoveSelfUpdateFile();
+        return false;
+    }
     wxLogMessage(
         "This launcher executable is obsolete, will check if the local launcher update is the latest one.");
     return RunIfSameSize(remoteVersion);
@@ -70,7 +78,7 @@ bool SelfUpdateHandOver::RunIfSameSize(const wxString& remoteVersion) const
         return false;
     }
     // Verified again: the file may have changed since it was downloaded.
-    if (releaseKey && !IsSignedByPublisher()) {
+    if (releaseKey && !IsSignedByPublisher(remoteVersion)) {
         wxLogWarning("Local launcher installer is not signed by the publisher, will remove it.");
         RemoveSelfUpdateFile();
         return false;
@@ -85,7 +93,7 @@ bool SelfUpdateHandOver::RunIfSameSize(const wxString& remoteVersion) const
     return false;
 }
 
-bool SelfUpdateHandOver::IsSignedByPublisher() const
+bool SelfUpdateHandOver::IsSignedByPublisher(const wxString& version) const
 {
     const wxString signatureFile = SignatureVerifier::SignatureFilePath(selfUpdateFile);
     wxString signature;
@@ -95,7 +103,7 @@ bool SelfUpdateHandOver::IsSignedByPublisher() const
         if (!wxFileExists(signatureFile) || !file.Open(signatureFile, "rb") || !file.ReadAll(&signature))
             return false;
     }
-    return releaseKey->VerifyFile(selfUpdateFile, signature.utf8_string());
+    return releaseKey->VerifyFile(LauncherSignedPrefix(version), selfUpdateFile, signature.utf8_string());
 }
 
 wxString SelfUpdateHandOver::FetchRemoteLauncherVersion() const

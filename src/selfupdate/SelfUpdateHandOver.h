@@ -13,8 +13,9 @@
 // current launcher, or removed, when it is stale or cut short.
 class SelfUpdateHandOver {
 public:
-    // With releaseKey, the downloaded launcher is started only when the
-    // signature kept beside it verifies.
+    // With releaseKey, the downloaded launcher is started only when the server
+    // names a newer launcher than this one and the signature kept beside it
+    // verifies for that version.
     SelfUpdateHandOver(const wxString& exeDir, const wxString& currentVersion, const wxString& baseUrl,
                        const wxString& languageCode, std::optional<SignatureVerifier> releaseKey,
                        AskUser askUser);
@@ -31,7 +32,7 @@ public:
 
 private:
     bool RunIfSameSize(const wxString& remoteVersion) const;
-    bool IsSignedByPublisher() const;
+    bool IsSignedByPublisher(const wxString& version) const;
 
     wxString exeDir;
     wxString selfUpdateFile;

@@ -2,9 +2,11 @@
 
 #include "common/RetryBursts.h"
 #include "common/VersionText.h"
+#include "download/BoundedInputStream.h"
 #include "download/HTTPWrapper.h"
 #include "download/ProgressInputStream.h"
 #include "platform/AtomicFile.h"
+#include "platform/DiskSpace.h"
 #include "progress/ProgressNotifier.h"
 #include "selfupdate/SelfUpdateFiles.h"
 
@@ -64,6 +66,13 @@ bool SelfUpdater::Pause(int seconds)
 void SelfUpdater::Entry()
 {
     wxLogMessage("Starting self update, current launcher version is %s", currentVersion);
+    if (releaseKey && !releaseKey->IsUsable()) {
+        wxLogError("No launcher update: the release key in launcher.conf cannot be used.");
+        notifier->SetErrorStatus(
+            _("The release key of the launcher's configuration cannot be used. Please contact support."));
+        notifier->PostSelfUpdateDone(SELF_UPDATE_NOT_NEEDED);
+        return;
+    }
     const int result = CheckForNewVersion() ? DownloadWithRetries() : SELF_UPDATE_NOT_NEEDED;
     notifier->PostSelfUpdateDone(result);
 }
@@ -129,15 +138,44 @@ int SelfUpdater::DownloadLauncher()
     if (!body)
         return SELF_UPDATE_FAILED;
     const wxFileOffset size = body->GetLength();
+    const std::optional<std::uint64_t> limit = DownloadLimit(size);
+    if (!limit) {
+        refused = true;
+        return SELF_UPDATE_FAILED;
+    }
     notifier->SetRange(static_cast<int>(std::clamp<wxFileOffset>(size, 0, std::numeric_limits<int>::max())));
     ProgressInputStream counted(body.get(), notifier);
-    return SaveLauncher(*body, counted, url) ? SELF_UPDATE_DOWNLOADED : SELF_UPDATE_FAILED;
+    // Nothing checks the bytes before they are all there: an endless body must not fill the disk first.
+    BoundedInputStream bounded(&counted, *limit);
+    if (SaveLauncher(*body, bounded, url))
+        return SELF_UPDATE_DOWNLOADED;
+    if (bounded.GetLastError() == wxSTREAM_READ_ERROR && body->GetLastError() != wxSTREAM_READ_ERROR) {
+        wxLogError("The launcher update is larger than %llu bytes; the download was stopped: %s",
+                   static_cast<unsigned long long>(*limit), url);
+        refused = true;
+    }
+    return SELF_UPDATE_FAILED;
+}
+
+std::optional<std::uint64_t> SelfUpdater::DownloadLimit(wxFileOffset announced) const
+{
+    std::uint64_t limit = MAX_LAUNCHER_BYTES;
+    std::uint64_t free = 0;
+    if (platform::GetFreeDiskSpace(wxPathOnly(targetFile), free))
+        limit = std::min(limit, free);
+    if (announced < 0)
+        return limit;
+    if (static_cast<std::uint64_t>(announced) <= limit)
+        return static_cast<std::uint64_t>(announced);
+    wxLogError("The launcher update of %lld bytes does not fit: at most %llu bytes can be written.",
+               static_cast<long long>(announced), static_cast<unsigned long long>(limit));
+    return std::nullopt;
 }
 
 // The body goes to a file beside the target, which it replaces only once
 // the whole body has arrived and is on disk: a launcher cut short is never
 // found, let alone started, at the next start.
-bool SelfUpdater::SaveLauncher(wxInputStream& body, wxInputStream& counted, const wxString& url)
+bool SelfUpdater::SaveLauncher(wxInputStream& body, wxInputStream& bounded, const wxString& url)
 {
     const wxString partial = targetFile + ".part";
     wxFile file;
@@ -152,13 +190,15 @@ bool SelfUpdater::SaveLauncher(wxInputStream& body, wxInputStream& counted, cons
                         wxS_DEFAULT | wxPOSIX_USER_EXECUTE | wxPOSIX_GROUP_EXECUTE | wxPOSIX_OTHERS_EXECUTE);
         if (written) {
             wxFileOutputStream output(file);
-            output.Write(counted);
+            output.Write(bounded);
             written = output.GetLastError() == wxSTREAM_NO_ERROR;
         }
         written = written && file.Flush() && file.Close();
     }
     if (body.GetLastError() == wxSTREAM_READ_ERROR) {
         wxLogError("Could not read from input stream.");
+    } else if (bounded.GetLastError() == wxSTREAM_READ_ERROR) {
+        // Said why by the caller.
     } else if (!written) {
         wxLogError("Could not write to file %s", targetFile);
     } else if (releaseKey && !KeepSignature(url, partial)) {
@@ -178,9 +218,9 @@ bool SelfUpdater::SaveLauncher(wxInputStream& body, wxInputStream& counted, cons
 bool SelfUpdater::KeepSignature(const wxString& url, const wxString& launcher)
 {
     wxString signature;
-    if (!FetchSignature(signature, url, {.cancellation = &cancellation}))
+    if (!FetchSignature(signature, LauncherVersionSignedName(url), {.cancellation = &cancellation}))
         return false;
-    if (!releaseKey->VerifyFile(launcher, signature.utf8_string())) {
+    if (!releaseKey->VerifyFile(LauncherSignedPrefix(remoteVersion), launcher, signature.utf8_string())) {
         wxLogError("The launcher update is not signed with the release key: %s", url);
         refused = true;
         return false;

@@ -4,8 +4,10 @@
 #include "common/SignatureVerifier.h"
 #include "common/WorkerThread.h"
 
+#include <wx/filefn.h>
 #include <wx/string.h>
 
+#include <cstdint>
 #include <optional>
 
 class ProgressNotifier;
@@ -27,7 +29,9 @@ class SelfUpdater {
 public:
     // targetFile: full path of the downloaded launcher (SelfUpdateFilePath).
     // With releaseKey, a launcher is kept only when the server's signature of
-    // it verifies; the signature is kept beside it.
+    // it together with its version verifies; the signature is kept beside it.
+    // The download stops at the size the server announced, at the free space
+    // and at MAX_LAUNCHER_BYTES.
     SelfUpdater(ProgressNotifier* notifier, const wxString& currentVersion, const wxString& languageCode,
                 const wxString& baseUrl, const wxString& targetFile,
                 std::optional<SignatureVerifier> releaseKey);
@@ -48,11 +52,16 @@ public:
     // One download of the server's launcher: SELF_UPDATE_DOWNLOADED or SELF_UPDATE_FAILED.
     int DownloadLauncher();
 
+    // The most a launcher build may take; launchers are a few megabytes.
+    static constexpr std::uint64_t MAX_LAUNCHER_BYTES = 256u << 20;
+
 private:
     void Entry();
     bool FetchRemoteVersion(const wxString& url);
     int DownloadWithRetries();
-    bool SaveLauncher(wxInputStream& body, wxInputStream& counted, const wxString& url);
+    // The most bytes a body of the announced length (-1 for unknown) may bring; none when it cannot fit.
+    std::optional<std::uint64_t> DownloadLimit(wxFileOffset announced) const;
+    bool SaveLauncher(wxInputStream& body, wxInputStream& bounded, const wxString& url);
     bool KeepSignature(const wxString& url, const wxString& launcher);
     // Waits whole seconds; false when a stop came first.
     bool Pause(int seconds);
@@ -64,7 +73,7 @@ private:
     wxString targetFile;
     wxString remoteVersion;
     std::optional<SignatureVerifier> releaseKey;
-    // The last download was not signed by the publisher: retrying cannot help.
+    // The last download was not signed by the publisher, or too large: retrying cannot help.
     bool refused = false;
 
     // Seen by every request and pause of the thread.

@@ -64,6 +64,7 @@ void InstallWriter::Begin(const ManifestFileInfo& record, const wxString& path, 
     command.record = &record;
     command.name = record.name;
     command.checksum = record.checksum;
+    command.sha256 = record.sha256;
     command.path = path;
     command.mode = mode;
     Queue(hashing, std::move(command));
@@ -175,16 +176,23 @@ void InstallWriter::Hash(Command& command)
         digest.emplace();
         digest->name = command.name;
         digest->checksum = command.checksum;
+        digest->expectedSha256 = command.sha256;
+        if (!command.sha256.empty())
+            digest->sha256.emplace();
         digest->path = command.path;
         break;
     case Command::Data:
         digest->md5.Update(blocks[command.block].get(), command.count);
+        if (digest->sha256)
+            digest->sha256->Update(blocks[command.block].get(), command.count);
         break;
     case Command::End: {
         unsigned char bytes[16];
         digest->md5.Finalize(bytes);
         command.digest = ToHexString(bytes, sizeof bytes);
-        command.intact = command.digest.IsSameAs(digest->checksum, false);
+        command.intact =
+            command.digest.IsSameAs(digest->checksum, false) &&
+            (!digest->sha256 || digest->sha256->Finalize().IsSameAs(digest->expectedSha256, false));
         if (!command.intact) {
             wxLogError("Corrupted download of %s", digest->name);
             wxLogError("Corrupted download of %s", digest->path);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/MD5.h"
+#include "common/SHA256.h"
 #include "common/WorkerThread.h"
 #include "platform/AtomicFileWriter.h"
 #include "platform/FileStatus.h"
@@ -20,9 +21,9 @@ class ManifestFileInfo;
 // Installs the files of a download behind the thread that reads them: one
 // thread hashes each file's bytes while another writes them to a temporary
 // file beside it, which replaces the file only when the digest matches the
-// record's checksum (letter case aside). Reading and inflating, hashing and
-// writing thus run side by side, and every byte passes the digest once, with
-// no second read of the file.
+// record's checksum (letter case aside), and its SHA-256 when the record gives one. Reading and inflating,
+// hashing and writing thus run side by side, and every byte passes the digest once, with no second read of
+// the file.
 //
 // One producer thread feeds it, one file at a time: Begin, then NextBlock and
 // Push as often as needed, then End (or Drop when the input failed). After a
@@ -73,6 +74,7 @@ private:
         const ManifestFileInfo* record = nullptr;
         wxString name;
         wxString checksum;
+        wxString sha256;
         wxString path;
         int mode = 0;
         std::size_t block = 0;
@@ -93,8 +95,11 @@ private:
     // What the hashing thread knows of the current file.
     struct Digest {
         MD5 md5;
+        // Only for a record that gives a SHA-256: a release of older tools costs no more.
+        std::optional<SHA256> sha256;
         wxString name;
         wxString checksum;
+        wxString expectedSha256;
         wxString path;
     };
     // What the writing thread knows of the current file.

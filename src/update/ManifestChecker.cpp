@@ -37,12 +37,15 @@ void ManifestChecker::Check()
     // The records of an earlier list go away with the manifests reloaded below.
     mismatches.clear();
     verifiedManifestUrl.clear();
+    refusal.clear();
     lastError = ERROR_NONE;
     wxLogMessage("Starting local checks.");
     if (context.telemetry != nullptr) {
         context.telemetry->SetVersion(versionFile.GetLocalVersion());
         context.telemetry->SendEvent("updater_started");
     }
+    if (EndIfKeyUnusable())
+        return;
     // Without an answer nothing is known about the release: a stop leaves
     // the installation exactly as it was.
     const bool answered = ReadRemoteVersion();
@@ -208,11 +211,50 @@ bool ManifestChecker::LoadRemoteManifest()
     if (!context.releaseKey) {
         loaded = remoteManifest.Load(url, context.notifier);
     } else if (url != verifiedManifestUrl) {
-        loaded = remoteManifest.LoadSigned(url, *context.releaseKey, context.notifier);
+        loaded =
+            remoteManifest.LoadSigned(url, *context.releaseKey, context.notifier) && TakesSignedVersion();
         verifiedManifestUrl = loaded ? url : wxString();
     }
     UpdateRemoteMap();
     return loaded;
+}
+
+// The version line is not signed: only the manifest's own version tells which release it is.
+bool ManifestChecker::TakesSignedVersion()
+{
+    const wxString& signedVersion = remoteManifest.GetVersion();
+    if (signedVersion != remoteVersion) {
+        wxLogError("Refused release %s: its signed manifest is the one of version %s.", remoteVersion,
+                   signedVersion.empty() ? wxString("(none)") : signedVersion);
+        refusal = _("The update data is not the one of the current release. Please contact support.");
+    } else if (IsRollback()) {
+        wxLogError("Refused release %s: it is older than the installed version %s.", remoteVersion,
+                   versionFile.GetLocalVersion());
+        refusal =
+            _("The update server offers a release older than the installed one. Please contact support.");
+    } else {
+        return true;
+    }
+    remoteManifest.clear();
+    return false;
+}
+
+// While an update is under way the installed release is not known: any is taken.
+bool ManifestChecker::IsRollback() const
+{
+    const wxString& installedVersion = versionFile.GetLocalVersion();
+    return versionFile.IsLocalVersionValid() && IsNewerVersion(remoteVersion, installedVersion) &&
+           !remoteManifest.AllowsRollback();
+}
+
+bool ManifestChecker::EndIfKeyUnusable()
+{
+    if (!context.releaseKey || context.releaseKey->IsUsable())
+        return false;
+    wxLogError("Refused every release: the release key in launcher.conf cannot be used.");
+    refusal = _("The release key of the launcher's configuration cannot be used. Please contact support.");
+    EndWithoutRelease(refusal);
+    return true;
 }
 
 void ManifestChecker::UpdateRemoteMap()
@@ -295,7 +337,9 @@ void ManifestChecker::EndWithoutManifest()
 {
     if (EndIfStopped())
         return;
-    if (ReleaseRefused()) {
+    if (!refusal.empty()) {
+        EndWithoutRelease(refusal);
+    } else if (ReleaseRefused()) {
         wxLogError("Refused release %s: it is not signed by the publisher.", remoteVersion);
         EndWithoutRelease(_("The update data is not signed by the publisher."));
     } else {

@@ -32,8 +32,10 @@ public:
     const FileList& GetMismatches() const { return mismatches; }
     // True when the last version query gave up on a server that did not answer.
     bool RemoteVersionTimedOut() const { return remoteVersionTimedOut; }
-    // True when the last check refused a release that the publisher did not sign.
-    bool ReleaseRefused() const { return remoteManifest.result == MANIFEST_NOT_SIGNED; }
+    // True when the last check refused a release that the publisher did not sign, whose signed
+    // manifest names another version or an older one than the installed, or refused every release
+    // for a release key that cannot be used.
+    bool ReleaseRefused() const { return remoteManifest.result == MANIFEST_NOT_SIGNED || !refusal.empty(); }
     // ERROR_WRITE when the last check could not mark the update as begun.
     int GetLastError() const { return lastError; }
 
@@ -54,6 +56,12 @@ private:
     // check, when it cannot.
     bool MarkUpdateBegun();
     bool LoadRemoteManifest();
+    // True when the signed manifest names the version line's release and that
+    // release is not older than the installed one, or is signed as a rollback.
+    bool TakesSignedVersion();
+    bool IsRollback() const;
+    // Ends the check at once when the release key cannot be used.
+    bool EndIfKeyUnusable();
     void UpdateRemoteMap();
     // Loads the release's manifest; when it cannot be had, ends the check and
     // returns false.
@@ -79,6 +87,8 @@ private:
     bool remoteVersionTimedOut = false;
     // Why the last version query ended without retrying, as the player reads it; empty otherwise.
     wxString remoteVersionRefusal;
+    // Why the last check refused a signed release or every release, as the player reads it; empty otherwise.
+    wxString refusal;
     // The signed manifest that this check has verified and loaded, so that it
     // is fetched once.
     wxString verifiedManifestUrl;

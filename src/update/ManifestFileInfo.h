@@ -14,6 +14,7 @@ public:
     std::int32_t permission;
     std::int64_t timestamp; // last modification, whole seconds since 1970-01-01 UTC
     wxString checksum;      // MD5 as 32 lowercase hexadecimal digits; empty until computed
+    wxString sha256;        // of a release's file, 64 hexadecimal digits; empty when the release gives none
     std::uint32_t offset;   // of the file's data inside source_zip
     std::uint32_t size;     // of the installed file
     bool compressed;

@@ -117,6 +117,8 @@ void ManifestParser::OnStart(void* self, const char* name, const char** attribut
         return;
     if (++reader.depth > MAX_DEPTH)
         reader.Abort(MALFORMED);
+    else if (reader.depth == 1 && reader.onRoot && !reader.onRoot(Child(name, attributes)))
+        reader.Abort(REFUSED);
     else if (reader.depth == 2 && !reader.onChild(Child(name, attributes)))
         reader.Abort(REFUSED);
 }

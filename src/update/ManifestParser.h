@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 
 // Reads a manifest's XML as a stream and hands each child of the root element
 // to a handler, building no tree: memory stays flat however many records the
@@ -20,7 +21,7 @@ public:
         STOPPED,   // the stop check said so
     };
 
-    // A child of the root, valid only during the handler's call. Text other
+    // An element (the root, or a child of the root), valid only during the handler's call. Text other
     // than white space directly under the root is a child named "text"
     // without attributes.
     class Child {
@@ -46,6 +47,9 @@ public:
 
     explicit ManifestParser(ChildHandler onChild, StopCheck stopRequested = {});
 
+    // Hands the root element to onRoot before any child; false stops the parse with REFUSED.
+    void SetRootHandler(ChildHandler onRoot) { this->onRoot = std::move(onRoot); }
+
     // Reads xml to its end. The source's own complaints are kept out of the log.
     Outcome Parse(wxInputStream& xml);
 
@@ -59,6 +63,7 @@ private:
     void Abort(Outcome reason);
 
     ChildHandler onChild;
+    ChildHandler onRoot;
     StopCheck stopRequested;
     struct XML_ParserStruct* parser = nullptr;
     int depth = 0;

@@ -5,7 +5,6 @@
 #include "download/HTTPWrapper.h"
 #include "download/ProgressInputStream.h"
 #include "progress/ProgressNotifier.h"
-#include "update/ManifestParser.h"
 
 #include <wx/log.h>
 #include <wx/mstream.h>
@@ -76,6 +75,13 @@ ManifestResult ReadSize(const ManifestParser::Child& element, std::uint32_t& siz
     return error == std::errc() && stop == end ? MANIFEST_OK : MANIFEST_OUT_OF_RANGE;
 }
 
+// A SHA-256 as 64 hexadecimal digits.
+bool IsSha256(const char* text)
+{
+    const std::size_t length = std::strlen(text);
+    return length == 64 && std::strspn(text, "0123456789abcdefABCDEF") == length;
+}
+
 ManifestResult AppendRecord(const ManifestParser::Child& element, Manifest& manifest)
 {
     if (std::strcmp(element.Name(), FILE_ELEMENT) != 0) {
@@ -117,10 +123,16 @@ ManifestResult AppendRecord(const ManifestParser::Child& element, Manifest& mani
     if (const ManifestResult read = ReadSize(element, size); read != MANIFEST_OK)
         return read;
 
+    const char* sha256Text = element.Attribute("sha256");
+    if (sha256Text != nullptr && !IsSha256(sha256Text))
+        return MANIFEST_OUT_OF_RANGE;
+
     const wxString checksum = wxString::FromUTF8(checksumText);
     manifest.emplace_back(name, wxString::FromUTF8(archive), mode, checksum, offset, isCompressed,
                           compressedSize);
     manifest.back().size = size;
+    if (sha256Text != nullptr)
+        manifest.back().sha256 = wxString::FromUTF8(sha256Text);
     wxLogVerbose("Read from remote manifest: %s, %s", name, checksum);
     return MANIFEST_OK;
 }
@@ -136,7 +148,13 @@ bool RemoteManifest::Load(const wxString& url, ProgressNotifier* notifier)
 {
     Begin(url);
     std::unique_ptr<wxInputStream> body = Open(url, notifier);
-    return body && Read(*body, notifier);
+    if (!body || !Read(*body, notifier))
+        return false;
+    // Unsigned, a SHA-256 binds the bytes no better than their MD5: only a signed release pays for hashing
+    // it.
+    for (ManifestFileInfo& record : *this)
+        record.sha256.clear();
+    return true;
 }
 
 // The signature covers the bytes as served, so they are held whole and
@@ -160,7 +178,33 @@ bool RemoteManifest::LoadSigned(const wxString& url, const SignatureVerifier& pu
     }
     wxLogMessage("The manifest is signed with the release key.");
     wxMemoryInputStream verified(manifest.data(), manifest.size());
-    return Read(verified, nullptr);
+    if (!Read(verified, nullptr))
+        return false;
+    // MD5 alone binds a file to the signature too weakly: its collisions are cheap.
+    if (!HasEverySha256()) {
+        result = MANIFEST_NOT_SIGNED;
+        clear();
+        return false;
+    }
+    return true;
+}
+
+bool RemoteManifest::HasEverySha256() const
+{
+    const auto lacking =
+        std::find_if(begin(), end(), [](const ManifestFileInfo& record) { return record.sha256.empty(); });
+    if (lacking == end())
+        return true;
+    wxLogError("The signed manifest gives no SHA-256 for %s.", lacking->name);
+    return false;
+}
+
+void RemoteManifest::ReadRoot(const ManifestParser::Child& root)
+{
+    if (const char* text = root.Attribute("version"))
+        version = wxString::FromUTF8(text);
+    if (const char* text = root.Attribute("rollback"))
+        rollback = std::strcmp(text, "1") == 0;
 }
 
 void RemoteManifest::Begin(const wxString& url)
@@ -218,6 +262,8 @@ bool RemoteManifest::Read(wxInputStream& body, ProgressNotifier* notifier)
 {
     result = MANIFEST_OK;
     clear();
+    version.clear();
+    rollback = false;
     std::optional<ProgressInputStream> progress;
     if (notifier != nullptr)
         progress.emplace(&body, notifier);
@@ -229,6 +275,10 @@ bool RemoteManifest::Read(wxInputStream& body, ProgressNotifier* notifier)
             return result == MANIFEST_OK;
         },
         stopRequested);
+    parser.SetRootHandler([this](const ManifestParser::Child& root) {
+        ReadRoot(root);
+        return true;
+    });
 
     const ManifestParser::Outcome outcome = parser.Parse(inflated);
     if (outcome == ManifestParser::COMPLETE || outcome == ManifestParser::REFUSED) {

@@ -59,7 +59,8 @@ TEST_F(ConfigTest, EachKeyLogsItsAcceptanceOrRejection)
         {"baseDir=/no/such/dir", IGNORED, "Config: Ignoring bad base directory: /no/such/dir"},
         {"useMiniBrowserOnly=1", IGNORED, "Starting in minibrowser mode."},
         {"releaseKey=" + zeroKey, FOUND, "Config: Found release key: " + zeroKey},
-        {"releaseKey=c2hvcnQ=", IGNORED, "Config: Ignoring bad release key: c2hvcnQ="},
+        {"releaseKey=c2hvcnQ=", wxLOG_Error,
+         "Config: The release key cannot be used, no update will be taken: c2hvcnQ="},
         {"maxConnections=8", FOUND, "Config: Found maximum connections: 8"},
         {"maxConnections=9", IGNORED, "Config: Ignoring bad maximum connections: 9"},
     };

@@ -97,6 +97,21 @@ TEST_F(UpdateCommandRun, EachFailureEndsWithItsOwnStatus)
     // A server that never answers is given up after the wait.
     install.Write("launcher.conf", "baseUrl=http://127.0.0.1:1/\nuploadUrl=" + server.Url("/telemetry.aspx"));
     EXPECT_EQ(Update({"--wait", "2"}), 4);
+
+    // A key that does not decode refuses even the release that the whole key takes.
+    const TestSigningKey publisher;
+    release.Publish(server.Root() + "/signed", VERSION, language, &publisher);
+    Configure("/signed/");
+    const std::string conf = install.Read("launcher.conf"), key = publisher.PublicKey();
+    for (const std::string& bad :
+         {key.substr(0, key.size() - 2), key.substr(0, key.size() - 1), std::string(44, 'A')}) {
+        install.Write("launcher.conf", conf + "releaseKey=" + bad + "\n");
+        EXPECT_EQ(Update(), 4) << bad;
+        EXPECT_FALSE(wxFileName::FileExists(install.File("data/stored.bin")));
+    }
+    install.Write("launcher.conf", conf + "releaseKey=" + key + "\n");
+    EXPECT_EQ(Update(), 0);
+    EXPECT_TRUE(install.Read("data/stored.bin") == Pattern(1, 5000));
 }
 
 // A kill and a stop both leave "invalid" behind and every file whole, old or new; the next

@@ -7,6 +7,7 @@
 #include "selfupdate/SelfUpdateFiles.h"
 #include "support/Bytes.h"
 #include "support/EventRecorder.h"
+#include "support/FaultServer.h"
 #include "support/LogCapture.h"
 #include "support/NginxServer.h"
 #include "support/Polling.h"
@@ -59,40 +60,37 @@ protected:
     LogCapture log;
 };
 
-// Number by number; what cannot be compared is logged and not taken as newer.
+// Number by number; what cannot be compared is not taken as newer.
 TEST(LauncherVersion, ComparesNumberByNumber)
 {
-    const std::tuple<const char*, bool, bool> rows[] = {
-        {"3.3.16", false, false},  {"3.3.15", false, false}, {"3.3.17", true, false},
-        {"3.10.0", true, false},   {"3.3.17.", true, false}, {"3.3", false, true},
-        {"3.3.16.1", false, true}, {"3.3.x", false, true},   {"", false, true},
+    const std::pair<const char*, bool> rows[] = {
+        {"3.3.16", false}, {"3.3.15", false},   {"3.3.17", true}, {"3.10.0", true}, {"3.3.17.", true},
+        {"3.3", false},    {"3.3.16.1", false}, {"3.3.x", false}, {"", false},
     };
-    for (const auto& [remote, newer, warns] : rows) {
-        LogCapture log;
+    for (const auto& [remote, newer] : rows)
         EXPECT_EQ(IsNewerVersion("3.3.16", remote), newer) << remote;
-        EXPECT_EQ(
-            log.Has(wxLOG_Warning, std::string("Error comparing launcher versions: 3.3.16 - ") + remote),
-            warns)
-            << remote;
-    }
 }
 
 // With the publisher's key, a launcher is kept only when the server's
-// signature of it verifies, and its signature beside it; a refusal is not retried.
+// signature of it and its version verifies, and its signature beside it; a
+// refusal is not retried.
 TEST_F(SelfUpdaterTest, KeepsOnlyALauncherSignedByThePublisher)
 {
     const TestSigningKey publisher, stranger;
     server.Write("launcherVersion.inf", "3.3.17");
     server.Write("launcher.pt.3.3.17.exe", build);
+    server.Write("launcher.pt.3.3.17.exe.sig", publisher.Sign(build));
+    const std::string signedText = "velorian-launcher 3.3.17\n" + build;
     const std::pair<const char*, std::string> refused[] = {
-        {"no signature", ""},
-        {"another key", stranger.Sign(build)},
-        {"other bytes", publisher.Sign(build + "!")},
+        {"no signature of the version", ""},
+        {"another key", stranger.Sign(signedText)},
+        {"other bytes", publisher.Sign(signedText + "!")},
+        {"an older build served as 3.3.17", publisher.Sign("velorian-launcher 3.3.10\n" + build)},
     };
     for (const auto& [what, signature] : refused) {
         SCOPED_TRACE(what);
         if (!signature.empty())
-            server.Write("launcher.pt.3.3.17.exe.sig", signature);
+            server.Write("launcher.pt.3.3.17.exe.version.sig", signature);
         events.Take();
         auto updater = Updater(server.Url("/"), &publisher);
         ASSERT_TRUE(updater->Start());
@@ -100,12 +98,28 @@ TEST_F(SelfUpdaterTest, KeepsOnlyALauncherSignedByThePublisher)
         EXPECT_EQ(events.Values(wxEVT_SELF_UPDATE_DONE), std::vector<int>{SELF_UPDATE_FAILED});
         EXPECT_TRUE(FilesBesideTheExecutable().empty());
     }
-    server.Write("launcher.pt.3.3.17.exe.sig", publisher.Sign(build));
+    server.Write("launcher.pt.3.3.17.exe.version.sig", publisher.Sign(signedText));
     auto updater = Updater(server.Url("/"), &publisher);
     ASSERT_TRUE(updater->CheckForNewVersion());
     EXPECT_EQ(updater->DownloadLauncher(), SELF_UPDATE_DOWNLOADED);
     EXPECT_TRUE(exeDir.Read("launcher_new.exe") == build);
-    EXPECT_EQ(exeDir.Read("launcher_new.exe.sig"), publisher.Sign(build));
+    EXPECT_EQ(exeDir.Read("launcher_new.exe.sig"), publisher.Sign(signedText));
+}
+
+// A body without an announced length that does not end (350 MB here) stops at
+// the bound, leaves nothing behind and is not fetched again.
+TEST_F(SelfUpdaterTest, StopsAnEndlessLauncherAtTheBound)
+{
+    FaultServer faults;
+    const std::string baseUrl = faults.Url("/chunked?body=3.3.17%0A&chunk=65536&repeat=50000000&file=");
+    auto updater = Updater(baseUrl);
+    ASSERT_TRUE(updater->Start());
+    updater->Join();
+    EXPECT_EQ(events.Values(wxEVT_SELF_UPDATE_DONE), std::vector<int>{SELF_UPDATE_FAILED});
+    EXPECT_TRUE(log.HasText("The launcher update is larger than 268435456 bytes; the download was stopped: " +
+                            baseUrl + "launcher.pt.3.3.17.exe"));
+    EXPECT_TRUE(FilesBesideTheExecutable().empty());
+    EXPECT_EQ(faults.Requests("launcher.pt.3.3.17.exe"), 1);
 }
 
 // Without an answer the thread asks eleven times at once, then pauses 1 s,

@@ -2,6 +2,7 @@
 
 #include "app/Version.h"
 #include "common/MD5.h"
+#include "common/SHA256.h"
 #include "support/Bytes.h"
 #include "support/TempDir.h"
 #include "support/TestSigningKey.h"
@@ -23,6 +24,13 @@ std::string HexMD5(const std::string& bytes)
     return ToHexString(digest, sizeof digest).ToStdString();
 }
 
+std::string HexSHA256(const std::string& bytes)
+{
+    SHA256 context;
+    context.Update(bytes.data(), bytes.size());
+    return context.Finalize().ToStdString();
+}
+
 } // namespace
 
 std::uint32_t TestRelease::Add(const std::string& name, const std::string& content, bool compressed,
@@ -39,9 +47,17 @@ std::uint32_t TestRelease::Add(const std::string& name, const std::string& conte
     std::ostringstream record;
     record << "name=\"" << name << "\" source_zip=\"" << archive << "\" checksum=\"" << HexMD5(content)
            << "\" offset=\"" << offset << "\" compressed_size=\"" << stored.size() << "\" compressed=\""
-           << (compressed ? "true" : "false") << "\"";
+           << (compressed ? "true" : "false") << "\" sha256=\"" << HexSHA256(content) << "\"";
     records.push_back(record.str());
     return offset;
+}
+
+void TestRelease::ReplaceAttribute(const std::string& attribute, const std::string& value)
+{
+    std::string& record = records.back();
+    const std::size_t start = record.find(" " + attribute + "=\"");
+    const std::size_t end = record.find('"', start + attribute.size() + 3);
+    record.replace(start, end + 1 - start, value.empty() ? "" : " " + attribute + "=\"" + value + "\"");
 }
 
 void TestRelease::UpperCaseDigests()
@@ -56,7 +72,8 @@ void TestRelease::UpperCaseDigests()
 void TestRelease::Publish(const wxString& root, const std::string& version, const std::string& language,
                           const TestSigningKey* signer) const
 {
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<files>\n";
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<files " +
+                      rootAttributes.value_or("version=\"" + version + "\"") + ">\n";
     for (const std::string& record : records)
         xml += "  <file " + record + " />\n";
     xml += "</files>\n";

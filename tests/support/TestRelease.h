@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@ public:
     void AddRawRecord(const std::string& attributes) { records.push_back(attributes); }
     // Appends attributes to the record added last.
     void AppendAttributes(const std::string& attributes) { records.back() += " " + attributes; }
+    // Gives an attribute of the record added last another value; an empty one removes it.
+    void ReplaceAttribute(const std::string& attribute, const std::string& value);
+    // The root element's attributes in place of version="<the published version>".
+    void SetRootAttributes(const std::string& attributes) { rootAttributes = attributes; }
     // Writes the checksums of the records added so far in capitals.
     void UpperCaseDigests();
     // Writes the archives, "<version>.xml.gz" (and its ".sig" when a signer is
@@ -36,4 +41,5 @@ private:
     std::map<std::string, std::string> archives;
     std::map<std::string, std::string> files;
     std::vector<std::string> records;
+    std::optional<std::string> rootAttributes;
 };

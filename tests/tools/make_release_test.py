@@ -2,6 +2,7 @@
 """What the release builder publishes beside the game's files, which the launcher's own tests install."""
 
 import base64
+import gzip
 import stat
 import subprocess
 import sys
@@ -30,6 +31,9 @@ class ReleaseBuilderTest(unittest.TestCase):
         subprocess.run([sys.executable, TOOLS / "make_release.py", root / "game", cls.out, VERSION,
                         "--sign-key", cls.key, "--launcher", root / "launcher", "--launcher-version", "3.3.17"],
                        check=True, stdout=subprocess.DEVNULL)
+        cls.rollback_out = root / "rollback"
+        subprocess.run([sys.executable, TOOLS / "make_release.py", root / "game", cls.rollback_out, "2.0.0",
+                        "--allow-rollback"], check=True, stdout=subprocess.DEVNULL)
 
     def test_version_answer_names_the_release(self):
         self.assertEqual((self.out / "version-win-pt.php").read_text().splitlines()[0], VERSION)
@@ -43,8 +47,17 @@ class ReleaseBuilderTest(unittest.TestCase):
         name = "launcher.pt.3.3.17.exe"
         signature = (self.out / (name + ".sig")).read_text().removesuffix("\n")
         verify_key.verify((self.out / name).read_bytes(), base64.b64decode(signature, validate=True))
+        # The launcher refuses a build whose signature does not cover its version too.
+        signature = (self.out / (name + ".version.sig")).read_text().removesuffix("\n")
+        verify_key.verify(b"velorian-launcher 3.3.17\n" + (self.out / name).read_bytes(),
+                          base64.b64decode(signature, validate=True))
         self.assertEqual(stat.S_IMODE(self.key.stat().st_mode), 0o600)
 
+    # A rollback is allowed in the signed manifest, and only when asked for.
+    def test_manifest_marks_a_rollback_only_when_asked(self):
+        for manifest, root in ((self.out / f"{VERSION}.xml.gz", f'<files version="{VERSION}">'),
+                               (self.rollback_out / "2.0.0.xml.gz", '<files version="2.0.0" rollback="1">')):
+            self.assertIn(root, gzip.decompress(manifest.read_bytes()).decode())
 
 if __name__ == "__main__":
     unittest.main()

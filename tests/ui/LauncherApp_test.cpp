@@ -76,6 +76,9 @@ TEST_F(LauncherRun, HandsOverToADownloadedLauncherOnlyWhenItIsCurrentAndWhole)
     // Same size, other bytes.
     const std::string tampered = "#!/bin/sh\nexit $# > \"$(dirname \"$0\")/handed-over\"\n";
     const TestSigningKey publisher;
+    const auto signedAs = [&](const char* version) {
+        return publisher.Sign("velorian-launcher " + std::string(version) + "\n" + standIn);
+    };
     struct Row {
         const char* what;
         const char* served;
@@ -98,10 +101,14 @@ TEST_F(LauncherRun, HandsOverToADownloadedLauncherOnlyWhenItIsCurrentAndWhole)
         {"running it", "3.3.17", self,
          "This launcher runs from the local launcher installer, will keep it and run normally.", true, false,
          ""},
-        {"signed", "3.3.17", standIn, confirmed, true, true, publisher.Sign(standIn)},
+        {"signed", "3.3.17", standIn, confirmed, true, true, signedAs("3.3.17")},
         {"tampered", "3.3.17", tampered,
          "Local launcher installer is not signed by the publisher, will remove it.", false, false,
-         publisher.Sign(standIn)},
+         signedAs("3.3.17")},
+        {"an older version named", "3.3.15", standIn,
+         "The update server names launcher version 3.3.15, not newer than this one, will remove the local "
+         "launcher installer.",
+         false, false, signedAs("3.3.15")},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);

@@ -26,6 +26,7 @@
 
 #include <chrono>
 #include <functional>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -403,6 +404,56 @@ TEST_F(UpdateEngineTest, TakesOnlyReleasesSignedByThePublisher)
     startSigned();
     CheckAndUpdate();
     ExpectInstalled(second);
+}
+
+// With the key, only the signed manifest says which release it is: one that
+// is not the version line's release, or older than the installed one unless
+// signed as a rollback, or without a SHA-256 per file, is refused before
+// anything is written; a file whose bytes miss its SHA-256 is never installed.
+TEST_F(UpdateEngineTest, TakesOnlyTheSignedVersionAndNoOlderOne)
+{
+    const TestSigningKey publisher;
+    const auto update = [&](TestRelease release, const char* version) {
+        release.Publish(server.Root(), version, "draft", &publisher);
+        StartEngine(server.Url("/"));
+        engine->SetReleaseKey(SignatureVerifier::FromBase64(publisher.PublicKey()));
+        CheckAndUpdate();
+    };
+    TestRelease first, second, noSha256, badSha256;
+    first.Add("game.bin", "version 1.0.0");
+    second.Add("game.bin", "version 1.1.0");
+    second.Add("new.bin", "new in 1.1.0");
+    noSha256.Add("game.bin", "version 1.2.0");
+    noSha256.ReplaceAttribute("sha256", "");
+    badSha256.Add("game.bin", "version 1.2.0");
+    badSha256.ReplaceAttribute("sha256", std::string(64, 'a'));
+    TestRelease renamed = second;
+    renamed.SetRootAttributes("version=\"1.1.0\"");
+    update(second, "1.1.0");
+    ExpectInstalled(second);
+
+    const std::tuple<const char*, TestRelease, const char*, const char*> refused[] = {
+        {"an older release", first, "1.0.0",
+         "The update server offers a release older than the installed one. Please contact support."},
+        {"a file without SHA-256", noSha256, "1.2.0", "The update data is not signed by the publisher."},
+        {"the installed release's manifest as 9.9.9", renamed, "9.9.9",
+         "The update data is not the one of the current release. Please contact support."},
+    };
+    for (const auto& [name, release, version, status] : refused) {
+        SCOPED_TRACE(name);
+        const auto before = Tree(install);
+        update(release, version);
+        EXPECT_EQ(events.Texts().back(), status);
+        EXPECT_TRUE(Posted(wxEVT_DISABLE_PLAY) && engine->ReleaseRefused());
+        EXPECT_TRUE(Tree(install) == before);
+    }
+    first.SetRootAttributes("version=\"1.0.0\" rollback=\"1\"");
+    update(first, "1.0.0");
+    ExpectInstalled(first);
+    // The MD5 matches: only the SHA-256 tells.
+    update(badSha256, "1.2.0");
+    EXPECT_TRUE(Posted(wxEVT_UPDATE_STOPPED));
+    EXPECT_EQ(install.Read("game.bin"), "version 1.0.0");
 }
 
 // Files read through a gap at the threshold, from a run beyond it and from
