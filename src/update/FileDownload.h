@@ -57,6 +57,6 @@ private:
     InstalledFiles& installed;
     int lastError = ERROR_NONE;
     wxString corruptFile;
-    // What the server has shown it cannot do, for the rest of the update.
+    // What the server can do, as its answers so far have shown.
     ParallelDownload::ServerAbilities server;
 };
