@@ -1,5 +1,17 @@
 # Shared by the benchmark scripts: sourced after they set root and work.
 
+# On exit: the servers that the script started (their pids in nginx_pid,
+# proxy_pid, xvfb_pid) end, and $work goes.
+nginx_pid= proxy_pid= xvfb_pid=
+cleanup() {
+    local pid
+    for pid in $nginx_pid $proxy_pid $xvfb_pid; do
+        kill "$pid" 2>/dev/null || true
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
 # A game folder of about $2 MiB in $3 files: two thirds of the files compress
 # well, one third are random.
 make_game() {

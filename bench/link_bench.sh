@@ -12,13 +12,6 @@ build=${BUILD_DIR:-$root/build}
 latency_ms=${1:-40}
 rate=${2:-50}
 work=$(mktemp -d "${WORK_DIR:-/var/tmp}/link-bench.XXXXXX")
-nginx_pid= proxy_pid=
-cleanup() {
-    [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
-    [ -n "$proxy_pid" ] && kill "$proxy_pid" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
 . "$root/bench/lib.sh"
 
 # Release 1: 3,000 files of about 28 KB of random bytes (so that archive bytes

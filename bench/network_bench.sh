@@ -21,13 +21,6 @@ build=${BUILD_DIR:-$root/build}
 base=${BUILD_DIR_BASE:?the baseline build directory}
 size_mb=${1:-20}
 work=$(mktemp -d "${WORK_DIR:-/var/tmp}/network-bench.XXXXXX")
-nginx_pid= proxy_pid=
-cleanup() {
-    [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
-    [ -n "$proxy_pid" ] && kill "$proxy_pid" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
 . "$root/bench/lib.sh"
 
 mkdir -p "$work/game"

@@ -11,12 +11,6 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 rounds=${1:-100}
 work=$(mktemp -d "${WORK_DIR:-/var/tmp}/update-soak.XXXXXX")
-nginx_pid=
-cleanup() {
-    [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
 . "$root/bench/lib.sh"
 
 # Release 2.0 changes a quarter of 1.0's files, drops some data files, adds

@@ -13,15 +13,6 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 size_mib=${1:-1024}
 work=$(mktemp -d "${WORK_DIR:-/var/tmp}/update-bench.XXXXXX")
-nginx_pid=
-xvfb_pid=
-cleanup() {
-    [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
 . "$root/bench/lib.sh"
 ratio() { python3 -c "import sys; print('%.2f' % (float(sys.argv[1]) / float(sys.argv[2])))" "$@"; }
 # Files freshly deleted make ext4 slower to create new ones for some 30 s:

@@ -30,8 +30,9 @@ public:
         ByteRange bytes;
     };
 
-    // What the server has shown it cannot do, learnt from its answers by the
-    // connections' threads and kept by the owner for the downloads that follow.
+    // What the server can do: each until an answer shows otherwise, when the
+    // connections' threads clear it; the owner keeps it for the downloads
+    // that follow.
     struct ServerAbilities {
         // Answers several ranges with one well-formed multipart/byteranges
         // body of exactly the ranges asked.

@@ -9,7 +9,6 @@
 class Cancellation;
 class CurlInputStream;
 class HttpSession;
-class MultipartReader;
 class RunHandover;
 
 // One connection's request for the runs [first, end) of one resource of a

@@ -70,6 +70,6 @@ private:
     std::optional<ParallelDownload::RequestFailure> refusedRequest;
     ResumeFile resumeFile;
     ResumePoint resume;
-    // What the server has shown it cannot do, for the rest of the update.
+    // What the server can do, as its answers so far have shown.
     ParallelDownload::ServerAbilities server;
 };

@@ -458,8 +458,8 @@ TEST_F(UpdateEngineTest, TakesOnlyTheSignedVersionAndNoOlderOne)
 
 // Files read through a gap at the threshold, from a run beyond it and from
 // another archive arrive whole, whether the server answers several ranges at
-// once (nginx: one request for the archive) or only the whole archive (the
-// fault server), which costs no failed attempt.
+// once (nginx) or only with the whole archive (the fault server), or answers
+// no range at all: one request for each archive, and no failed attempt.
 TEST_F(UpdateEngineTest, InstallsRunsOfFilesWhateverTheServerMakesOfSeveralRanges)
 {
     TestRelease release;
@@ -471,15 +471,19 @@ TEST_F(UpdateEngineTest, InstallsRunsOfFilesWhateverTheServerMakesOfSeveralRange
     release.UpperCaseDigests();
     release.Publish(server.Root(), "1");
     FaultServer faults(server.Root().ToStdString());
-    for (const std::string& baseUrl : {server.Url("/"), faults.Url("/whole/")}) {
+    for (const std::string& baseUrl :
+         {server.Url("/"), faults.Url("/whole/"), faults.Url("/misrange/whole/")}) {
         SCOPED_TRACE(baseUrl);
-        wxRemoveFile(install.File("version.inf"));
+        for (const char* name : {"version.inf", "one.bin", "two.bin", "three.bin", "four.bin"})
+            wxRemoveFile(install.File(name));
         StartEngine(baseUrl);
         CheckAndUpdate();
         ExpectInstalled(release);
         EXPECT_FALSE(log.HasText("Got 1 error while downloading update. Retrying."));
     }
     EXPECT_EQ(server.Requests("GET /a.zip", 1), 1);
+    EXPECT_EQ(faults.Requests("GET /whole/a.zip"), 1);
+    EXPECT_EQ(faults.Requests("/misrange/whole/a.zip"), 1);
 }
 
 struct Fault {
