@@ -22,5 +22,8 @@ size_t LimitedInputStream::OnSysRead(void* buffer, size_t size)
     const auto wanted = static_cast<size_t>(std::min<std::uint64_t>(size, limit - bytesRead));
     const size_t delivered = m_parent_i_stream->Read(buffer, wanted).LastRead();
     bytesRead += delivered;
+    // A transfer that failed is not a file that ended: the reader must not take it for corrupt.
+    if (delivered < wanted && m_parent_i_stream->GetLastError() == wxSTREAM_READ_ERROR)
+        m_lasterror = wxSTREAM_READ_ERROR;
     return delivered;
 }

@@ -9,8 +9,9 @@
 // owned and must outlive the filter; after the limit it is positioned right
 // behind the last byte passed on.
 //
-// The filter has no error of its own: a source that fails or ends early shows
-// up only as a short stream, and the reader's checks catch the missing bytes.
+// A source that ends early shows up as a short stream, which the reader's
+// checks catch; a source's read error (a transfer that failed) is the
+// filter's read error too.
 class LimitedInputStream : public wxFilterInputStream {
 public:
     LimitedInputStream(wxInputStream* source, std::uint64_t limit);

@@ -19,5 +19,7 @@ size_t ProgressInputStream::OnSysRead(void* buffer, size_t size)
     const size_t wanted = std::min<size_t>(size, std::numeric_limits<int>::max());
     const size_t delivered = m_parent_i_stream->Read(buffer, wanted).LastRead();
     notifier->AddProgress(static_cast<int>(delivered));
+    if (delivered < wanted && m_parent_i_stream->GetLastError() == wxSTREAM_READ_ERROR)
+        m_lasterror = wxSTREAM_READ_ERROR;
     return delivered;
 }

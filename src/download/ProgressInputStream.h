@@ -5,8 +5,8 @@
 class ProgressNotifier;
 
 // Reports the byte count of every read, empty ones included, to a progress
-// notifier. Neither the source nor the notifier is owned; both must outlive
-// the filter.
+// notifier, and passes a read error of the source on. Neither the source nor
+// the notifier is owned; both must outlive the filter.
 class ProgressInputStream : public wxFilterInputStream {
 public:
     ProgressInputStream(wxInputStream* source, ProgressNotifier* notifier);

@@ -32,9 +32,8 @@ struct FailingSource {
 };
 
 // The next member is read from the same source, so nothing past the limit
-// may be taken from it. A source that ends or fails early makes a short
-// stream, never an error of the filter's own: the digest check of the
-// written file is what notices.
+// may be taken from it. A source that fails early fails the filter too, so
+// that a broken transfer is not taken for a corrupt file.
 TEST(LimitedInputStream, StopsExactlyAtTheLimitAndEndsShortWithItsSource)
 {
     const std::string body = Pattern(0, 12000);
@@ -56,7 +55,7 @@ TEST(LimitedInputStream, StopsExactlyAtTheLimitAndEndsShortWithItsSource)
     LimitedInputStream cut(&source60.failing, 80);
     EXPECT_EQ(ReadAll(cut, 25).bytes, Pattern(0, 60));
     EXPECT_EQ(source60.failing.GetLastError(), wxSTREAM_READ_ERROR);
-    EXPECT_NE(cut.GetLastError(), wxSTREAM_READ_ERROR);
+    EXPECT_EQ(cut.GetLastError(), wxSTREAM_READ_ERROR);
     EXPECT_FALSE(cut.Eof());
 }
 
@@ -101,6 +100,11 @@ TEST(StreamFilters, ReadsMembersOutOfOneBodyCountingTheirArchiveBytes)
     EXPECT_EQ(source.TellI(), static_cast<wxFileOffset>(body.size() - 11));
     EXPECT_EQ(recorder.Values(wxEVT_PROGRESS_UPDATED).back(),
               static_cast<int>(stored.size() + packed.size()));
+
+    // A broken transfer stays a read error through the chain, not a short (corrupt) file.
+    FailingSource broken(stored, 100);
+    ProgressInputStream countedBroken(&broken.failing, &notifier);
+    EXPECT_EQ(ReadAll(countedBroken).end, wxSTREAM_READ_ERROR);
 }
 
 // A multipart/byteranges body counts only as exactly the parts asked for, in
