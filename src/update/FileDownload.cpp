@@ -87,8 +87,7 @@ bool FileDownload::DownloadFiles(FileList& list)
     wxLogMessage("Updating files.");
     corruptFile.clear();
     refusedRequest.reset();
-    resumeFile.KeepOnlyFor(list);
-    resume = FindResumePoint(list);
+    resume = resumeFile.KeepOnlyFor(list);
 
     InstallWriter writer;
     const bool read = ReadFiles(list, writer);
@@ -180,15 +179,6 @@ bool FileDownload::OpenRun(ParallelDownload& download, const ParallelDownload::R
         return false;
     }
     return true;
-}
-
-ResumePoint FileDownload::FindResumePoint(const FileList& list) const
-{
-    for (const ManifestFileInfo* record : list) {
-        if (const std::uint32_t kept = resumeFile.KeptFor(*record); kept > 0)
-            return {record, kept};
-    }
-    return {};
 }
 
 // Reads exactly the record's bytes of the body, whatever the inflater leaves

@@ -54,8 +54,6 @@ private:
     bool NoteRefusal(const ParallelDownload& download);
     bool OpenRun(ParallelDownload& download, const ParallelDownload::Run& run, wxInputStream*& body);
     bool InstallFrom(wxInputStream& body, const ManifestFileInfo& record, InstallWriter& writer);
-    // The kept file that the list still needs, and how many of its bytes are kept.
-    ResumePoint FindResumePoint(const FileList& list) const;
     bool InstallFile(const ManifestFileInfo& record, wxInputStream& input, std::uint64_t limit,
                      InstallWriter& writer);
     // Records the installed files and takes them off the front of the list,

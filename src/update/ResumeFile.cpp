@@ -73,15 +73,16 @@ std::uint32_t ResumeFile::KeptFor(const ManifestFileInfo& record) const
     return kept <= record.compressed_size ? static_cast<std::uint32_t>(kept) : 0;
 }
 
-void ResumeFile::KeepOnlyFor(const FileList& list)
+ResumePoint ResumeFile::KeepOnlyFor(const FileList& list)
 {
     if (!wxFileExists(path))
-        return;
+        return {};
     for (const ManifestFileInfo* record : list) {
-        if (KeptFor(*record) > 0)
-            return;
+        if (const std::uint32_t kept = KeptFor(*record); kept > 0)
+            return {record, kept};
     }
     wxRemoveFile(path);
+    return {};
 }
 
 void ResumeFile::Forget(const ManifestFileInfo& record)

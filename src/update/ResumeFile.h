@@ -1,5 +1,6 @@
 #pragma once
 
+#include "update/DownloadPlan.h"
 #include "update/Manifest.h"
 
 #include <wx/stream.h>
@@ -25,8 +26,9 @@ public:
 
     // How many of record's bytes are kept; 0 when the kept ones are another file's.
     std::uint32_t KeptFor(const ManifestFileInfo& record) const;
-    // Removes the kept bytes unless a record of list is theirs.
-    void KeepOnlyFor(const FileList& list);
+    // Removes the kept bytes unless a record of list is theirs; that record
+    // and how many of its bytes are kept, or none.
+    ResumePoint KeepOnlyFor(const FileList& list);
     // Removes the kept bytes if they are record's (its download failed its digest).
     void Forget(const ManifestFileInfo& record);
 
