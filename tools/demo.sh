@@ -13,49 +13,24 @@ tools/install-deps.sh
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build --target launcher velorian-update
 
+. tools/sample-site.sh
 demo=$(pwd)/demo
 server=$demo/server
 rm -rf "$server" "$demo/screenshot.png"
-mkdir -p "$demo" "$server/game/data" "$server/www/news" "$server/nginx/tmp"
+mkdir -p "$demo" "$server/www"
 
-# The sample game: a stand-in executable, text that compresses and bytes that do not.
-cat > "$server/game/velorian.exe" <<'GAME'
-#!/bin/sh
-# Stands in for the game: shows the arguments that the launcher passed.
-shown=$(dirname "$0")/game-arguments.txt
-{ echo "Velorian stand-in started with:"; for arg in "$@"; do echo "  $arg"; done; } > "$shown"
-cat "$shown"
-if [ -n "${DISPLAY:-}" ] && command -v xmessage >/dev/null; then xmessage -center -file "$shown"; fi
-GAME
-seq 1 200000 > "$server/game/data/numbers.txt"
-head -c 3000000 /dev/urandom > "$server/game/data/textures.res"
-# The publisher's key pair (Debian's python3 sees python3-nacl): the releases
-# are signed, and the installation takes only what that key signed.
-release_key=$(/usr/bin/python3 tools/make_signing_key.py "$server/signing.key")
-/usr/bin/python3 tools/make_release.py "$server/game" "$server/www/vlr2update" 1.0 \
-    --sign-key "$server/signing.key" >/dev/null
+sample_game "$server/game"
+# The publisher's key pair: the releases are signed, and the installation
+# takes only what that key signed.
+release_key=$(sample_key "$server")
+sample_release "$server/game" "$server/www" 1.0 "$server"
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-sed -e "s|@STATE@|$server/nginx|g; s|@ROOT@|$server/www|g; s|@PORT@|$port|g; s|@TLS@||g" \
-    tests/servers/nginx.conf.in > "$server/nginx/nginx.conf"
-nginx -c "$server/nginx/nginx.conf" -e "$server/nginx/error.log" &
-nginx_pid=$!
+start_nginx "$server/nginx" "$server/www"
 trap 'kill $nginx_pid 2>/dev/null || true' EXIT
-until curl -s -o /dev/null "http://127.0.0.1:$port/"; do sleep 0.1; done
-site=http://127.0.0.1:$port
 
 cp build/src/launcher "$demo/launcher"
 rm -f "$demo/user.conf" "$demo/firstRun"
-cat > "$demo/launcher.conf" <<CONF
-enableLogDebug=1
-baseUrl=$site/vlr2update/
-newsUrl=$site/news/index.html?CLIENTID=\${clientid}&SESSIONID=\${sessionid}&VERSIONID=\${versionid}&FIRSTTIME=\${firsttime}
-problemsUrl=$site/news/problems.html?CLIENTID=\${clientid}&SESSIONID=\${sessionid}
-uploadUrl=$site/telemetry
-gameExecutable=velorian.exe
-minSysMemoryMB=1
-$release_key
-CONF
+sample_conf "$site" "$release_key" > "$demo/launcher.conf"
 
 echo "Bringing $demo to release 1.0 from $site/vlr2update/"
 build/src/velorian-update "$demo"
@@ -63,18 +38,8 @@ build/src/velorian-update "$demo"
 # Release 1.1 changes the textures and adds a file; the launcher fetches them.
 head -c 3000000 /dev/urandom > "$server/game/data/textures.res"
 echo "Release 1.1" > "$server/game/data/notes.txt"
-/usr/bin/python3 tools/make_release.py "$server/game" "$server/www/vlr2update" 1.1 \
-    --sign-key "$server/signing.key" >/dev/null
-cat > "$server/www/news/index.html" <<'PAGE'
-<!DOCTYPE html>
-<html><head><meta charset="utf-8"><title>Velorian</title></head>
-<body style="font-family: sans-serif; margin: 2em; background: #17305c; color: #f5c442">
-<h1>Velorian 1.1</h1>
-<p>New textures are on their way to your installation.</p>
-<p><a style="color: white" href="httpx://127.0.0.1/news/more.html">Read more in your browser</a></p>
-</body></html>
-PAGE
-echo "<p>Problems? Help for your installation.</p>" > "$server/www/news/problems.html"
+sample_release "$server/game" "$server/www" 1.1 "$server"
+sample_news "$server/www" 1.1
 cd "$demo"
 
 if [ -n "${DISPLAY:-}" ]; then

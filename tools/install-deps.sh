@@ -9,4 +9,5 @@ apt-get install -y -qq \
     libcurl4-openssl-dev zlib1g-dev uuid-dev libexpat1-dev \
     libsodium-dev libssl-dev libgtest-dev libgmock-dev libbenchmark-dev \
     xvfb xauth x11-utils xdotool imagemagick util-linux nginx python3 python3-nacl curl unzip time \
-    ca-certificates openssl >/dev/null
+    ca-certificates openssl \
+    ccache dpkg-dev lintian desktop-file-utils appstream >/dev/null

@@ -45,7 +45,12 @@ void LogAssertion(const wxString& file, int line, const wxString& function, cons
 
 } // namespace
 
-LauncherApp::LauncherApp() = default;
+// The toolkit gives the window the application's name as its class, by
+// which the desktop finds the menu entry's icon (its StartupWMClass).
+LauncherApp::LauncherApp()
+{
+    SetAppName("org.velorian.Launcher");
+}
 LauncherApp::~LauncherApp() = default;
 
 bool LauncherApp::OnInit()
