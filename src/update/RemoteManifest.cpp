@@ -5,6 +5,7 @@
 #include "download/HTTPWrapper.h"
 #include "download/ProgressInputStream.h"
 #include "progress/ProgressNotifier.h"
+#include "update/PatchDecoder.h"
 
 #include <wx/log.h>
 #include <wx/mstream.h>
@@ -21,6 +22,8 @@
 namespace {
 
 const char FILE_ELEMENT[] = "file";
+const char PATCH_ELEMENT[] = "patch";
+const char PATCH_FORMAT[] = "zstd-frames";
 // A signed manifest is held whole until its signature is checked: far above
 // the 1 MB of a release of 20,000 files, far below what would hurt.
 constexpr std::size_t MAX_SIGNED_MANIFEST_BYTES = 32u << 20;
@@ -80,6 +83,35 @@ bool IsSha256(const char* text)
 {
     const std::size_t length = std::strlen(text);
     return length == 64 && std::strspn(text, "0123456789abcdefABCDEF") == length;
+}
+
+bool IsMD5(const char* text)
+{
+    const std::size_t length = std::strlen(text);
+    return length == 32 && std::strspn(text, "0123456789abcdefABCDEF") == length;
+}
+
+// A patch inside a file's record; one this launcher cannot use is skipped,
+// never the record. Patches are always stored.
+void AppendPatch(const ManifestParser::Child& element, ManifestFileInfo& record)
+{
+    const char* from = element.Attribute("from");
+    const char* archive = element.Attribute("source_zip");
+    const char* format = element.Attribute("format");
+    FilePatch patch;
+    if (std::strcmp(element.Name(), PATCH_ELEMENT) != 0 || from == nullptr || !IsMD5(from) ||
+        archive == nullptr || !IsConfined(ManifestPath(archive)) || format == nullptr ||
+        std::strcmp(format, PATCH_FORMAT) != 0 ||
+        ReadPositive(element, "offset", patch.offset) != MANIFEST_OK ||
+        ReadPositive(element, "compressed_size", patch.compressed_size) != MANIFEST_OK ||
+        ReadPositive(element, "segment", patch.segment) != MANIFEST_OK ||
+        patch.segment > PatchDecoder::MAX_SEGMENT_SIZE) {
+        wxLogVerbose("Skipped a patch for %s that this launcher cannot use.", record.name);
+        return;
+    }
+    patch.from = wxString::FromUTF8(from);
+    patch.source_zip = wxString::FromUTF8(ManifestPath(archive));
+    record.patches.push_back(patch);
 }
 
 ManifestResult AppendRecord(const ManifestParser::Child& element, Manifest& manifest)
@@ -277,6 +309,10 @@ bool RemoteManifest::Read(wxInputStream& body, ProgressNotifier* notifier)
         stopRequested);
     parser.SetRootHandler([this](const ManifestParser::Child& root) {
         ReadRoot(root);
+        return true;
+    });
+    parser.SetGrandchildHandler([this](const ManifestParser::Child& element) {
+        AppendPatch(element, back());
         return true;
     });
 

@@ -8,7 +8,6 @@
 #include <wx/mstream.h>
 #include <zstd.h>
 
-#include <random>
 #include <string>
 
 namespace {
@@ -18,16 +17,6 @@ constexpr std::uint32_t SEGMENT = 4096;
 const unsigned char* Bytes(const std::string& text)
 {
     return reinterpret_cast<const unsigned char*>(text.data());
-}
-
-// Bytes without repeats, so that a patch can take them from one place only.
-std::string Noise(std::size_t size)
-{
-    std::mt19937 generator(size);
-    std::string bytes(size, '\0');
-    for (char& byte : bytes)
-        byte = static_cast<char>(generator());
-    return bytes;
 }
 
 std::string MakePatch(const std::string& base, const std::string& target)
