@@ -5,13 +5,18 @@
 #include "support/Bytes.h"
 #include "support/ChildProcess.h"
 #include "support/NginxServer.h"
+#include "support/Polling.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <wx/dir.h>
 
+#include <csignal>
 #include <memory>
+#include <thread>
 #include <vector>
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -19,20 +24,23 @@ constexpr int RELEASES = 4;
 const char PATCH_ARCHIVE[] = "4-p001.zip";
 const char MEMBER_ARCHIVE[] = "4-001.zip";
 
-// A pack of release n: every release inserts a few bytes, shifting all after them.
+// A pack of release n: every release inserts a few bytes, shifting all after
+// them, and the last one new content too, so that its patch takes a while.
 std::string Pack(int release)
 {
     std::string pack = Noise(400000);
     for (int k = 1; k <= release; ++k)
         pack.insert(k * 50000, "release " + std::to_string(k));
-    return pack;
+    return release == RELEASES ? pack + Noise(100000) : pack;
 }
 
 class Installation {
 public:
-    explicit Installation(const NginxServer& server) : server(server)
+    explicit Installation(const NginxServer& server) : server(server) { UsePath("/"); }
+
+    void UsePath(const std::string& path)
     {
-        dir.Write("launcher.conf", "baseUrl=" + server.Url("/") + "\n");
+        dir.Write("launcher.conf", "baseUrl=" + server.Url(path) + "\n");
     }
 
     // Brings the installation to the server's release; what nginx was asked meanwhile.
@@ -128,6 +136,27 @@ TEST_F(UpdateCommandPatches, DamagedPatchFallsBackToTheWholeFile)
     EXPECT_TRUE(install.dir.Read("data/pack.bin") == Pack(RELEASES));
     EXPECT_NE(asked.find(MEMBER_ARCHIVE), std::string::npos);
     EXPECT_NE(install.Log().find("Patch for data\\pack.bin failed"), std::string::npos);
+}
+
+// A run killed in the middle of a patch leaves the installed file as it was;
+// the next run makes the new one.
+TEST_F(UpdateCommandPatches, KillDuringAPatchThenOneRunGivesTheNewFile)
+{
+    Installation install(server);
+    for (int release = 1; release <= RELEASES; ++release) {
+        Publish(release);
+        if (release == RELEASES - 1)
+            install.Update();
+    }
+    install.UsePath("/slow/");
+    ChildProcess killed({UPDATE_COMMAND_EXE, install.dir.Path().ToStdString()});
+    ASSERT_TRUE(WaitUntil([&] { return wxFileExists(install.dir.File("data/pack.bin\\part")); }, 20s));
+    std::this_thread::sleep_for(300ms);
+    killed.Stop(SIGKILL);
+    EXPECT_TRUE(install.dir.Read("data/pack.bin") == Pack(RELEASES - 1));
+    install.UsePath("/");
+    install.Update();
+    EXPECT_TRUE(install.dir.Read("data/pack.bin") == Pack(RELEASES));
 }
 
 } // namespace
