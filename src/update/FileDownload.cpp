@@ -78,11 +78,11 @@ FileDownload::FileDownload(const UpdateContext& context, InstalledFiles& install
 bool FileDownload::DownloadFiles(FileList& list)
 {
     wxLogVerbose("Checking total download size.");
-    std::uint64_t total = 0;
+    downloadSize = 0;
     for (const ManifestFileInfo* record : list)
-        total += record->compressed_size;
-    wxLogMessage("Download size: %llu bytes.", static_cast<unsigned long long>(total));
-    context.notifier->SetRange(static_cast<std::int64_t>(total));
+        downloadSize += record->compressed_size;
+    wxLogMessage("Download size: %llu bytes.", static_cast<unsigned long long>(downloadSize));
+    context.notifier->SetRange(static_cast<std::int64_t>(downloadSize));
     context.notifier->SetStatus(
         _("Updating files. ${bytesLeft} left at ${byteRate}, estimated time: ${timeLeft}"), MESSAGE_INFO);
     wxLogMessage("Updating files.");
@@ -271,6 +271,9 @@ void FileDownload::FallBackToMember(ManifestFileInfo& record, const wxString& re
     wxLogWarning("Patch for %s failed (%s); fetching the whole file.", record.name, reason);
     resumeFile.Forget(record);
     record.UseMember();
+    // The patch's bytes came all the same.
+    downloadSize += record.compressed_size;
+    context.notifier->SetRange(static_cast<std::int64_t>(downloadSize));
     patchFailed = true;
     lastError = ERROR_DOWNLOAD;
     corruptFile.clear();
