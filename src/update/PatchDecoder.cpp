@@ -37,7 +37,7 @@ std::size_t PatchDecoder::MaxFrameSize(std::uint32_t segment)
 
 PatchDecoder::PatchDecoder(const unsigned char* base, std::uint64_t baseSize, std::uint32_t segment)
     : base(base), baseSize(baseSize), segment(segment), windowLog(WindowLogFor(baseSize, segment)),
-      context(ZSTD_createDCtx()), output(std::make_unique<char[]>(segment))
+      context(ZSTD_createDCtx()), output(std::make_unique_for_overwrite<char[]>(segment))
 {
 }
 

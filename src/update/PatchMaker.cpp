@@ -15,7 +15,7 @@ constexpr int LARGE_BASE_LEVEL = 12;
 
 PatchMaker::PatchMaker(std::uint32_t segment)
     : segment(segment), context(ZSTD_createCCtx()),
-      frame(std::make_unique<char[]>(PatchDecoder::MaxFrameSize(segment)))
+      frame(std::make_unique_for_overwrite<char[]>(PatchDecoder::MaxFrameSize(segment)))
 {
 }
 

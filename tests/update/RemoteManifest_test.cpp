@@ -211,7 +211,7 @@ std::vector<std::string> Places(const RemoteManifest& manifest)
 }
 
 // Patches are children of their records: a reader that knows nothing of them
-// sees the same records.
+// sees the same records, and this one skips a patch it cannot use.
 TEST_F(RemoteManifestTest, PatchesInsideRecordsLeaveTheRecordsAsTheyAre)
 {
     const std::string patch = "<patch from=\"" + std::string(ABC_MD5) +
@@ -224,6 +224,7 @@ TEST_F(RemoteManifestTest, PatchesInsideRecordsLeaveTheRecordsAsTheyAre)
     const std::vector<std::string> expected = Places(manifest);
     ASSERT_TRUE(LoadXml("<files>" + withPatches + "</files>"));
     EXPECT_EQ(Places(manifest), expected);
+    EXPECT_EQ(manifest.front().patches.size(), 1u) << "the patch of another format is skipped";
 }
 
 } // namespace
