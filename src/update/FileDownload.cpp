@@ -285,9 +285,11 @@ bool FileDownload::RecordOutcomes(FileList& list, const std::vector<InstallWrite
         switch (outcome.result) {
         case InstallWriter::Result::Installed:
             installed.RecordInstalledFile(*outcome.record, outcome.status, outcome.digest);
+            // The patch's place holds the member's meanwhile.
             if (const FilePatch* patch = outcome.record->PatchInUse()) {
                 ++patchedFiles;
-                savedBytes += patch->compressed_size - outcome.record->compressed_size;
+                savedBytes += patch->compressed_size -
+                              std::min(patch->compressed_size, outcome.record->compressed_size);
             }
             list.pop_front();
             break;

@@ -24,6 +24,8 @@ namespace {
 const char FILE_ELEMENT[] = "file";
 const char PATCH_ELEMENT[] = "patch";
 const char PATCH_FORMAT[] = "zstd-frames";
+// The release builder makes one per older release it patches against: a few.
+constexpr std::size_t MAX_PATCHES_PER_FILE = 16;
 // A signed manifest is held whole until its signature is checked: far above
 // the 1 MB of a release of 20,000 files, far below what would hurt.
 constexpr std::size_t MAX_SIGNED_MANIFEST_BYTES = 32u << 20;
@@ -78,17 +80,11 @@ ManifestResult ReadSize(const ManifestParser::Child& element, std::uint32_t& siz
     return error == std::errc() && stop == end ? MANIFEST_OK : MANIFEST_OUT_OF_RANGE;
 }
 
-// A SHA-256 as 64 hexadecimal digits.
-bool IsSha256(const char* text)
+// A digest as its number of hexadecimal digits: 64 for a SHA-256, 32 for an MD5.
+bool IsDigest(const char* text, std::size_t digits)
 {
     const std::size_t length = std::strlen(text);
-    return length == 64 && std::strspn(text, "0123456789abcdefABCDEF") == length;
-}
-
-bool IsMD5(const char* text)
-{
-    const std::size_t length = std::strlen(text);
-    return length == 32 && std::strspn(text, "0123456789abcdefABCDEF") == length;
+    return length == digits && std::strspn(text, "0123456789abcdefABCDEF") == length;
 }
 
 // A patch inside a file's record; one this launcher cannot use is skipped,
@@ -99,9 +95,9 @@ void AppendPatch(const ManifestParser::Child& element, ManifestFileInfo& record)
     const char* archive = element.Attribute("source_zip");
     const char* format = element.Attribute("format");
     FilePatch patch;
-    if (std::strcmp(element.Name(), PATCH_ELEMENT) != 0 || from == nullptr || !IsMD5(from) ||
-        archive == nullptr || !IsConfined(ManifestPath(archive)) || format == nullptr ||
-        std::strcmp(format, PATCH_FORMAT) != 0 ||
+    if (record.patches.size() == MAX_PATCHES_PER_FILE || std::strcmp(element.Name(), PATCH_ELEMENT) != 0 ||
+        from == nullptr || !IsDigest(from, 32) || archive == nullptr || !IsConfined(ManifestPath(archive)) ||
+        format == nullptr || std::strcmp(format, PATCH_FORMAT) != 0 ||
         ReadPositive(element, "offset", patch.offset) != MANIFEST_OK ||
         ReadPositive(element, "compressed_size", patch.compressed_size) != MANIFEST_OK ||
         ReadPositive(element, "segment", patch.segment) != MANIFEST_OK ||
@@ -156,7 +152,7 @@ ManifestResult AppendRecord(const ManifestParser::Child& element, Manifest& mani
         return read;
 
     const char* sha256Text = element.Attribute("sha256");
-    if (sha256Text != nullptr && !IsSha256(sha256Text))
+    if (sha256Text != nullptr && !IsDigest(sha256Text, 64))
         return MANIFEST_OUT_OF_RANGE;
 
     const wxString checksum = wxString::FromUTF8(checksumText);
