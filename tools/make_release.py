@@ -433,21 +433,32 @@ def make_patches(members, args, work_dir):
         name = member.game_file.name
         bases = {records[name]["checksum"].lower(): records[name] for records in old_records
                  if name in records and records[name]["checksum"].lower() != member.checksum}
-        for checksum, record in bases.items():
-            base = work_dir / "base"
-            patch_path = work_dir / f"patch-{next(numbers)}"
-            if not extract_file(args.out_dir, record, base):
-                print(f"make_release: warning: {name} of an older release does not match its checksum",
-                      file=sys.stderr)
-                continue
-            made = subprocess.run([tool, "make", base, member.game_file.path, patch_path],
-                                  stdout=subprocess.DEVNULL)
-            if made.returncode != 0 or patch_path.stat().st_size >= member.compressed_size * MAX_PATCH_SHARE:
-                patch_path.unlink(missing_ok=True)
-                continue
-            patch_file = GameFile(patch_path, f"{name}.{checksum}", patch_path.stat().st_size, 0o644, time.time())
-            patches.setdefault(name, []).append(Patch(checksum, patch_file))
+        for record in bases.values():
+            patch = make_patch(tool, args.out_dir, record, member, work_dir / f"patch-{next(numbers)}")
+            if patch is not None:
+                patches.setdefault(name, []).append(patch)
     return patches
+
+
+def make_patch(tool, out_dir, record, member, patch_path):
+    """The patch of member's file against the older release's file of record, when it is worth keeping."""
+    base = patch_path.with_name("base")
+    name = member.game_file.name
+    try:
+        extracted = extract_file(out_dir, record, base)
+    except (OSError, ValueError, KeyError, zlib.error):
+        extracted = False
+    if not extracted:
+        print(f"make_release: warning: {name} of an older release cannot be read or does not match its "
+              "checksum; no patch from it", file=sys.stderr)
+        return None
+    made = subprocess.run([tool, "make", base, member.game_file.path, patch_path], stdout=subprocess.DEVNULL)
+    if made.returncode != 0 or patch_path.stat().st_size >= member.compressed_size * MAX_PATCH_SHARE:
+        patch_path.unlink(missing_ok=True)
+        return None
+    checksum = record["checksum"].lower()
+    patch_file = GameFile(patch_path, f"{name}.{checksum}", patch_path.stat().st_size, 0o644, time.time())
+    return Patch(checksum, patch_file)
 
 
 def write_patch_archives(patches, out_dir, version):
