@@ -47,8 +47,8 @@ bool Reproduces(const wxString& basePath, const wxString& patchPath, const platf
 
 int Make(const wxString& basePath, const wxString& targetPath, const wxString& patchPath)
 {
-    platform::MappedFile base, target;
-    if (!base.Open(basePath) || !target.Open(targetPath))
+    const platform::MappedFile base(basePath), target(targetPath);
+    if (!base.IsOk() || !target.IsOk())
         return Failed("cannot read " + basePath + " or " + targetPath);
     bool made = false;
     wxString problem;

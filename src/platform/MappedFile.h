@@ -11,14 +11,15 @@ namespace platform {
 // read at random without holding a copy of it.
 class MappedFile {
 public:
-    MappedFile() = default;
+    // Maps the regular file at path (a link at the name is not followed). An
+    // empty file maps to no bytes.
+    explicit MappedFile(const wxString& path);
     ~MappedFile();
     MappedFile(const MappedFile&) = delete;
     MappedFile& operator=(const MappedFile&) = delete;
 
-    // Maps the regular file at path (a link at the name is not followed);
-    // false when it cannot. An empty file maps to no bytes.
-    bool Open(const wxString& path);
+    // False when the file could not be mapped.
+    bool IsOk() const { return mapped; }
     const unsigned char* Data() const { return data; }
     std::uint64_t Size() const { return size; }
     // True while the file keeps the size and modification time it had when it was mapped.
@@ -29,6 +30,7 @@ private:
     const unsigned char* data = nullptr;
     std::uint64_t size = 0;
     std::int64_t modifiedNanoseconds = 0;
+    bool mapped = false;
 };
 
 } // namespace platform

@@ -14,11 +14,11 @@ constexpr std::size_t READ_SIZE = 256 * 1024;
 
 PatchInputStream::PatchInputStream(wxInputStream& patch, const wxString& basePath,
                                    std::optional<std::uint64_t> resultSize, std::uint32_t segment)
-    : patch(patch), resultSize(resultSize), segment(segment)
+    : patch(patch), resultSize(resultSize), segment(segment), base(basePath)
 {
     if (segment == 0 || segment > PatchDecoder::MAX_SEGMENT_SIZE)
         Fail("a segment size beyond the bounds");
-    else if (!base.Open(basePath))
+    else if (!base.IsOk())
         Fail("the installed file cannot be read");
     else
         decoder = std::make_unique<PatchDecoder>(base.Data(), base.Size(), segment);

@@ -23,21 +23,17 @@ platform::MappedFile::~MappedFile()
         close(fd);
 }
 
-bool platform::MappedFile::Open(const wxString& path)
+platform::MappedFile::MappedFile(const wxString& path) : fd(OpenRegularFile(path, FileAccess::Read))
 {
-    fd = OpenRegularFile(path, FileAccess::Read);
     struct stat status;
     if (fd < 0 || fstat(fd, &status) != 0)
-        return false;
+        return;
     size = static_cast<std::uint64_t>(status.st_size);
     modifiedNanoseconds = ModifiedNanoseconds(status);
-    if (size == 0)
-        return true;
-    void* mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (mapped == MAP_FAILED)
-        return false;
-    data = static_cast<const unsigned char*>(mapped);
-    return true;
+    void* address = size > 0 ? mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0) : nullptr;
+    mapped = address != MAP_FAILED;
+    if (mapped)
+        data = static_cast<const unsigned char*>(address);
 }
 
 bool platform::MappedFile::Unchanged() const
