@@ -15,10 +15,14 @@ import hashlib
 import itertools
 import os
 import re
+import shutil
 import stat
 import struct
+import subprocess
 import sys
+import tempfile
 import time
+import xml.etree.ElementTree as ElementTree
 import zipfile
 import zlib
 from dataclasses import dataclass
@@ -35,6 +39,13 @@ DEFAULT_ARCHIVE_MIB = 256
 SIGNED_32_LIMIT = 1 << 31
 # Without zip64 an archive holds at most this many members.
 MAX_MEMBERS = 0xFFFF
+# Patches against the files of the previous releases: only for members above this size, kept only
+# below this share of the member, made in the launcher's segments by this tool.
+DEFAULT_PATCH_FROM = 3
+MIN_PATCHED_MEMBER = 64 << 10
+MAX_PATCH_SHARE = 0.5
+PATCH_SEGMENT = 32 * MIB
+PATCH_TOOL = "velorian-patch"
 # Versions and language codes become file names and URL parts on the server.
 SAFE_NAME = re.compile(r"[A-Za-z0-9][A-Za-z0-9._-]*\Z")
 # The launcher takes these answers as "nothing installed" and "no release".
@@ -222,13 +233,13 @@ class ArchiveWriter:
         self.name = name
         self.members = []
 
-    def add(self, game_file):
+    def add(self, game_file, stored=False):
         name = game_file.encoded_name()
         header_offset = self.out.tell()
         self.out.write(bytes(LOCAL_HEADER.size) + name)
         data_offset = self.out.tell()
         with open(game_file.path, "rb") as source:
-            compressed, digests = self._write_data(source, game_file.size, data_offset)
+            compressed, digests = self._write_data(source, game_file.size, data_offset, stored)
         if digests.size != game_file.size:
             raise ReleaseError(f"{game_file.path} changed while it was being packed")
         end = self.out.tell()
@@ -239,12 +250,12 @@ class ArchiveWriter:
         self.out.seek(end)
         self.members.append(member)
 
-    def _write_data(self, source, size, data_offset):
-        """Deflated data, or the file as it is when deflating does not shrink it. An empty file
-        is deflated all the same, since the launcher takes no member of 0 bytes."""
+    def _write_data(self, source, size, data_offset, stored):
+        """Deflated data, or the file as it is when deflating does not shrink it or stored is asked
+        for. An empty file is deflated all the same, since the launcher takes no member of 0 bytes."""
         digests = Digests()
         chunks = iter(lambda: digests.update(source.read(CHUNK)), b"")
-        if not looks_incompressible(source, size):
+        if not stored and not looks_incompressible(source, size):
             deflater = zlib.compressobj(zlib.Z_DEFAULT_COMPRESSION, zlib.DEFLATED, -zlib.MAX_WBITS)
             written = sum(self._write(deflater.compress(chunk)) for chunk in chunks)
             written += self._write(deflater.flush())
@@ -312,7 +323,7 @@ def verify_archive(path, members):
                                    f"not as recorded {expected}")
 
 
-def manifest_xml(members, version, rollback):
+def manifest_xml(members, version, rollback, patches):
     # The signature covers the version: a launcher takes a manifest only as the release it names, and
     # an older release than the installed one only when it is marked as a rollback. Older launchers
     # ignore these attributes.
@@ -334,9 +345,133 @@ def manifest_xml(members, version, rollback):
             "sha256": member.sha256,
         }
         text = " ".join(f"{key}={quoteattr(value)}" for key, value in attributes.items())
-        lines.append(f"  <file {text}/>")
+        # Children of a record: launchers that know nothing of patches skip them.
+        children = [patch_xml(patch) for patch in patches.get(member.game_file.name, [])]
+        lines.append(f"  <file {text}>{''.join(children)}</file>" if children else f"  <file {text}/>")
     lines.append("</files>\n")
     return "\n".join(lines).encode("utf-8")
+
+
+def patch_xml(patch):
+    attributes = {
+        "from": patch.base_checksum,
+        "source_zip": patch.member.archive,
+        "offset": str(patch.member.offset),
+        "compressed_size": str(patch.member.compressed_size),
+        "format": "zstd-frames",
+        "segment": str(PATCH_SEGMENT),
+    }
+    return "<patch " + " ".join(f"{key}={quoteattr(value)}" for key, value in attributes.items()) + "/>"
+
+
+def version_key(version):
+    """Versions compare number by number, as the launcher compares them."""
+    return tuple(int(number) for number in re.findall(r"\d+", version))
+
+
+def previous_releases(out_dir, version, count):
+    """The manifests of the count newest releases in out_dir older than version, newest first."""
+    older = []
+    for manifest in out_dir.glob("*.xml.gz"):
+        other = manifest.name.removesuffix(".xml.gz")
+        if SAFE_NAME.match(other) and version_key(other) < version_key(version):
+            older.append((version_key(other), manifest))
+    return [manifest for _, manifest in sorted(older, reverse=True)[:count]]
+
+
+def read_records(manifest):
+    """name -> the record's attributes, of a release's manifest."""
+    root = ElementTree.fromstring(gzip.decompress(manifest.read_bytes()))
+    return {record.get("name").replace("\\", "/"): record.attrib for record in root.iter("file")}
+
+
+def extract_file(out_dir, record, path):
+    """Writes an older release's file from its archive to path; False when its bytes do not match its MD5."""
+    with open(out_dir / record["source_zip"].replace("\\", "/"), "rb") as archive:
+        archive.seek(int(record["offset"]))
+        data = archive.read(int(record["compressed_size"]))
+    if record["compressed"] == "true":
+        data = zlib.decompress(data, wbits=-zlib.MAX_WBITS)
+    path.write_bytes(data)
+    return hashlib.md5(data).hexdigest() == record["checksum"].lower()
+
+
+@dataclass
+class Patch:
+    base_checksum: str
+    game_file: GameFile
+    member: Member = None
+
+
+def find_patch_tool(args):
+    """The tool that makes patches, or None (with a warning) when none was asked for by option."""
+    candidates = [args.patch_tool] if args.patch_tool else [
+        Path(__file__).resolve().parent.parent / "build" / "src" / PATCH_TOOL, shutil.which(PATCH_TOOL)]
+    for candidate in candidates:
+        if candidate and os.access(candidate, os.X_OK):
+            return candidate
+    if args.patch_tool or args.patch_from is not None:
+        raise ReleaseError(f"no patch tool {args.patch_tool or PATCH_TOOL} (build it, or give --patch-tool)")
+    print(f"make_release: warning: no {PATCH_TOOL} found; the release has no patches", file=sys.stderr)
+    return None
+
+
+def make_patches(members, args, work_dir):
+    """Patches of the new files against those of the previous releases, by the file they are for; a
+    base shared by several releases gets one patch."""
+    count = DEFAULT_PATCH_FROM if args.patch_from is None else args.patch_from
+    releases = previous_releases(args.out_dir, args.version, count)
+    tool = find_patch_tool(args) if releases else None
+    if tool is None:
+        return {}
+    old_records = [read_records(manifest) for manifest in releases]
+    patches = {}
+    numbers = itertools.count()
+    for member in members:
+        if member.compressed_size <= MIN_PATCHED_MEMBER:
+            continue
+        name = member.game_file.name
+        bases = {records[name]["checksum"].lower(): records[name] for records in old_records
+                 if name in records and records[name]["checksum"].lower() != member.checksum}
+        for record in bases.values():
+            patch = make_patch(tool, args.out_dir, record, member, work_dir / f"patch-{next(numbers)}")
+            if patch is not None:
+                patches.setdefault(name, []).append(patch)
+    return patches
+
+
+def make_patch(tool, out_dir, record, member, patch_path):
+    """The patch of member's file against the older release's file of record, when it is worth keeping."""
+    base = patch_path.with_name("base")
+    name = member.game_file.name
+    try:
+        extracted = extract_file(out_dir, record, base)
+    except (OSError, ValueError, KeyError, zlib.error):
+        extracted = False
+    if not extracted:
+        print(f"make_release: warning: {name} of an older release cannot be read or does not match its "
+              "checksum; no patch from it", file=sys.stderr)
+        return None
+    made = subprocess.run([tool, "make", base, member.game_file.path, patch_path], stdout=subprocess.DEVNULL)
+    if made.returncode != 0 or patch_path.stat().st_size >= member.compressed_size * MAX_PATCH_SHARE:
+        patch_path.unlink(missing_ok=True)
+        return None
+    checksum = record["checksum"].lower()
+    patch_file = GameFile(patch_path, f"{name}.{checksum}", patch_path.stat().st_size, 0o644, time.time())
+    return Patch(checksum, patch_file)
+
+
+def write_patch_archives(patches, out_dir, version):
+    """Stores the patches in archives of their own, where the launcher reads them as byte ranges."""
+    listed = [patch for file_patches in patches.values() for patch in file_patches]
+    if not listed:
+        return 0
+    runs = split_by_size([patch.game_file for patch in listed], DEFAULT_ARCHIVE_MIB * MIB, oversize_alone=True)
+    check_describable(runs)
+    members = write_archives(runs, out_dir, version, patch_archive_name, stored=True)
+    for patch, member in zip(listed, members):
+        patch.member = member
+    return len(runs)
 
 
 def write_atomically(path, data):
@@ -400,16 +535,20 @@ def archive_name(version, number):
     return f"{version}-{number:03d}.zip"
 
 
-def write_archives(runs, out_dir, version):
+def patch_archive_name(version, number):
+    return f"{version}-p{number:03d}.zip"
+
+
+def write_archives(runs, out_dir, version, naming=archive_name, stored=False):
     members = []
     for number, run in enumerate(runs, 1):
-        name = archive_name(version, number)
+        name = naming(version, number)
         path = out_dir / name
         temporary = path.with_name(name + ".tmp")
         try:
             writer = ArchiveWriter(temporary, name)
             for game_file in run:
-                writer.add(game_file)
+                writer.add(game_file, stored)
             writer.close()
             verify_archive(temporary, writer.members)
         except BaseException:
@@ -463,6 +602,8 @@ def check_arguments(args):
         raise ReleaseError("--archives must be at least 1")
     if args.archive_size is not None and not 1 <= args.archive_size <= SIGNED_32_LIMIT // MIB:
         raise ReleaseError(f"--archive-size must lie between 1 and {SIGNED_32_LIMIT // MIB} MiB")
+    if args.patch_from is not None and args.patch_from < 0:
+        raise ReleaseError("--patch-from must be 0 or more")
 
 
 def parse_arguments(argv):
@@ -503,6 +644,13 @@ def parse_arguments(argv):
     parser.add_argument("--allow-rollback", action="store_true",
                         help="let launchers that have a newer release installed take this one (signed in "
                              "the manifest, so that only the publisher can allow it)")
+    parser.add_argument("--patch-from", type=int, metavar="N",
+                        help="add patches against the files of the N newest older releases in OUT_DIR "
+                             "(default: %d; 0: none), in archives VERSION-p001.zip, ...; a patch is kept only "
+                             "when it is under half its file's archive bytes" % DEFAULT_PATCH_FROM)
+    parser.add_argument("--patch-tool", type=Path, metavar="PATH",
+                        help="the %s program that makes the patches (default: the build's, in "
+                             "build/src/, or the one on PATH)" % PATCH_TOOL)
     return parser.parse_args(argv)
 
 
@@ -519,7 +667,10 @@ def make_release(args):
     runs = plan_archives(files, args)
     args.out_dir.mkdir(parents=True, exist_ok=True)
     members = write_archives(runs, args.out_dir, args.version)
-    manifest = gzip.compress(manifest_xml(members, args.version, args.allow_rollback), mtime=0)
+    with tempfile.TemporaryDirectory() as work_dir:
+        patches = make_patches(members, args, Path(work_dir))
+        patch_archives = write_patch_archives(patches, args.out_dir, args.version)
+    manifest = gzip.compress(manifest_xml(members, args.version, args.allow_rollback, patches), mtime=0)
     write_signed(args.out_dir / f"{args.version}.xml.gz", manifest, signing_key)
     if launcher is not None:
         write_launcher(launcher, args.launcher.read_bytes(), launcher_version, signing_key)
@@ -529,8 +680,10 @@ def make_release(args):
     file_bytes = sum(f.size for f in files)
     archive_bytes = sum((args.out_dir / archive_name(args.version, n)).stat().st_size
                         for n in range(1, len(runs) + 1))
+    patch_count = sum(len(file_patches) for file_patches in patches.values())
     print(f"Release {args.version}: {counted(len(files), 'file')} in {counted(len(runs), 'archive')}, "
-          f"{file_bytes} bytes of files in {archive_bytes} bytes of archives, in {args.out_dir}")
+          f"{file_bytes} bytes of files in {archive_bytes} bytes of archives, "
+          f"{patch_count} patches in {counted(patch_archives, 'patch archive')}, in {args.out_dir}")
 
 
 def main(argv=None):

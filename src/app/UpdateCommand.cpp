@@ -278,8 +278,12 @@ void UpdateCommand::OnUpdateStarted(wxThreadEvent&)
 
 void UpdateCommand::OnUpdateFinished(wxThreadEvent&)
 {
-    Finish(EXIT_DONE,
-           verify ? VerifiedText() : "Updated to version " + services->Engine().GetLocalVersion() + ".");
+    const UpdateEngine& engine = services->Engine();
+    wxString text = verify ? VerifiedText() : "Updated to version " + engine.GetLocalVersion() + ".";
+    if (engine.PatchedFiles() > 0)
+        text += wxString::Format(" Patched %d files, saved %s.", engine.PatchedFiles(),
+                                 SizeText(static_cast<std::int64_t>(engine.PatchSavedBytes())));
+    Finish(EXIT_DONE, text);
 }
 
 void UpdateCommand::OnUpdateStopped(wxThreadEvent&)

@@ -8,6 +8,7 @@
 #include "progress/ProgressNotifier.h"
 #include "update/DownloadPlan.h"
 #include "update/InstalledFiles.h"
+#include "update/PatchInputStream.h"
 #include "update/UpdateContext.h"
 
 #include <wx/intl.h>
@@ -77,28 +78,39 @@ FileDownload::FileDownload(const UpdateContext& context, InstalledFiles& install
 bool FileDownload::DownloadFiles(FileList& list)
 {
     wxLogVerbose("Checking total download size.");
-    std::uint64_t total = 0;
+    downloadSize = 0;
     for (const ManifestFileInfo* record : list)
-        total += record->compressed_size;
-    wxLogMessage("Download size: %llu bytes.", static_cast<unsigned long long>(total));
-    context.notifier->SetRange(static_cast<std::int64_t>(total));
+        downloadSize += record->compressed_size;
+    wxLogMessage("Download size: %llu bytes.", static_cast<unsigned long long>(downloadSize));
+    context.notifier->SetRange(static_cast<std::int64_t>(downloadSize));
     context.notifier->SetStatus(
         _("Updating files. ${bytesLeft} left at ${byteRate}, estimated time: ${timeLeft}"), MESSAGE_INFO);
     wxLogMessage("Updating files.");
     corruptFile.clear();
     refusedRequest.reset();
-    resume = resumeFile.KeepOnlyFor(list);
-
-    InstallWriter writer;
-    const bool read = ReadFiles(list, writer);
-    // The files read before a failure are installed all the same.
-    const bool recorded = RecordOutcomes(list, writer.TakeOutcomes(true));
-    if (!read || !recorded)
+    // A patch fails once at most: its file's member takes its place in the plan.
+    bool done = DownloadPass(list);
+    while (!done && patchFailed && !context.IsStopRequested()) {
+        SortForDownload(list);
+        done = DownloadPass(list);
+    }
+    if (!done)
         return false;
     resumeFile.KeepOnlyFor(list);
     context.notifier->Complete();
     wxLogMessage("Done updating.");
     return true;
+}
+
+bool FileDownload::DownloadPass(FileList& list)
+{
+    patchFailed = false;
+    resume = resumeFile.KeepOnlyFor(list);
+    InstallWriter writer;
+    const bool read = ReadFiles(list, writer);
+    // The files read before a failure are installed all the same.
+    const bool recorded = RecordOutcomes(list, writer.TakeOutcomes(true));
+    return read && recorded;
 }
 
 bool FileDownload::ReadFiles(FileList& list, InstallWriter& writer)
@@ -114,7 +126,7 @@ bool FileDownload::ReadFiles(FileList& list, InstallWriter& writer)
     for (auto next = list.begin(); next != list.end(); ++next) {
         if (!RecordOutcomes(list, writer.TakeOutcomes(false)) || context.IsStopRequested())
             return false;
-        const ManifestFileInfo& record = **next;
+        ManifestFileInfo& record = **next;
         wxLogMessage("Downloading %s from %s", record.name, record.source_zip);
         if (previous == nullptr) {
             const wxString url = ArchiveUrl(context.baseUrl, record.source_zip);
@@ -183,14 +195,21 @@ bool FileDownload::OpenRun(ParallelDownload& download, const ParallelDownload::R
 
 // Reads exactly the record's bytes of the body, whatever the inflater leaves
 // unread, so that the next record starts at its own offset.
-bool FileDownload::InstallFrom(wxInputStream& body, const ManifestFileInfo& record, InstallWriter& writer)
+bool FileDownload::InstallFrom(wxInputStream& body, ManifestFileInfo& record, InstallWriter& writer)
 {
     const std::uint32_t kept = &record == resume.record ? resume.kept : 0;
     LimitedInputStream limited(&body, record.compressed_size - kept);
     const std::unique_ptr<wxInputStream> member = resumeFile.Open(record, kept, limited);
     ProgressInputStream counted(member.get(), context.notifier);
     bool passed = false;
-    if (record.compressed) {
+    if (const FilePatch* patch = record.PatchInUse()) {
+        PatchInputStream patched(counted, installed.FullPath(record.name), record.size, patch->segment);
+        passed = InstallFile(record, patched, record.size, writer);
+        if (!passed && !patched.Failure().empty()) {
+            FallBackToMember(record, patched.Failure());
+            return false;
+        }
+    } else if (record.compressed) {
         wxLogVerbose("Compressed stream.");
         wxZlibInputStream inflated(counted, 0);
         passed = InstallFile(record, inflated, InflatedSizeLimit(record), writer);
@@ -247,15 +266,39 @@ bool FileDownload::InstallFile(const ManifestFileInfo& record, wxInputStream& in
     return true;
 }
 
+void FileDownload::FallBackToMember(ManifestFileInfo& record, const wxString& reason)
+{
+    wxLogWarning("Patch for %s failed (%s); fetching the whole file.", record.name, reason);
+    resumeFile.Forget(record);
+    record.UseMember();
+    // The patch's bytes came all the same.
+    downloadSize += record.compressed_size;
+    context.notifier->SetRange(static_cast<std::int64_t>(downloadSize));
+    patchFailed = true;
+    lastError = ERROR_DOWNLOAD;
+    corruptFile.clear();
+}
+
 bool FileDownload::RecordOutcomes(FileList& list, const std::vector<InstallWriter::Outcome>& outcomes)
 {
     for (const InstallWriter::Outcome& outcome : outcomes) {
         switch (outcome.result) {
         case InstallWriter::Result::Installed:
             installed.RecordInstalledFile(*outcome.record, outcome.status, outcome.digest);
+            // The patch's place holds the member's meanwhile.
+            if (const FilePatch* patch = outcome.record->PatchInUse()) {
+                ++patchedFiles;
+                savedBytes += patch->compressed_size -
+                              std::min(patch->compressed_size, outcome.record->compressed_size);
+            }
             list.pop_front();
             break;
         case InstallWriter::Result::Corrupt:
+            // The front of the list is the outcome's record.
+            if (outcome.record->PatchInUse() != nullptr) {
+                FallBackToMember(*list.front(), "the result does not match the release");
+                return false;
+            }
             lastError = ERROR_DOWNLOAD;
             corruptFile = outcome.record->name;
             resumeFile.Forget(*outcome.record);

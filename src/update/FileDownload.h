@@ -45,27 +45,39 @@ public:
     // The request that the server answered with an error status in the last
     // DownloadFiles, if that ended it.
     const std::optional<ParallelDownload::RequestFailure>& RefusedRequest() const { return refusedRequest; }
+    // The files installed from patches so far, and the archive bytes that their patches saved.
+    int PatchedFiles() const { return patchedFiles; }
+    std::uint64_t SavedBytes() const { return savedBytes; }
 
 private:
+    // One pass over the list with a writer of its own; false as DownloadFiles.
+    bool DownloadPass(FileList& list);
     // Reads the files of the list from the update server, in order, into the
     // writer. False at the first failure of its own (with lastError set), at a
     // failure of the writer's, or on a stop.
     bool ReadFiles(FileList& list, InstallWriter& writer);
     bool NoteRefusal(const ParallelDownload& download);
     bool OpenRun(ParallelDownload& download, const ParallelDownload::Run& run, wxInputStream*& body);
-    bool InstallFrom(wxInputStream& body, const ManifestFileInfo& record, InstallWriter& writer);
+    bool InstallFrom(wxInputStream& body, ManifestFileInfo& record, InstallWriter& writer);
     bool InstallFile(const ManifestFileInfo& record, wxInputStream& input, std::uint64_t limit,
                      InstallWriter& writer);
     // Records the installed files and takes them off the front of the list,
     // where they are in the same order. False at a failed file, with lastError
     // set for the writer's own failures.
     bool RecordOutcomes(FileList& list, const std::vector<InstallWriter::Outcome>& outcomes);
+    // After a patch that failed, the record names its whole member again, to be
+    // fetched in the next pass of the same download.
+    void FallBackToMember(ManifestFileInfo& record, const wxString& reason);
 
     const UpdateContext& context;
     InstalledFiles& installed;
     int lastError = ERROR_NONE;
     wxString corruptFile;
     std::optional<ParallelDownload::RequestFailure> refusedRequest;
+    bool patchFailed = false;       // in the current pass
+    std::uint64_t downloadSize = 0; // archive bytes, for the progress
+    int patchedFiles = 0;
+    std::uint64_t savedBytes = 0;
     ResumeFile resumeFile;
     ResumePoint resume;
     // What the server can do, as its answers so far have shown.

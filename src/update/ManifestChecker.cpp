@@ -287,7 +287,11 @@ FileList ManifestChecker::CompareManifests() const
             wxLogVerbose("Info matches: %s", remote.name);
         } else {
             wxLogVerbose("Mismatch found: %s", remote.name);
-            list.push_back(const_cast<ManifestFileInfo*>(&remote));
+            auto& record = const_cast<ManifestFileInfo&>(remote);
+            // The installed file's digest is fresh: a file the player changed gets no patch.
+            if (local != nullptr && installed.IsInPlace(remote) && record.UsePatchFrom(local->checksum))
+                wxLogVerbose("Patching %s from %s", remote.name, local->checksum);
+            list.push_back(&record);
         }
     }
     SortForDownload(list);

@@ -3,6 +3,7 @@
 #include <wx/filefn.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -25,6 +26,37 @@ ManifestFileInfo::ManifestFileInfo(const wxString& name, const wxString& source_
     : name(name), source_zip(source_zip), permission(permission), timestamp(0), checksum(checksum),
       offset(offset), size(0), compressed(compressed), compressed_size(compressed_size)
 {
+}
+
+bool ManifestFileInfo::UsePatchFrom(const wxString& digest)
+{
+    if (patchInUse >= 0 || size == 0)
+        return false;
+    for (std::size_t index = 0; index < patches.size(); ++index) {
+        if (patches[index].from.IsSameAs(digest, false)) {
+            patchInUse = static_cast<int>(index);
+            SwapWithPatch();
+            return true;
+        }
+    }
+    return false;
+}
+
+void ManifestFileInfo::UseMember()
+{
+    if (patchInUse < 0)
+        return;
+    SwapWithPatch();
+    patchInUse = -1;
+}
+
+void ManifestFileInfo::SwapWithPatch()
+{
+    FilePatch& patch = patches[patchInUse];
+    std::swap(source_zip, patch.source_zip);
+    std::swap(offset, patch.offset);
+    std::swap(compressed_size, patch.compressed_size);
+    std::swap(compressed, patch.compressed);
 }
 
 wxString ManifestNameToPath(const wxString& name)

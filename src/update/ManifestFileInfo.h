@@ -4,6 +4,19 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
+
+// A patch that a release offers for one of its files: its bytes, stored in
+// source_zip at offset, turn the installed file whose MD5 is from into the
+// release's file (see PatchDecoder).
+struct FilePatch {
+    wxString from;
+    wxString source_zip;
+    std::uint32_t offset = 0;
+    std::uint32_t compressed_size = 0;
+    std::uint32_t segment = 0;
+    bool compressed = false;
+};
 
 // One file of an installation, as the local manifest or a release's manifest
 // describes it. Fields that a manifest does not carry stay empty, 0 or false.
@@ -19,6 +32,7 @@ public:
     std::uint32_t size;     // of the installed file
     bool compressed;
     std::uint32_t compressed_size;
+    std::vector<FilePatch> patches; // of a release's file; empty when it offers none
 
     // The local manifest's form.
     ManifestFileInfo(const wxString& name, std::int64_t timestamp, const wxString& checksum,
@@ -27,6 +41,22 @@ public:
     ManifestFileInfo(const wxString& name, const wxString& source_zip, std::int32_t permission,
                      const wxString& checksum, std::uint32_t offset, bool compressed,
                      std::uint32_t compressed_size);
+
+    // Lets the patch from the installed file whose MD5 is digest stand in for
+    // the file's member: until UseMember, the record's archive fields name the
+    // patch's bytes, so that the download plans and fetches them as any member.
+    // False when the release offers no such patch, or gives no size to check it by.
+    bool UsePatchFrom(const wxString& digest);
+    // Puts the member's archive fields back after a patch that failed.
+    void UseMember();
+    // The patch standing in for the member, or null. Its archive fields hold the
+    // member's meanwhile.
+    const FilePatch* PatchInUse() const { return patchInUse >= 0 ? &patches[patchInUse] : nullptr; }
+
+private:
+    void SwapWithPatch();
+
+    int patchInUse = -1;
 };
 
 // Manifest names separate components with a backslash on every platform; these

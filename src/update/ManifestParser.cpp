@@ -121,6 +121,8 @@ void ManifestParser::OnStart(void* self, const char* name, const char** attribut
         reader.Abort(REFUSED);
     else if (reader.depth == 2 && !reader.onChild(Child(name, attributes)))
         reader.Abort(REFUSED);
+    else if (reader.depth == 3 && reader.onGrandchild && !reader.onGrandchild(Child(name, attributes)))
+        reader.Abort(REFUSED);
 }
 
 void ManifestParser::OnEnd(void* self, const char*)

@@ -49,6 +49,9 @@ public:
 
     // Hands the root element to onRoot before any child; false stops the parse with REFUSED.
     void SetRootHandler(ChildHandler onRoot) { this->onRoot = std::move(onRoot); }
+    // Hands each element inside a child of the root to onGrandchild, after
+    // that child; false stops the parse with REFUSED. Without it they are skipped.
+    void SetGrandchildHandler(ChildHandler onGrandchild) { this->onGrandchild = std::move(onGrandchild); }
 
     // Reads xml to its end. The source's own complaints are kept out of the log.
     Outcome Parse(wxInputStream& xml);
@@ -64,6 +67,7 @@ private:
 
     ChildHandler onChild;
     ChildHandler onRoot;
+    ChildHandler onGrandchild;
     StopCheck stopRequested;
     struct XML_ParserStruct* parser = nullptr;
     int depth = 0;

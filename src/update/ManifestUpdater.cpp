@@ -78,6 +78,11 @@ bool ManifestUpdater::DownloadWithRetries(FileList& mismatches)
         ok = download.DownloadFiles(mismatches);
         lastError = download.GetLastError();
     }
+    patchedFiles = download.PatchedFiles();
+    savedBytes = download.SavedBytes();
+    if (patchedFiles > 0)
+        wxLogMessage("Patched %d files, saved %s.", patchedFiles,
+                     SizeText(static_cast<std::int64_t>(savedBytes)));
     return ok;
 }
 

@@ -4,6 +4,8 @@
 
 #include <wx/string.h>
 
+#include <cstdint>
+
 class FileDownload;
 class InstalledFiles;
 class VersionFile;
@@ -24,6 +26,9 @@ public:
     void RunUpdate(FileList& mismatches, const wxString& remoteVersion);
     // Why the last update stopped (a DownloadError).
     int GetLastError() const { return lastError; }
+    // The files that the last update installed from patches, and the archive bytes those saved.
+    int PatchedFiles() const { return patchedFiles; }
+    std::uint64_t SavedBytes() const { return savedBytes; }
 
 private:
     // Refuses, before a byte is written, an update that the disk cannot hold.
@@ -41,6 +46,8 @@ private:
     VersionFile& versionFile;
     InstalledFiles& installed;
     int lastError = 0;
+    int patchedFiles = 0;
+    std::uint64_t savedBytes = 0;
 };
 
 // Logs and shows why an update stopped with lastError (a DownloadError);

@@ -5,6 +5,7 @@
 #include "download/HTTPWrapper.h"
 #include "download/ProgressInputStream.h"
 #include "progress/ProgressNotifier.h"
+#include "update/PatchDecoder.h"
 
 #include <wx/log.h>
 #include <wx/mstream.h>
@@ -21,6 +22,10 @@
 namespace {
 
 const char FILE_ELEMENT[] = "file";
+const char PATCH_ELEMENT[] = "patch";
+const char PATCH_FORMAT[] = "zstd-frames";
+// The release builder makes one per older release it patches against: a few.
+constexpr std::size_t MAX_PATCHES_PER_FILE = 16;
 // A signed manifest is held whole until its signature is checked: far above
 // the 1 MB of a release of 20,000 files, far below what would hurt.
 constexpr std::size_t MAX_SIGNED_MANIFEST_BYTES = 32u << 20;
@@ -75,11 +80,34 @@ ManifestResult ReadSize(const ManifestParser::Child& element, std::uint32_t& siz
     return error == std::errc() && stop == end ? MANIFEST_OK : MANIFEST_OUT_OF_RANGE;
 }
 
-// A SHA-256 as 64 hexadecimal digits.
-bool IsSha256(const char* text)
+// A digest as its number of hexadecimal digits: 64 for a SHA-256, 32 for an MD5.
+bool IsDigest(const char* text, std::size_t digits)
 {
     const std::size_t length = std::strlen(text);
-    return length == 64 && std::strspn(text, "0123456789abcdefABCDEF") == length;
+    return length == digits && std::strspn(text, "0123456789abcdefABCDEF") == length;
+}
+
+// A patch inside a file's record; one this launcher cannot use is skipped,
+// never the record. Patches are always stored.
+void AppendPatch(const ManifestParser::Child& element, ManifestFileInfo& record)
+{
+    const char* from = element.Attribute("from");
+    const char* archive = element.Attribute("source_zip");
+    const char* format = element.Attribute("format");
+    FilePatch patch;
+    if (record.patches.size() == MAX_PATCHES_PER_FILE || std::strcmp(element.Name(), PATCH_ELEMENT) != 0 ||
+        from == nullptr || !IsDigest(from, 32) || archive == nullptr || !IsConfined(ManifestPath(archive)) ||
+        format == nullptr || std::strcmp(format, PATCH_FORMAT) != 0 ||
+        ReadPositive(element, "offset", patch.offset) != MANIFEST_OK ||
+        ReadPositive(element, "compressed_size", patch.compressed_size) != MANIFEST_OK ||
+        ReadPositive(element, "segment", patch.segment) != MANIFEST_OK ||
+        patch.segment > PatchDecoder::MAX_SEGMENT_SIZE) {
+        wxLogVerbose("Skipped a patch for %s that this launcher cannot use.", record.name);
+        return;
+    }
+    patch.from = wxString::FromUTF8(from);
+    patch.source_zip = wxString::FromUTF8(ManifestPath(archive));
+    record.patches.push_back(patch);
 }
 
 ManifestResult AppendRecord(const ManifestParser::Child& element, Manifest& manifest)
@@ -124,7 +152,7 @@ ManifestResult AppendRecord(const ManifestParser::Child& element, Manifest& mani
         return read;
 
     const char* sha256Text = element.Attribute("sha256");
-    if (sha256Text != nullptr && !IsSha256(sha256Text))
+    if (sha256Text != nullptr && !IsDigest(sha256Text, 64))
         return MANIFEST_OUT_OF_RANGE;
 
     const wxString checksum = wxString::FromUTF8(checksumText);
@@ -277,6 +305,10 @@ bool RemoteManifest::Read(wxInputStream& body, ProgressNotifier* notifier)
         stopRequested);
     parser.SetRootHandler([this](const ManifestParser::Child& root) {
         ReadRoot(root);
+        return true;
+    });
+    parser.SetGrandchildHandler([this](const ManifestParser::Child& element) {
+        AppendPatch(element, back());
         return true;
     });
 

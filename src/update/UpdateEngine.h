@@ -60,6 +60,9 @@ public:
     const RemoteManifest& GetRemoteManifest() const { return checker.GetRemoteManifest(); }
     // The files that the last check found to fetch and the update has not installed.
     const FileList& GetMismatches() const { return checker.GetMismatches(); }
+    // The files that the last update installed from patches, and the archive bytes those saved.
+    int PatchedFiles() const { return updater.PatchedFiles(); }
+    std::uint64_t PatchSavedBytes() const { return updater.SavedBytes(); }
 
     // Start the check or the update on the engine's worker thread, after the
     // previous worker has ended.

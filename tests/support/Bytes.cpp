@@ -2,11 +2,22 @@
 
 #include <zlib.h>
 
+#include <random>
+
 std::string Pattern(std::uint64_t start, std::size_t count)
 {
     std::string bytes(count, '\0');
     for (std::size_t i = 0; i < count; ++i)
         bytes[i] = static_cast<char>((start + i) % 251);
+    return bytes;
+}
+
+std::string Noise(std::size_t count)
+{
+    std::mt19937 generator(count);
+    std::string bytes(count, '\0');
+    for (char& byte : bytes)
+        byte = static_cast<char>(generator());
     return bytes;
 }
 

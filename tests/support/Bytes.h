@@ -9,6 +9,9 @@
 // Bytes start to start + count - 1 of the pattern byte(i) = i % 251, which the
 // fault server's bodies follow too: bytes from a wrong offset show at once.
 std::string Pattern(std::uint64_t start, std::size_t count);
+// count bytes without repeats (the same for the same count), which nothing can
+// compress or take from elsewhere in them.
+std::string Noise(std::size_t count);
 
 // The zlib formats: a raw deflate stream (archive members), zlib and gzip.
 enum DeflateFormat : int { RAW_DEFLATE = -15, ZLIB = 15, GZIP = 31 };

@@ -196,3 +196,35 @@ TEST_F(RemoteManifestTest, HostileDocumentsEndQuicklyWithTheirResult)
 }
 
 } // namespace
+
+namespace {
+
+// Where each record's data lies, as the download reads it.
+std::vector<std::string> Places(const RemoteManifest& manifest)
+{
+    std::vector<std::string> places;
+    for (const ManifestFileInfo& record : manifest)
+        places.push_back(wxString::Format("%s %s %u %u", record.name, record.source_zip, record.offset,
+                                          record.compressed_size)
+                             .utf8_string());
+    return places;
+}
+
+// Patches are children of their records: a reader that knows nothing of them
+// sees the same records, and this one skips a patch it cannot use.
+TEST_F(RemoteManifestTest, PatchesInsideRecordsLeaveTheRecordsAsTheyAre)
+{
+    const std::string patch = "<patch from=\"" + std::string(ABC_MD5) +
+                              "\" source_zip=\"p.zip\" offset=\"5\" compressed_size=\"7\" "
+                              "format=\"zstd-frames\" segment=\"33554432\"/>";
+    const std::string plain = FileElement() + FileElement({{"name", "b"}});
+    std::string withPatches = plain;
+    withPatches.replace(withPatches.find("/>"), 2, ">" + patch + "<patch format=\"other\"/></file>");
+    ASSERT_TRUE(LoadXml("<files>" + plain + "</files>"));
+    const std::vector<std::string> expected = Places(manifest);
+    ASSERT_TRUE(LoadXml("<files>" + withPatches + "</files>"));
+    EXPECT_EQ(Places(manifest), expected);
+    EXPECT_EQ(manifest.front().patches.size(), 1u) << "the patch of another format is skipped";
+}
+
+} // namespace
