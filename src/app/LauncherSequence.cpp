@@ -258,6 +258,12 @@ void LauncherSequence::OnExitTimer()
         FinishExit();
 }
 
+void LauncherSequence::OnPauseResume() {}
+
+void LauncherSequence::OnVerify() {}
+
+void LauncherSequence::OnDownloadRateChosen(int) {}
+
 void LauncherSequence::OnLogUploadDone(wxThreadEvent&)
 {
     if (state == STATE_EXITING)

@@ -47,6 +47,11 @@ public:
     void OnPlay();
     void OnClose();
     void OnExitTimer();
+    // The player's actions beside the gauge and the "Problems?" link.
+    void OnPauseResume();
+    void OnVerify();
+    // KiB/s, 0 for no limit; running transfers take it at once.
+    void OnDownloadRateChosen(int kibPerSecond);
 
     int GetState() const { return state; }
 

@@ -319,6 +319,11 @@ void LauncherFrame::DestroyWindow()
     Destroy();
 }
 
+// The window's pause button and verify action come with their own change.
+void LauncherFrame::ShowPauseControl(bool, bool) {}
+
+void LauncherFrame::EnableVerify(bool) {}
+
 void LauncherFrame::OnStatusMessage(wxThreadEvent& event)
 {
     pendingStatus = event.GetString();

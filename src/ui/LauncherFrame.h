@@ -60,6 +60,8 @@ private:
     void StartExitTimer() override;
     void StopExitTimer() override;
     void DestroyWindow() override;
+    void ShowPauseControl(bool shown, bool paused) override;
+    void EnableVerify(bool enable) override;
 
     void OnStatusMessage(wxThreadEvent& event);
     void OnDisplayTimer(wxTimerEvent& event);

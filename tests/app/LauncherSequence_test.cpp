@@ -43,7 +43,14 @@ public:
     void StartExitTimer() override { exitTimer = true; }
     void StopExitTimer() override { exitTimer = false; }
     void DestroyWindow() override { destroyed = true; }
+    void ShowPauseControl(bool shown, bool paused) override
+    {
+        pauseShown = shown;
+        pausePressResumes = paused;
+    }
+    void EnableVerify(bool enable) override { verifyEnabled = enable; }
 
+    bool pauseShown = false, pausePressResumes = false, verifyEnabled = false;
     bool playEnabled = false, miniBrowser = false, pageLoaded = false, pageReloaded = false;
     bool hidden = false, exitTimer = false, destroyed = false;
 };
