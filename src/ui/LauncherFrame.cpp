@@ -9,6 +9,7 @@
 #include "telemetry/TelemetryClient.h"
 #include "ui/AccessibleName.h"
 #include "ui/DisplayResolutions.h"
+#include "ui/DownloadRates.h"
 #include "ui/GaugeHeight.h"
 #include "ui/NewsPageGuard.h"
 #include "ui/ProgressAmount.h"
@@ -16,6 +17,7 @@
 
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/choice.h>
 #include <wx/combobox.h>
 #include <wx/display.h>
 #include <wx/gauge.h>
@@ -54,6 +56,10 @@ enum ControlId : int {
     DISPLAY_TIMER_ID = 1085,
     AMOUNT_ID = 1086,
     VERSION_ID = 1087,
+    PAUSE_ID = 1088,
+    VERIFY_ID = 1089,
+    RATE_LABEL_ID = 1090,
+    RATE_CHOICE_ID = 1091,
 };
 
 const wxSize NEWS_PAGE_SIZE(900, 450);
@@ -106,6 +112,7 @@ LauncherFrame::~LauncherFrame()
     config.resolution = resolutionChoice->GetValue();
     config.quality = qualityChoice->GetValue();
     config.fullscreen = fullscreenCheck->GetValue();
+    config.maxDownloadRate = downloadRates[rateChoice->GetSelection()];
     config.SaveUserConfig();
     // Every thread ends before what it uses goes: the game watcher first, then
     // the engine's worker and the telemetry threads, and the catalog they
@@ -128,6 +135,24 @@ void LauncherFrame::CreateControls()
     }
     statusText =
         new wxStaticText(panel, STATUS_ID, _("Status"), wxDefaultPosition, wxDefaultSize, 0, "StatusMessage");
+    versionText = new wxStaticText(panel, VERSION_ID, wxString(), wxDefaultPosition, wxDefaultSize, 0,
+                                   "InstalledVersion");
+    CreateChoices();
+    CreateActions();
+    for (wxWindow* control :
+         std::initializer_list<wxWindow*>{statusText, resolutionLabel, resolutionChoice, qualityLabel,
+                                          qualityChoice, fullscreenCheck, rateLabel, rateChoice})
+        control->SetFont(*wxNORMAL_FONT);
+    // The status line takes as many lines as its text needs.
+    statusText->SetMinSize(wxSize(0, -1));
+    // Keys reach the controls before the page's many links.
+    panel->FindWindow(WEB_VIEW_ID)->MoveAfterInTabOrder(playButton);
+    NameControls();
+    PreselectChoices();
+}
+
+void LauncherFrame::CreateChoices()
+{
     resolutionLabel = new wxStaticText(panel, RESOLUTION_LABEL_ID, _("Resolution"), wxDefaultPosition,
                                        wxDefaultSize, 0, "TextResolution");
     resolutionChoice =
@@ -139,27 +164,35 @@ void LauncherFrame::CreateControls()
                                    GetQualityNames(), wxCB_READONLY, wxDefaultValidator, "QualityChoice");
     fullscreenCheck = new wxCheckBox(panel, FULLSCREEN_ID, _("Fullscreen"), wxDefaultPosition, wxDefaultSize,
                                      wxALIGN_RIGHT, wxDefaultValidator, "FullscreenCheck");
-    versionText = new wxStaticText(panel, VERSION_ID, wxString(), wxDefaultPosition, wxDefaultSize, 0,
-                                   "InstalledVersion");
+    rateLabel = new wxStaticText(panel, RATE_LABEL_ID, _("Download limit"), wxDefaultPosition, wxDefaultSize,
+                                 0, "TextDownloadLimit");
+    downloadRates = DownloadRateChoices(config.maxDownloadRate);
+    wxArrayString rateTexts;
+    for (int rate : downloadRates)
+        rateTexts.Add(DownloadRateText(rate));
+    rateChoice = new wxChoice(panel, RATE_CHOICE_ID, wxDefaultPosition, wxDefaultSize, rateTexts, 0,
+                              wxDefaultValidator, "DownloadLimitChoice");
+}
+
+// The gauge and what the player can do beside it.
+void LauncherFrame::CreateActions()
+{
     gauge = new wxGauge(panel, GAUGE_ID, 100, wxDefaultPosition, wxDefaultSize, wxGA_HORIZONTAL,
                         wxDefaultValidator, "Progress");
     amountText =
         new wxStaticText(panel, AMOUNT_ID, wxString(), wxDefaultPosition, wxDefaultSize, 0, "ProgressAmount");
+    SetGaugeHeight(*gauge, GAUGE_HEIGHT);
+    pauseButton = new wxButton(panel, PAUSE_ID, _("Pause"), wxDefaultPosition, wxDefaultSize, 0,
+                               wxDefaultValidator, "PauseButton");
+    pauseButton->Hide();
+    verifyButton = new wxButton(panel, VERIFY_ID, _("Verify files"), wxDefaultPosition, wxDefaultSize, 0,
+                                wxDefaultValidator, "VerifyButton");
+    verifyButton->Disable();
     problemsLink =
         new wxHyperlinkCtrl(panel, PROBLEMS_LINK_ID, _("Problems?"), WithIdentifiers(config.problemsUrl),
                             wxDefaultPosition, wxDefaultSize, wxHL_DEFAULT_STYLE, "ProblemsLink");
     playButton = new wxButton(panel, PLAY_ID, _("Play"), wxDefaultPosition, wxDefaultSize, 0,
                               wxDefaultValidator, "PlayButton");
-    for (wxWindow* control : std::initializer_list<wxWindow*>{statusText, resolutionLabel, resolutionChoice,
-                                                              qualityLabel, qualityChoice, fullscreenCheck})
-        control->SetFont(*wxNORMAL_FONT);
-    // The status line takes as many lines as its text needs.
-    statusText->SetMinSize(wxSize(0, -1));
-    SetGaugeHeight(*gauge, GAUGE_HEIGHT);
-    // Keys reach the controls before the page's many links.
-    panel->FindWindow(WEB_VIEW_ID)->MoveAfterInTabOrder(playButton);
-    NameControls();
-    PreselectChoices();
 }
 
 void LauncherFrame::NameControls()
@@ -167,6 +200,7 @@ void LauncherFrame::NameControls()
     SetAccessibleName(*resolutionChoice, resolutionLabel->GetLabelText());
     SetAccessibleName(*qualityChoice, qualityLabel->GetLabelText());
     SetAccessibleName(*fullscreenCheck, fullscreenCheck->GetLabelText());
+    SetAccessibleName(*rateChoice, rateLabel->GetLabelText());
     SetAccessibleName(*gauge, _("Progress"));
 }
 
@@ -190,7 +224,8 @@ void LauncherFrame::LayOutControls()
     statusSizer->Add(statusText, 1, wxALIGN_CENTER_VERTICAL, 0);
     statusSizer->Add(versionText, 0, wxALIGN_TOP | wxLEFT, BORDER);
     for (auto [label, choice] : {std::pair<wxWindow*, wxWindow*>{resolutionLabel, resolutionChoice},
-                                 {qualityLabel, qualityChoice}}) {
+                                 {qualityLabel, qualityChoice},
+                                 {rateLabel, rateChoice}}) {
         auto* pair = new wxBoxSizer(wxHORIZONTAL);
         pair->Add(label, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 5);
         pair->Add(choice, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 20);
@@ -198,7 +233,9 @@ void LauncherFrame::LayOutControls()
     }
     barSizer->Add(fullscreenCheck, 0, wxALIGN_CENTER_VERTICAL | wxBOTTOM, 4);
     progressSizer->Add(gauge, 1, wxALIGN_CENTER_VERTICAL | wxRIGHT, 8);
-    progressSizer->Add(amountText, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 12);
+    progressSizer->Add(amountText, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, BORDER);
+    progressSizer->Add(pauseButton, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, BORDER);
+    progressSizer->Add(verifyButton, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, BORDER);
     progressSizer->Add(problemsLink, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, BORDER);
     progressSizer->Add(playButton, 0, wxALIGN_CENTER_VERTICAL, 0);
     panel->SetSizer(panelSizer);
@@ -230,6 +267,9 @@ void LauncherFrame::PreselectChoices()
         PreselectResolution(resolutionChoice->GetStrings(), config.resolution, GetCurrentResolution());
     if (resolution >= 0)
         resolutionChoice->SetSelection(resolution);
+    rateChoice->SetSelection(
+        static_cast<int>(std::find(downloadRates.begin(), downloadRates.end(), config.maxDownloadRate) -
+                         downloadRates.begin()));
     const int quality = PreselectQuality(qualityChoice->GetStrings(), config.quality);
     if (quality >= 0)
         qualityChoice->SetSelection(quality);
@@ -319,10 +359,17 @@ void LauncherFrame::DestroyWindow()
     Destroy();
 }
 
-// The window's pause button and verify action come with their own change.
-void LauncherFrame::ShowPauseControl(bool, bool) {}
+void LauncherFrame::ShowPauseControl(bool shown, bool paused)
+{
+    pauseButton->SetLabel(paused ? _("Resume") : _("Pause"));
+    pauseButton->Show(shown);
+    progressSizer->Layout();
+}
 
-void LauncherFrame::EnableVerify(bool) {}
+void LauncherFrame::EnableVerify(bool enable)
+{
+    verifyButton->Enable(enable);
+}
 
 void LauncherFrame::OnStatusMessage(wxThreadEvent& event)
 {
@@ -440,6 +487,21 @@ void LauncherFrame::OnPlay(wxCommandEvent&)
     sequence->OnPlay();
 }
 
+void LauncherFrame::OnPauseResume(wxCommandEvent&)
+{
+    sequence->OnPauseResume();
+}
+
+void LauncherFrame::OnVerify(wxCommandEvent&)
+{
+    sequence->OnVerify();
+}
+
+void LauncherFrame::OnDownloadRateChosen(wxCommandEvent&)
+{
+    sequence->OnDownloadRateChosen(downloadRates[rateChoice->GetSelection()]);
+}
+
 void LauncherFrame::OnWebViewError(wxWebViewEvent& event)
 {
     wxLogError("WebView: Error loading %s", event.GetURL());
@@ -460,5 +522,8 @@ wxBEGIN_EVENT_TABLE(LauncherFrame, wxFrame)
     EVT_TIMER(PULSE_TIMER_ID, LauncherFrame::OnPulseTimer)
     EVT_TIMER(DISPLAY_TIMER_ID, LauncherFrame::OnDisplayTimer)
     EVT_BUTTON(PLAY_ID, LauncherFrame::OnPlay)
+    EVT_BUTTON(PAUSE_ID, LauncherFrame::OnPauseResume)
+    EVT_BUTTON(VERIFY_ID, LauncherFrame::OnVerify)
+    EVT_CHOICE(RATE_CHOICE_ID, LauncherFrame::OnDownloadRateChosen)
     EVT_WEBVIEW_ERROR(WEB_VIEW_ID, LauncherFrame::OnWebViewError)
 wxEND_EVENT_TABLE()

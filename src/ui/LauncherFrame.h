@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class LauncherSequence;
 class LauncherServices;
@@ -16,6 +17,7 @@ class NewsPageGuard;
 class wxBoxSizer;
 class wxButton;
 class wxCheckBox;
+class wxChoice;
 class wxComboBox;
 class wxGauge;
 class wxHyperlinkCtrl;
@@ -27,7 +29,8 @@ class wxWebViewEvent;
 class wxWrapSizer;
 
 // The launcher's only window: the news page, the status line, the display
-// choices, the gauge with its figures, the "Problems?" link and Play. It owns the services the
+// choices and the download limit, the gauge with its figures and the pause
+// button, "Verify files", the "Problems?" link and Play. It owns the services the
 // workers use and the launcher's sequence, which handles the workers' events
 // that move it on; the window passes the player's events to the sequence and
 // shows progress and status texts.
@@ -41,6 +44,8 @@ public:
 
 private:
     void CreateControls();
+    void CreateChoices();
+    void CreateActions();
     void NameControls();
     void LayOutControls();
     // Fits the window to its contents, within the screen's free area.
@@ -81,6 +86,9 @@ private:
     void OnExitTimer(wxTimerEvent& event);
     void OnPulseTimer(wxTimerEvent& event);
     void OnPlay(wxCommandEvent& event);
+    void OnPauseResume(wxCommandEvent& event);
+    void OnVerify(wxCommandEvent& event);
+    void OnDownloadRateChosen(wxCommandEvent& event);
     void OnWebViewError(wxWebViewEvent& event);
 
     wxBoxSizer* sizer = nullptr;
@@ -96,6 +104,10 @@ private:
     wxStaticText* qualityLabel = nullptr;
     wxComboBox* qualityChoice = nullptr;
     wxCheckBox* fullscreenCheck = nullptr;
+    wxStaticText* rateLabel = nullptr;
+    wxChoice* rateChoice = nullptr;
+    // The rate of each entry of the choice, in KiB/s.
+    std::vector<int> downloadRates;
     wxStaticText* versionText = nullptr;
     wxBoxSizer* progressSizer = nullptr;
     wxTimer exitTimer;
@@ -114,6 +126,8 @@ private:
     std::int64_t progressDone = 0;
     std::int64_t progressTotal = 0;
     wxButton* playButton = nullptr;
+    wxButton* pauseButton = nullptr;
+    wxButton* verifyButton = nullptr;
     wxGauge* gauge = nullptr;
     wxStaticText* statusText = nullptr;
     wxStaticText* amountText = nullptr;

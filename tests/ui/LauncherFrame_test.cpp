@@ -20,6 +20,7 @@
 #include <wx/app.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/choice.h>
 #include <wx/combobox.h>
 #include <wx/display.h>
 #include <wx/filename.h>
@@ -158,15 +159,17 @@ TEST_F(WindowTest, TextsAndChoicesInThePlayersLanguageAndAnErrorInRed)
         std::string ready;
         int quality;
         bool fullscreen;
+        std::string rate;
         std::string version;
         std::string error;
     };
     const Row rows[] = {
-        {LANGUAGE_PORTUGUESE_BRAZILIAN, "quality=fantástico\nfullscreen=0\n",
-         "Configuração inicial...|Jogar|Resolução|Qualidade|Tela cheia|Problemas?",
-         "Clique em 'Jogar' para iniciar o jogo.", 5, false, "Versão 1.0", "Erro: Falhou"},
-        {LANGUAGE_ENGLISH, "quality=Ultra\n", "Initial setup...|Play|Resolution|Quality|Fullscreen|Problems?",
-         "Click 'Play' to start the game.", 4, true, "Version 1.0", "Error: Falhou"},
+        {LANGUAGE_PORTUGUESE_BRAZILIAN, "quality=fantástico\nfullscreen=0\nmaxDownloadRate=3000\n",
+         "Configuração inicial...|Jogar|Resolução|Qualidade|Tela cheia|Limite de download|Problemas?",
+         "Clique em 'Jogar' para iniciar o jogo.", 5, false, "3000 KB/s", "Versão 1.0", "Erro: Falhou"},
+        {LANGUAGE_ENGLISH, "quality=Ultra\n",
+         "Initial setup...|Play|Resolution|Quality|Fullscreen|Download limit|Problems?",
+         "Click 'Play' to start the game.", 4, true, "No limit", "Version 1.0", "Error: Falhou"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.ready);
@@ -174,14 +177,16 @@ TEST_F(WindowTest, TextsAndChoicesInThePlayersLanguageAndAnErrorInRed)
         Open(row.languageId);
         EXPECT_TRUE(frame->GetIcons().GetIconByIndex(0).IsOk());
         std::string labels = Status();
-        for (const char* name :
-             {"PlayButton", "TextResolution", "TextQuality", "FullscreenCheck", "ProblemsLink"})
+        for (const char* name : {"PlayButton", "TextResolution", "TextQuality", "FullscreenCheck",
+                                 "TextDownloadLimit", "ProblemsLink"})
             labels += "|" + Label(name);
         EXPECT_EQ(labels, row.labels);
         auto* play = Find<wxButton>("PlayButton");
         EXPECT_FALSE(play->IsEnabled());
         EXPECT_EQ(Find<wxComboBox>("QualityChoice")->GetSelection(), row.quality);
         EXPECT_EQ(Find<wxCheckBox>("FullscreenCheck")->GetValue(), row.fullscreen);
+        auto* rate = Find<wxChoice>("DownloadLimitChoice");
+        EXPECT_EQ(rate->GetStringSelection(), row.rate);
 
         ASSERT_TRUE(RunUntil([&] { return Status() == row.ready; })) << Status();
         EXPECT_TRUE(play->IsEnabled());
@@ -194,6 +199,7 @@ TEST_F(WindowTest, TextsAndChoicesInThePlayersLanguageAndAnErrorInRed)
         for (auto [control, label] : {std::pair{"ResolutionChoice", "TextResolution"},
                                       {"QualityChoice", "TextQuality"},
                                       {"FullscreenCheck", "FullscreenCheck"},
+                                      {"DownloadLimitChoice", "TextDownloadLimit"},
                                       {"PlayButton", "PlayButton"}})
             EXPECT_EQ(AnnouncedName(control), Label(label)) << control;
 
@@ -209,8 +215,10 @@ TEST_F(WindowTest, TextsAndChoicesInThePlayersLanguageAndAnErrorInRed)
         // The theme's own colour, which follows whether the window has the focus.
         EXPECT_NE(status->GetForegroundColour(), error);
 
+        rate->SetStringSelection("2 MB/s");
         frame->Close();
         ASSERT_TRUE(RunUntil([this] { return !frame; }, 5s));
+        EXPECT_NE(install.Read("user.conf").find("maxDownloadRate=2048"), std::string::npos);
     }
 }
 
@@ -314,9 +322,10 @@ TEST_F(WindowTest, ControlsStayInsideASmallWindowWithALongStatus)
         worker.SetErrorStatus(longStatus + wxString::Format("%d", size.x));
         ASSERT_TRUE(RunUntil([&] { return Find("StatusMessage")->GetLabel().Freq('\n') >= 2; }));
         RunUntil([] { return false; }, 300ms); // the layout settles
+        EXPECT_EQ(frame->GetSize(), size);
         const wxRect client(frame->ClientToScreen(wxPoint(0, 0)), frame->GetClientSize());
         for (const char* name : {"StatusMessage", "ResolutionChoice", "FullscreenCheck", "Progress",
-                                 "ProblemsLink", "PlayButton"})
+                                 "VerifyButton", "ProblemsLink", "PlayButton"})
             EXPECT_TRUE(client.Contains(Find(name)->GetScreenRect())) << name << " at " << size.x;
         EXPECT_FALSE(
             Find("StatusMessage")->GetScreenRect().Intersects(Find("ResolutionChoice")->GetScreenRect()));
