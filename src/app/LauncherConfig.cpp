@@ -154,6 +154,7 @@ void LauncherConfig::SetDefaults(const wxString& installDir)
     releaseKey.reset();
     maxConnections = DEFAULT_CONNECTIONS;
     maxDownloadRate = 0;
+    publisherDownloadRate = 0;
     proxy.reset();
     caFile.clear();
 }
@@ -259,6 +260,7 @@ void LauncherConfig::ReadLauncherConf(wxFileConfig& conf)
 
     ReadBoundedInteger(conf, "maxConnections", 1, MAX_CONNECTIONS, "maximum connections", maxConnections);
     ReadDownloadRate(conf);
+    publisherDownloadRate = maxDownloadRate;
     ReadNetworkSettings(conf);
 }
 
@@ -336,7 +338,9 @@ bool LauncherConfig::SaveUserConfig() const
     conf->Write("fullscreen", fullscreen ? 1L : 0L);
     conf->Write("quality", quality);
     conf->Write("language", static_cast<long>(languageId));
-    conf->Write("maxDownloadRate", static_cast<long>(maxDownloadRate));
+    // A choice no different from the publisher's follows the publisher's later ones.
+    if (maxDownloadRate != publisherDownloadRate || conf->HasEntry("maxDownloadRate"))
+        conf->Write("maxDownloadRate", static_cast<long>(maxDownloadRate));
 
     wxLogMessage("Saving config file: %s", path);
     wxMemoryOutputStream output;

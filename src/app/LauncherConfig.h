@@ -80,4 +80,7 @@ private:
     // A present setting that cannot be used stops the update as a missing launcher.conf does.
     void RefuseSetting(const char* key);
     void ReadUserConf(class wxFileConfig& conf);
+
+    // maxDownloadRate as launcher.conf has it.
+    int publisherDownloadRate;
 };

@@ -81,9 +81,6 @@ bool FileDownload::DownloadFiles(FileList& list)
     for (const ManifestFileInfo* record : list)
         total += record->compressed_size;
     wxLogMessage("Download size: %llu bytes.", static_cast<unsigned long long>(total));
-    context.notifier->SetRange(static_cast<std::int64_t>(total));
-    context.notifier->SetStatus(
-        _("Updating files. ${bytesLeft} left at ${byteRate}, estimated time: ${timeLeft}"), MESSAGE_INFO);
     wxLogMessage("Updating files.");
     corruptFile.clear();
     refusedRequest.reset();
@@ -125,7 +122,7 @@ bool FileDownload::ReadFiles(FileList& list, InstallWriter& writer)
             }
             runs = PlanRuns(list, context.baseUrl, resume);
             download = std::make_unique<ParallelDownload>(runs, context.maxConnections,
-                                                          &context.StopRequest(), server);
+                                                          &context.StopRequest(), server, context.gate);
         }
         if (!StartsRun(previous, record, resume)) {
             const std::uint32_t gap = record.offset - (previous->offset + previous->compressed_size);
