@@ -17,4 +17,6 @@ void SetGaugeHeight(wxGauge& gauge, int height)
                                               GTK_STYLE_PROVIDER(style),
                                               GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
     g_object_unref(style);
+    // The size the toolkit measured before the rule.
+    gauge.SetMinSize(wxSize(-1, height));
 }

@@ -218,8 +218,7 @@ TEST_F(LauncherRun, UpdatesInTheWindowPlaysUploadsTheLogsAndExits)
     EXPECT_EQ(read("version.inf"), "2.0");
     EXPECT_TRUE(wxFileName::FileExists(dir + "/firstRun"));
     EXPECT_FALSE(wxFileName::FileExists(install.File("firstRun")));
-    EXPECT_EQ(read("user.conf"),
-              "resolution=1280x1024\nfullscreen=1\nquality=Bonito\nlanguage=151\nmaxDownloadRate=0\n");
+    EXPECT_EQ(read("user.conf"), "resolution=1280x1024\nfullscreen=1\nquality=Bonito\nlanguage=151\n");
 }
 
 } // namespace
