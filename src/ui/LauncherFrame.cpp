@@ -66,7 +66,7 @@ const wxSize NEWS_PAGE_SIZE(900, 450);
 // Small enough for an 800x600 screen with a panel, large enough for every
 // control: the news page gives up what the rows need.
 const wxSize MIN_NEWS_PAGE_SIZE(320, 120);
-const wxSize MIN_WINDOW_SIZE(640, 460);
+const wxSize MIN_WINDOW_SIZE(720, 460);
 constexpr int BORDER = 10;
 constexpr int GAUGE_HEIGHT = 14;
 // Readable on the theme's light background: 6.8:1 against #f6f5f4, where the
@@ -294,6 +294,8 @@ void LauncherFrame::EnablePlay(bool enable)
     playButton->SetFocus();
     if (services->Engine().IsLocalVersionValid())
         versionText->SetLabelText(wxString::Format(_("Version %s"), services->Engine().GetLocalVersion()));
+    // The download is over: its last figures were not all bytes.
+    ShowProgressAmount();
     panel->Layout();
 }
 
