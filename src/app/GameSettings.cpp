@@ -3,11 +3,9 @@
 #include <wx/translation.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
-
-// The game does not run in narrower windows.
-constexpr int MIN_WIDTH = 1024;
 
 constexpr char FALLBACK_RESOLUTION[] = "1024x768";
 
@@ -30,23 +28,29 @@ wxArrayString GetQualityNames()
     return names;
 }
 
-wxArrayString ResolutionChoices(std::vector<DisplayMode> modes)
+wxString ResolutionText(DisplayMode mode, double scale)
+{
+    return wxString::Format("%dx%d", static_cast<int>(std::lround(mode.width * scale)),
+                            static_cast<int>(std::lround(mode.height * scale)));
+}
+
+wxArrayString ResolutionChoices(std::vector<DisplayMode> modes, double scale)
 {
     std::sort(modes.begin(), modes.end(), WiderOrTaller);
     wxArrayString choices;
     for (const DisplayMode& mode : modes) {
-        if (mode.width < MIN_WIDTH)
-            continue;
-        const wxString text = wxString::Format("%dx%d", mode.width, mode.height);
+        const wxString text = ResolutionText(mode, scale);
         if (choices.empty() || choices.back() != text)
             choices.Add(text);
     }
     return choices;
 }
 
-int PreselectResolution(const wxArrayString& choices, const wxString& saved)
+int PreselectResolution(const wxArrayString& choices, const wxString& saved, const wxString& current)
 {
     int index = choices.Index(saved);
+    if (index == wxNOT_FOUND)
+        index = choices.Index(current);
     if (index == wxNOT_FOUND)
         index = choices.Index(FALLBACK_RESOLUTION);
     if (index == wxNOT_FOUND && !choices.empty())

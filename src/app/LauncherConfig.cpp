@@ -153,6 +153,8 @@ void LauncherConfig::SetDefaults(const wxString& installDir)
     configMissing = false;
     releaseKey.reset();
     maxConnections = DEFAULT_CONNECTIONS;
+    maxDownloadRate = 0;
+    publisherDownloadRate = 0;
     proxy.reset();
     caFile.clear();
 }
@@ -257,6 +259,8 @@ void LauncherConfig::ReadLauncherConf(wxFileConfig& conf)
     }
 
     ReadBoundedInteger(conf, "maxConnections", 1, MAX_CONNECTIONS, "maximum connections", maxConnections);
+    ReadDownloadRate(conf);
+    publisherDownloadRate = maxDownloadRate;
     ReadNetworkSettings(conf);
 }
 
@@ -286,6 +290,12 @@ void LauncherConfig::ReadNetworkSettings(const wxFileConfig& conf)
     }
 }
 
+// The player's choice in user.conf holds over the publisher's in launcher.conf.
+void LauncherConfig::ReadDownloadRate(const wxFileConfig& conf)
+{
+    ReadBoundedInteger(conf, "maxDownloadRate", 0, INT_MAX / 1024, "maximum download rate", maxDownloadRate);
+}
+
 void LauncherConfig::RefuseSetting(const char* key)
 {
     wxLogError("Config: The setting %s cannot be used, so the launcher does not update.", key);
@@ -310,6 +320,8 @@ void LauncherConfig::ReadUserConf(wxFileConfig& conf)
         wxLogMessage("Config: Found graphics quality: %s", quality);
     }
 
+    ReadDownloadRate(conf);
+
     if (conf.HasEntry("language"))
         wxLogWarning("Config: setting language is not supported in this build.");
 }
@@ -326,6 +338,9 @@ bool LauncherConfig::SaveUserConfig() const
     conf->Write("fullscreen", fullscreen ? 1L : 0L);
     conf->Write("quality", quality);
     conf->Write("language", static_cast<long>(languageId));
+    // A choice no different from the publisher's follows the publisher's later ones.
+    if (maxDownloadRate != publisherDownloadRate || conf->HasEntry("maxDownloadRate"))
+        conf->Write("maxDownloadRate", static_cast<long>(maxDownloadRate));
 
     wxLogMessage("Saving config file: %s", path);
     wxMemoryOutputStream output;

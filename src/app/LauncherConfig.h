@@ -54,6 +54,8 @@ public:
     std::optional<SignatureVerifier> releaseKey;
     // How many connections the update's download opens to the server at once.
     int maxConnections;
+    // The cap on the update's download, all connections together, in KiB/s; 0 for none.
+    int maxDownloadRate;
     // The proxy of every request: none to take the environment's, empty for none at all.
     std::optional<wxString> proxy;
     // The publisher's own certificate authorities, trusted in place of the system's; empty for the system's.
@@ -74,7 +76,11 @@ public:
 private:
     void ReadLauncherConf(class wxFileConfig& conf);
     void ReadNetworkSettings(const class wxFileConfig& conf);
+    void ReadDownloadRate(const class wxFileConfig& conf);
     // A present setting that cannot be used stops the update as a missing launcher.conf does.
     void RefuseSetting(const char* key);
     void ReadUserConf(class wxFileConfig& conf);
+
+    // maxDownloadRate as launcher.conf has it.
+    int publisherDownloadRate;
 };

@@ -16,6 +16,8 @@
 #include <wx/intl.h>
 #include <wx/log.h>
 
+#include <utility>
+
 namespace {
 
 // The exit waits this long, one tick a second, for the threads to end.
@@ -73,7 +75,7 @@ void LauncherSequence::Start()
     } else if (services.Engine().IsLocalVersionValid()) {
         notifier.SetStatus(_("Velorian already running. Skipping update."), MESSAGE_INFO);
         notifier.Complete();
-        state = STATE_READY;
+        SetState(STATE_READY);
         view.EnablePlay(true);
     } else {
         askUser(_("Update already in progress."), _("Launcher"), wxOK | wxICON_INFORMATION);
@@ -83,7 +85,7 @@ void LauncherSequence::Start()
 
 void LauncherSequence::StartSelfUpdate()
 {
-    state = STATE_SELF_UPDATING;
+    SetState(STATE_SELF_UPDATING);
     selfUpdater = std::make_unique<SelfUpdater>(&services.Notifier(), LAUNCHER_VERSION, config.languageCode,
                                                 config.baseUrl, SelfUpdateFilePath(GetExecutableDir()),
                                                 config.releaseKey);
@@ -96,7 +98,7 @@ void LauncherSequence::StartSelfUpdate()
 
 void LauncherSequence::StartUpdateCheck()
 {
-    state = STATE_CHECKING;
+    SetState(STATE_CHECKING);
     services.Engine().StartChecker();
 }
 
@@ -124,14 +126,32 @@ void LauncherSequence::OnNoChangesFound(wxThreadEvent&)
 {
     if (IgnoredWhileExiting("OnNoChangesFound"))
         return;
+    if (verifying) {
+        verifying = false;
+        services.Engine().SetFullCheck(false);
+        wxLogMessage("Verified: every file is intact.");
+        services.Notifier().SetStatus(_("Verified: every file is intact."), MESSAGE_INFO);
+    }
     view.RequestAttention();
-    state = STATE_READY;
+    SetState(STATE_READY);
     view.EnablePlay(true);
 }
 
 void LauncherSequence::OnDisablePlay(wxThreadEvent&)
 {
     view.EnablePlay(false);
+    if (verifying)
+        AbandonVerify();
+}
+
+// The installation is as the check found it before the verify: what Play allowed then, it allows now.
+void LauncherSequence::AbandonVerify()
+{
+    verifying = false;
+    services.Engine().SetFullCheck(false);
+    wxLogWarning("The verify could not reach the update server.");
+    SetState(stateBeforeVerify);
+    view.EnablePlay(state != STATE_UPDATE_STOPPED);
 }
 
 void LauncherSequence::OnStartUpdate(wxThreadEvent&)
@@ -140,13 +160,16 @@ void LauncherSequence::OnStartUpdate(wxThreadEvent&)
     if (IgnoredWhileExiting("OnStartUpdate"))
         return;
     wxLogMessage("Starting update.");
-    state = STATE_UPDATING;
+    if (verifying)
+        repairs = static_cast<int>(services.Engine().GetMismatches().size());
+    SetState(STATE_UPDATING);
     services.Engine().StartUpdater();
 }
 
 void LauncherSequence::OnUpdateStarted(wxThreadEvent&)
 {
-    IgnoredWhileExiting("OnUpdateStarted");
+    if (!IgnoredWhileExiting("OnUpdateStarted"))
+        view.ShowPauseControl(true, false);
 }
 
 void LauncherSequence::OnUpdateStopped(wxThreadEvent&)
@@ -154,17 +177,33 @@ void LauncherSequence::OnUpdateStopped(wxThreadEvent&)
     if (IgnoredWhileExiting("OnUpdateStopped"))
         return;
     wxLogVerbose("Update stopped.");
-    state = STATE_UPDATE_STOPPED;
+    verifying = false;
+    EndDownload();
+    SetState(STATE_UPDATE_STOPPED);
     view.EnablePlay(false);
+}
+
+void LauncherSequence::EndDownload()
+{
+    services.Engine().SetFullCheck(false);
+    services.Engine().SetPaused(false);
+    view.ShowPauseControl(false, false);
 }
 
 void LauncherSequence::OnUpdateFinished(wxThreadEvent&)
 {
     if (IgnoredWhileExiting("OnUpdateFinished"))
         return;
-    services.Notifier().SetStatus(_("Update done. Click Play to start the game."), MESSAGE_INFO);
+    EndDownload();
+    if (std::exchange(verifying, false)) {
+        wxLogMessage("Verified: %d files repaired.", repairs);
+        services.Notifier().SetStatus(wxString::Format(_("Verified: %d files repaired."), repairs),
+                                      MESSAGE_INFO);
+    } else {
+        services.Notifier().SetStatus(_("Update done. Click Play to start the game."), MESSAGE_INFO);
+    }
     view.RequestAttention();
-    state = STATE_UPDATE_DONE;
+    SetState(STATE_UPDATE_DONE);
     view.EnablePlay(true);
 }
 
@@ -189,6 +228,8 @@ void LauncherSequence::OnPlay()
     }
     wxLogMessage("Starting the game.");
     if (game.LaunchGame(view.Choices(), gameLogPath)) {
+        gameStarted = true;
+        view.EnableVerify(false);
         services.Notifier().SetStatus(_("Game running..."), MESSAGE_INFO);
         view.HideWindow();
         StartBackgroundChecks();
@@ -220,7 +261,10 @@ void LauncherSequence::OnClose()
 void LauncherSequence::StartExitSequence()
 {
     const int previous = state;
-    state = STATE_EXITING;
+    SetState(STATE_EXITING);
+    view.ShowPauseControl(false, false);
+    // The engine's transfers stay held until the stop ends them; the status line moves on.
+    services.Notifier().SetPaused(false);
     services.Notifier().SetStatus(_("Quitting launcher..."), MESSAGE_INFO);
     if (previous == STATE_UPDATING || previous == STATE_CHECKING) {
         wxLogVerbose("Will stop update.");
@@ -256,6 +300,45 @@ void LauncherSequence::OnExitTimer()
     }
     if (exitAttempts >= MAX_EXIT_ATTEMPTS || ready)
         FinishExit();
+}
+
+void LauncherSequence::OnPauseResume()
+{
+    if (state != STATE_UPDATING)
+        return;
+    const bool pause = !services.Engine().IsPaused();
+    wxLogMessage(pause ? "Download paused." : "Download resumed.");
+    services.Engine().SetPaused(pause);
+    view.ShowPauseControl(true, pause);
+}
+
+// The same full check as the command line's --verify, then the update of what differs.
+void LauncherSequence::OnVerify()
+{
+    if (state != STATE_READY && state != STATE_UPDATE_DONE && state != STATE_UPDATE_STOPPED) {
+        wxLogWarning("Verify is not possible now. State: %d", state);
+        return;
+    }
+    wxLogMessage("Verifying the installed files.");
+    verifying = true;
+    stateBeforeVerify = state;
+    repairs = 0;
+    view.EnablePlay(false);
+    services.Engine().SetFullCheck(true);
+    StartUpdateCheck();
+}
+
+void LauncherSequence::OnDownloadRateChosen(int kibPerSecond)
+{
+    wxLogMessage("Download rate limit: %d KiB/s.", kibPerSecond);
+    services.Engine().SetMaxDownloadRate(kibPerSecond);
+}
+
+void LauncherSequence::SetState(int next)
+{
+    state = next;
+    const bool settled = state == STATE_READY || state == STATE_UPDATE_DONE || state == STATE_UPDATE_STOPPED;
+    view.EnableVerify(settled && !config.gameRunning && !gameStarted);
 }
 
 void LauncherSequence::OnLogUploadDone(wxThreadEvent&)

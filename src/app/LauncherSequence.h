@@ -47,6 +47,11 @@ public:
     void OnPlay();
     void OnClose();
     void OnExitTimer();
+    // The player's actions beside the gauge and the "Problems?" link.
+    void OnPauseResume();
+    void OnVerify();
+    // KiB/s, 0 for no limit; running transfers take it at once.
+    void OnDownloadRateChosen(int kibPerSecond);
 
     int GetState() const { return state; }
 
@@ -72,6 +77,12 @@ private:
     void StartBackgroundChecks();
     void StartExitSequence();
     void FinishExit();
+    // Moves to next and offers the verify action where it disturbs nothing.
+    void SetState(int next);
+    // The download ended one way or the other: no pause is left to resume.
+    void EndDownload();
+    // The check that verify started failed: back to where it started.
+    void AbandonVerify();
     // True, after logging that the event came late, once the launcher is exiting.
     bool IgnoredWhileExiting(const char* handler) const;
 
@@ -85,6 +96,11 @@ private:
     std::unique_ptr<SelfUpdater> selfUpdater;
     wxString gameLogPath;
     int state = STATE_INITIAL;
+    // While a verify runs: the state it started from, and the files it found to repair.
+    bool verifying = false;
+    int stateBeforeVerify = STATE_INITIAL;
+    int repairs = 0;
+    bool gameStarted = false;
     int exitAttempts = 0;
     bool exitFinished = false;
 };

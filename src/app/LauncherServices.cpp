@@ -29,6 +29,7 @@ LauncherServices::LauncherServices(const LauncherConfig& config, wxEvtHandler* t
     engine->SetBaseUrl(config.baseUrl);
     engine->SetLanguageCode(config.languageCode);
     engine->SetMaxConnections(config.maxConnections);
+    engine->SetMaxDownloadRate(config.maxDownloadRate);
     engine->SetReleaseKey(config.releaseKey);
 }
 

@@ -23,4 +23,9 @@ public:
     virtual void StopExitTimer() = 0;
     // Destroys the window once pending events are done; the application ends with it.
     virtual void DestroyWindow() = 0;
+    // The pause control: shown while an update downloads; paused tells
+    // whether a press resumes (true) or pauses (false).
+    virtual void ShowPauseControl(bool shown, bool paused) = 0;
+    // The verify action is offered only when nothing runs that it would disturb.
+    virtual void EnableVerify(bool enable) = 0;
 };

@@ -4,6 +4,7 @@
 #include "download/CurlHandles.h"
 #include "download/NetworkSettings.h"
 #include "download/RingBuffer.h"
+#include "download/TransferGate.h"
 
 #include <wx/log.h>
 
@@ -82,7 +83,7 @@ const char* RedirectRefusal(const std::string& from, const std::string& to, int 
 struct CurlInputStream::Transfer {
     enum class Step { Ready, Finished, TimedOut, Cancelled };
 
-    Transfer(const Cancellation* cancellation, HttpSession* session);
+    Transfer(const Cancellation* cancellation, HttpSession* session, TransferGate* gate);
     ~Transfer();
 
     // Sends the request for url, with target (when not empty) in place of its path and query.
@@ -94,6 +95,8 @@ struct CurlInputStream::Transfer {
     bool Follow(int followed);
     template <typename Predicate> Step RunUntil(Predicate ready);
     void ResumeIfRoom();
+    // How long to wait for the network before looking at the transfer again.
+    std::chrono::milliseconds PollWait() const;
     void CollectResult();
     void TakeHeader(const char* line, std::size_t len);
 
@@ -106,8 +109,10 @@ struct CurlInputStream::Transfer {
     CURLM* multi;
     RingBuffer buffer{BUFFER_CAPACITY};
     const Cancellation* cancellation;
+    TransferGate* const gate;
     Clock::time_point lastByte = Clock::now();
     bool paused = false;
+    bool held = false; // paused by the gate rather than by a full buffer
     bool headersDone = false;
     bool done = false;
     bool failed = false; // timed out or cancelled: every later read fails at once
@@ -124,10 +129,11 @@ struct CurlInputStream::Transfer {
     std::string location;
 };
 
-CurlInputStream::Transfer::Transfer(const Cancellation* cancellation, HttpSession* session)
+CurlInputStream::Transfer::Transfer(const Cancellation* cancellation, HttpSession* session,
+                                    TransferGate* gate)
     : ownSession(session == nullptr ? std::make_unique<HttpSession>() : nullptr),
       handles(session == nullptr ? ownSession->GetHandles() : session->GetHandles()), easy(handles.easy),
-      multi(handles.multi), cancellation(cancellation)
+      multi(handles.multi), cancellation(cancellation), gate(gate)
 {
 }
 
@@ -143,7 +149,7 @@ CurlInputStream::Transfer::~Transfer()
 void CurlInputStream::Transfer::Configure(const std::string& requestUrl, const std::string& target)
 {
     url = requestUrl + target;
-    headersDone = done = paused = false;
+    headersDone = done = paused = held = false;
     status = 0;
     result = CURLE_OK;
     errorText[0] = '\0';
@@ -238,22 +244,32 @@ CurlInputStream::Transfer::Step CurlInputStream::Transfer::RunUntil(Predicate re
         if (ready() || done) {
             continue;
         }
+        if (held) {
+            // The server is not silent: we are not reading.
+            lastByte = Clock::now();
+        }
         const auto left = NO_DATA_LIMIT - (Clock::now() - lastByte);
         if (left <= Clock::duration::zero()) {
             return Step::TimedOut;
         }
         const auto wait = std::min(std::chrono::duration_cast<std::chrono::milliseconds>(left) +
                                        std::chrono::milliseconds(1),
-                                   POLL_SLICE);
+                                   PollWait());
         curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
     }
     return Step::Ready;
 }
 
+std::chrono::milliseconds CurlInputStream::Transfer::PollWait() const
+{
+    return held ? gate->RetryDelay() : POLL_SLICE;
+}
+
+// A held transfer is let go to ask the gate again: the block comes back through OnBody.
 void CurlInputStream::Transfer::ResumeIfRoom()
 {
     if (paused && buffer.Free() >= static_cast<std::size_t>(RECEIVE_BLOCK)) {
-        paused = false;
+        paused = held = false;
         // May hand over the held-back block at once, through OnBody.
         curl_easy_pause(easy, CURLPAUSE_CONT);
     }
@@ -316,6 +332,10 @@ size_t CurlInputStream::Transfer::OnBody(char* data, size_t size, size_t count, 
         transfer->paused = true;
         return CURL_WRITEFUNC_PAUSE;
     }
+    if (transfer->gate != nullptr && !transfer->gate->Admit(len)) {
+        transfer->paused = transfer->held = true;
+        return CURL_WRITEFUNC_PAUSE;
+    }
     // No need to restart the no-data timer: a filled buffer ends the wait.
     transfer->buffer.Write(data, len);
     return len;
@@ -323,8 +343,8 @@ size_t CurlInputStream::Transfer::OnBody(char* data, size_t size, size_t count, 
 
 CurlInputStream::CurlInputStream(const std::string& origin, const std::string& target,
                                  const std::string& ranges, const Cancellation* cancellation,
-                                 HttpSession* session)
-    : transfer(std::make_unique<Transfer>(cancellation, session))
+                                 HttpSession* session, TransferGate* gate)
+    : transfer(std::make_unique<Transfer>(cancellation, session, gate))
 {
     // A redirected request asks for the same ranges.
     transfer->ranges = ranges;

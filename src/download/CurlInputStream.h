@@ -12,6 +12,7 @@
 
 class Cancellation;
 class HttpSession;
+class TransferGate;
 
 // The body of one HTTP or HTTPS GET as a pull stream: each read drives the
 // transfer just far enough to return data, so memory stays bounded by a small
@@ -23,9 +24,12 @@ public:
     // line. ranges ("1000-", "0-99,500-599") goes out as "Range: bytes=...";
     // empty sends no Range header. cancellation may be null; otherwise it
     // must outlive the stream. So must session, whose connection the request
-    // uses and keeps; without one the stream has a connection of its own.
+    // uses and keeps; without one the stream has a connection of its own. So
+    // must gate, when given: the body waits while it holds the transfer, and
+    // that wait is no silence of the server's.
     CurlInputStream(const std::string& origin, const std::string& target, const std::string& ranges,
-                    const Cancellation* cancellation, HttpSession* session = nullptr);
+                    const Cancellation* cancellation, HttpSession* session = nullptr,
+                    TransferGate* gate = nullptr);
     ~CurlInputStream() override;
 
     // Sends the request and waits for the final answer's headers;

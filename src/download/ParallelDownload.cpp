@@ -21,8 +21,9 @@ constexpr std::uint64_t MAX_BYTES_PER_REQUEST = 16 << 20;
 
 class ParallelDownload::Shared {
 public:
-    Shared(std::vector<Run> runs, const Cancellation* stop, ServerAbilities& server)
-        : runs(std::move(runs)), cancellation(stop), handover(this->runs.size(), cancellation), server(server)
+    Shared(std::vector<Run> runs, const Cancellation* stop, ServerAbilities& server, TransferGate* gate)
+        : runs(std::move(runs)), cancellation(stop), handover(this->runs.size(), cancellation),
+          server(server), gate(gate)
     {
     }
 
@@ -41,6 +42,7 @@ private:
     Cancellation cancellation;
     RunHandover handover;
     ServerAbilities& server;
+    TransferGate* const gate;
     std::mutex mutex;
     std::size_t nextToFetch = 0;
 };
@@ -64,7 +66,7 @@ void ParallelDownload::Shared::Fetch()
 {
     HttpSession session;
     for (auto [first, end] = TakeRequest(); first < end; std::tie(first, end) = TakeRequest()) {
-        RangeRequest(runs, first, end, handover, server, cancellation).Fetch(session);
+        RangeRequest(runs, first, end, handover, server, cancellation, gate).Fetch(session);
     }
 }
 
@@ -108,8 +110,8 @@ void ParallelDownload::Shared::Cancel()
 }
 
 ParallelDownload::ParallelDownload(std::vector<Run> runs, int connections, const Cancellation* stop,
-                                   ServerAbilities& server)
-    : shared(std::make_unique<Shared>(std::move(runs), stop, server))
+                                   ServerAbilities& server, TransferGate* gate)
+    : shared(std::make_unique<Shared>(std::move(runs), stop, server, gate))
 {
     const auto count = std::min<std::size_t>(std::max(connections, 1), shared->RunCount());
     for (std::size_t slot = 0; slot < count; ++slot) {

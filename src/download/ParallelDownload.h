@@ -11,6 +11,7 @@
 #include <vector>
 
 class Cancellation;
+class TransferGate;
 class WorkerThread;
 
 // Fetches runs of bytes out of resources of an HTTP server over a few kept
@@ -49,9 +50,10 @@ public:
 
     // Starts fetching at once over at most connections connections. stop
     // (may be null, must outlive this object) ends every transfer within
-    // about a second; so must server.
+    // about a second; so must server. gate (may be null, must outlive this
+    // object) holds the transfers while paused and shares its cap among them.
     ParallelDownload(std::vector<Run> runs, int connections, const Cancellation* stop,
-                     ServerAbilities& server);
+                     ServerAbilities& server, TransferGate* gate = nullptr);
     // Ends the transfers still under way and waits for their threads.
     ~ParallelDownload();
     ParallelDownload(const ParallelDownload&) = delete;

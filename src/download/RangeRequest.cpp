@@ -40,8 +40,9 @@ bool Skip(wxInputStream& body, std::uint64_t count)
 
 RangeRequest::RangeRequest(const std::vector<ParallelDownload::Run>& runs, std::size_t first, std::size_t end,
                            RunHandover& handover, ParallelDownload::ServerAbilities& server,
-                           const Cancellation& cancellation)
-    : runs(runs), end(end), handover(handover), server(server), cancellation(cancellation), next(first)
+                           const Cancellation& cancellation, TransferGate* gate)
+    : runs(runs), end(end), handover(handover), server(server), cancellation(cancellation), gate(gate),
+      next(first)
 {
 }
 
@@ -76,7 +77,8 @@ RangeRequest::Answer RangeRequest::AskForRest(HttpSession& session)
 {
     const bool whole = !server.ranges;
     const std::vector<ByteRange> ranges = whole ? std::vector<ByteRange>() : RestRanges();
-    CurlInputStream body(runs[next].origin, runs[next].target, RangeList(ranges), &cancellation, &session);
+    CurlInputStream body(runs[next].origin, runs[next].target, RangeList(ranges), &cancellation, &session,
+                         gate);
     if (body.Open() != wxPROTO_NOERR) {
         return {Outcome::Broken};
     }

@@ -10,6 +10,7 @@ class Cancellation;
 class CurlInputStream;
 class HttpSession;
 class RunHandover;
+class TransferGate;
 
 // One connection's request for the runs [first, end) of one resource of a
 // parallel download, which follow each other in it, handed over as they
@@ -21,10 +22,10 @@ class RunHandover;
 // left, as does an answer that refuses the request.
 class RangeRequest {
 public:
-    // Everything must outlive the request.
+    // Everything must outlive the request; gate may be null.
     RangeRequest(const std::vector<ParallelDownload::Run>& runs, std::size_t first, std::size_t end,
                  RunHandover& handover, ParallelDownload::ServerAbilities& server,
-                 const Cancellation& cancellation);
+                 const Cancellation& cancellation, TransferGate* gate);
 
     // Returns once every run has arrived, or failed, or the work is cancelled.
     void Fetch(HttpSession& session);
@@ -62,6 +63,7 @@ private:
     RunHandover& handover;
     ParallelDownload::ServerAbilities& server;
     const Cancellation& cancellation;
+    TransferGate* const gate;
     std::size_t next;          // the first run that has not arrived whole
     std::uint64_t offset = 0;  // of its bytes that have arrived
     std::uint64_t arrived = 0; // in all, to tell an attempt that brought some

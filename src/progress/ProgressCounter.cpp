@@ -26,10 +26,12 @@ ProgressCounter::ProgressCounter(MillisecondClock clock) : clock(std::move(clock
     Reset();
 }
 
-void ProgressCounter::Reset()
+void ProgressCounter::Reset(std::int64_t start)
 {
-    position = 0;
+    position = start;
     lastTime = 0;
+    rate = UNKNOWN;
+    timeLeft = UNKNOWN;
     samples.clear();
     resetTime = clock();
 }

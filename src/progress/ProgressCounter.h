@@ -24,9 +24,9 @@ public:
 
     explicit ProgressCounter(MillisecondClock clock = SteadyClockMilliseconds);
 
-    // Starts a new operation at position 0. Rate and time left keep their
-    // values until the next measurement.
-    void Reset();
+    // Starts a new operation at position start. Rate and time left are
+    // unknown until measured: the last operation's would be a guess.
+    void Reset(std::int64_t start = 0);
     void SetRange(std::int64_t units) { range = units; }
     // Milliseconds since the last reset.
     int Elapsed() const;
@@ -58,7 +58,7 @@ private:
     int lastTime = 0;
     std::int64_t position = 0;
     std::int64_t resetTime = 0;
-    int timeLeft = 0;
-    int rate = 0;
+    int timeLeft = UNKNOWN;
+    int rate = UNKNOWN;
     std::deque<Sample> samples;
 };

@@ -47,8 +47,10 @@ wxString SizeText(std::int64_t bytes)
 
 wxString TimeText(int seconds)
 {
-    const int hours = seconds / 3600;
-    const int minutes = (seconds - 3600 * hours) / 60;
+    // Rounded up: the player must not be told less than the truth.
+    const int wholeMinutes = seconds / 60 + (seconds % 60 > 0 ? 1 : 0);
+    const int hours = wholeMinutes / 60;
+    const int minutes = wholeMinutes % 60;
     if (hours >= 10)
         return FormatTranslated(_("%02d hours"), hours);
     if (hours >= 2)
@@ -74,19 +76,33 @@ std::int64_t ProgressUnits(const wxThreadEvent& event)
     return event.GetPayload<std::int64_t>();
 }
 
-void ProgressNotifier::SetRange(std::int64_t range)
+void ProgressNotifier::SetRange(std::int64_t range, std::int64_t done)
 {
     wxLogVerbose("Progress range set to %lld", static_cast<long long>(range));
     std::lock_guard lock(mutex);
-    counter.Reset();
-    counter.SetRange(range);
-    granularity = range / 1000;
-    gaugeScale = 1 + std::max<std::int64_t>(range, 0) / std::numeric_limits<int>::max();
-    lastPosted = 0;
+    counter.Reset(std::clamp<std::int64_t>(done, 0, std::max<std::int64_t>(range, 0)));
+    ScaleTo(range);
+    lastPosted = counter.Position();
     PostGauge(wxEVT_PROGRESS_UPDATED, counter.Position());
     PostGauge(wxEVT_PROGRESS_RANGE_UPDATED, range);
     wxLogVerbose("Progress range changed: range = %lld, granularity = %lld", static_cast<long long>(range),
                  static_cast<long long>(granularity));
+}
+
+void ProgressNotifier::ExtendRange(std::int64_t units)
+{
+    std::lock_guard lock(mutex);
+    const std::int64_t range = counter.Range() + units;
+    ScaleTo(range);
+    PostGauge(wxEVT_PROGRESS_UPDATED, counter.Position());
+    PostGauge(wxEVT_PROGRESS_RANGE_UPDATED, range);
+}
+
+void ProgressNotifier::ScaleTo(std::int64_t range)
+{
+    counter.SetRange(range);
+    granularity = range / 1000;
+    gaugeScale = 1 + std::max<std::int64_t>(range, 0) / std::numeric_limits<int>::max();
 }
 
 void ProgressNotifier::AddProgress(int units)
@@ -131,6 +147,15 @@ void ProgressNotifier::SetStatus(const wxString& newTemplate, int kind)
 void ProgressNotifier::SetErrorStatus(const wxString& newTemplate)
 {
     SetStatus(newTemplate, MESSAGE_ERROR);
+}
+
+void ProgressNotifier::SetPaused(bool pause)
+{
+    std::lock_guard lock(mutex);
+    if (pause == paused)
+        return;
+    paused = pause;
+    PostStatus();
 }
 
 void ProgressNotifier::Pulse()
@@ -188,6 +213,10 @@ bool ProgressNotifier::IsStopRequested() const
 
 void ProgressNotifier::PostStatus() const
 {
+    if (paused) {
+        Post(wxEVT_STATUS_MESSAGE, MESSAGE_INFO, wxString(_("Paused")));
+        return;
+    }
     wxString text = statusTemplate;
     text.Replace("${bytesDone}", SizeText(counter.Position()));
     // An operation of unknown length (range 0) has nothing left to show.

@@ -17,7 +17,7 @@ enum MessageKind : int {
 
 // A byte count as the player reads it: bytes, kB or MB, translated.
 wxString SizeText(std::int64_t bytes);
-// A time left in seconds as the player reads it, to the minute, translated.
+// A time left in seconds as the player reads it, rounded up to the minute, translated.
 wxString TimeText(int seconds);
 
 // The units of a gauge event (wxEVT_PROGRESS_UPDATED, wxEVT_PROGRESS_RANGE_UPDATED)
@@ -39,10 +39,13 @@ public:
     ProgressNotifier(const ProgressNotifier&) = delete;
     ProgressNotifier& operator=(const ProgressNotifier&) = delete;
 
-    // Starts a new operation of range units with an empty gauge. The gauge's
-    // events carry ints: a range beyond them is posted scaled down, and the
-    // units themselves travel as the events' payload (ProgressUnits).
-    void SetRange(std::int64_t range);
+    // Starts a new operation of range units of which done are already done
+    // (what an earlier attempt kept). The gauge's events carry ints: a range
+    // beyond them is posted scaled down, and the units themselves travel as
+    // the events' payload (ProgressUnits).
+    void SetRange(std::int64_t range, std::int64_t done = 0);
+    // Adds units to the current operation's range, keeping what is done.
+    void ExtendRange(std::int64_t units);
     // Moves the gauge and the status text once the advance is worth showing.
     void AddProgress(int units);
     // Fills the gauge; an operation too short to be measured shows as 100 of 100.
@@ -51,6 +54,9 @@ public:
     // keeps its kind.
     void SetStatus(const wxString& statusTemplate, int kind = MESSAGE_INFO);
     void SetErrorStatus(const wxString& statusTemplate);
+    // While paused the status line says so in place of the template, which
+    // comes back on resume.
+    void SetPaused(bool paused);
     void Pulse();
 
     void PostStartUpdate();
@@ -67,6 +73,8 @@ public:
     const Cancellation& GetCancellation() const { return stop; }
 
 private:
+    // Sets the counter's range and the gauge's steps for it; called with the lock held.
+    void ScaleTo(std::int64_t range);
     // Expands the current template and posts it; called with the lock held.
     void PostStatus() const;
     void Post(wxEventType type, int value = 0, const wxString& text = wxString()) const;
@@ -84,6 +92,7 @@ private:
     std::int64_t gaugeScale = 1; // units per gauge step
     wxString statusTemplate;
     int messageKind = MESSAGE_INFO;
+    bool paused = false;
     ProgressCounter counter;
     Cancellation stop;
 };

@@ -70,7 +70,7 @@ bool LauncherApp::OnInit()
 
     wxLogMessage("Initial check done. Will load launcher GUI.");
     auto* frame = new LauncherFrame(&startup.config, nullptr, 1, "Launcher", wxDefaultPosition, wxDefaultSize,
-                                    wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX, ShowMessageBox);
+                                    wxDEFAULT_FRAME_STYLE, ShowMessageBox);
     SetTopWindow(frame);
     frame->Show();
     if (wxGetEnv("LAUNCHER_LOOP_PROBE", nullptr))

@@ -78,13 +78,10 @@ FileDownload::FileDownload(const UpdateContext& context, InstalledFiles& install
 bool FileDownload::DownloadFiles(FileList& list)
 {
     wxLogVerbose("Checking total download size.");
-    downloadSize = 0;
+    std::uint64_t total = 0;
     for (const ManifestFileInfo* record : list)
-        downloadSize += record->compressed_size;
-    wxLogMessage("Download size: %llu bytes.", static_cast<unsigned long long>(downloadSize));
-    context.notifier->SetRange(static_cast<std::int64_t>(downloadSize));
-    context.notifier->SetStatus(
-        _("Updating files. ${bytesLeft} left at ${byteRate}, estimated time: ${timeLeft}"), MESSAGE_INFO);
+        total += record->compressed_size;
+    wxLogMessage("Download size: %llu bytes.", static_cast<unsigned long long>(total));
     wxLogMessage("Updating files.");
     corruptFile.clear();
     refusedRequest.reset();
@@ -137,7 +134,7 @@ bool FileDownload::ReadFiles(FileList& list, InstallWriter& writer)
             }
             runs = PlanRuns(list, context.baseUrl, resume);
             download = std::make_unique<ParallelDownload>(runs, context.maxConnections,
-                                                          &context.StopRequest(), server);
+                                                          &context.StopRequest(), server, context.gate);
         }
         if (!StartsRun(previous, record, resume)) {
             const std::uint32_t gap = record.offset - (previous->offset + previous->compressed_size);
@@ -272,8 +269,7 @@ void FileDownload::FallBackToMember(ManifestFileInfo& record, const wxString& re
     resumeFile.Forget(record);
     record.UseMember();
     // The patch's bytes came all the same.
-    downloadSize += record.compressed_size;
-    context.notifier->SetRange(static_cast<std::int64_t>(downloadSize));
+    context.notifier->ExtendRange(record.compressed_size);
     patchFailed = true;
     lastError = ERROR_DOWNLOAD;
     corruptFile.clear();

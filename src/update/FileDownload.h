@@ -75,7 +75,6 @@ private:
     wxString corruptFile;
     std::optional<ParallelDownload::RequestFailure> refusedRequest;
     bool patchFailed = false;       // in the current pass
-    std::uint64_t downloadSize = 0; // archive bytes, for the progress
     int patchedFiles = 0;
     std::uint64_t savedBytes = 0;
     ResumeFile resumeFile;

@@ -24,6 +24,14 @@ constexpr int ATTEMPTS_PER_BURST = 10;
 // in this many series of retries in a row is beyond what retrying can mend.
 constexpr int MAX_FAILED_SERIES = 3;
 
+std::int64_t DownloadSize(const FileList& list)
+{
+    std::int64_t size = 0;
+    for (const ManifestFileInfo* record : list)
+        size += record->compressed_size;
+    return size;
+}
+
 } // namespace
 
 ManifestUpdater::ManifestUpdater(const UpdateContext& context, VersionFile& versionFile,
@@ -37,6 +45,9 @@ void ManifestUpdater::RunUpdate(FileList& mismatches, const wxString& remoteVers
     wxLogMessage("Update started.");
     context.notifier->SetStatus(_("Updating files."), MESSAGE_INFO);
     context.notifier->PostUpdateStarted();
+    wholeDownload = DownloadSize(mismatches);
+    // From here the gauge shows this update, not the check's full one.
+    ShowProgress(mismatches);
     if (!HasRoomFor(mismatches)) {
         EndStopped("DOWNLOAD_WRITING_ERROR");
         return;
@@ -71,10 +82,9 @@ bool ManifestUpdater::DownloadWithRetries(FileList& mismatches)
                 return GiveUp(download);
             wxLogError(wxString::Format(_("Update stopped 10 times, download error. Retrying in %d seconds."),
                                         pause));
-            context.notifier->SetErrorStatus(
-                wxString::Format(_("Error while downloading update... retrying in %d seconds."), pause));
-            context.StopRequest().Sleep(std::chrono::seconds(pause));
+            CountDown(pause);
         }
+        ShowProgress(mismatches);
         ok = download.DownloadFiles(mismatches);
         lastError = download.GetLastError();
     }
@@ -84,6 +94,25 @@ bool ManifestUpdater::DownloadWithRetries(FileList& mismatches)
         wxLogMessage("Patched %d files, saved %s.", patchedFiles,
                      SizeText(static_cast<std::int64_t>(savedBytes)));
     return ok;
+}
+
+// The files installed so far stay on the gauge, and the rate is measured afresh.
+void ManifestUpdater::ShowProgress(const FileList& left)
+{
+    context.notifier->SetRange(wholeDownload, wholeDownload - DownloadSize(left));
+    context.notifier->SetStatus(
+        _("Updating files. ${bytesLeft} left at ${byteRate}, estimated time: ${timeLeft}"), MESSAGE_INFO);
+}
+
+// The status line counts the pause down, so the player sees that the update has not given up.
+void ManifestUpdater::CountDown(int seconds)
+{
+    for (int left = seconds; left > 0; --left) {
+        context.notifier->SetErrorStatus(
+            wxString::Format(_("Error while downloading update... retrying in %d seconds."), left));
+        if (!context.StopRequest().Sleep(std::chrono::seconds(1)))
+            return;
+    }
 }
 
 // A file that fails its digest, or a request that the server answers with the

@@ -36,6 +36,9 @@ private:
     // Downloads until the files are in, the failure is not the network's, a
     // stop, or a file that stays corrupt; false unless the files are in.
     bool DownloadWithRetries(FileList& mismatches);
+    // Sets the gauge to the whole update with what is no longer in left done.
+    void ShowProgress(const FileList& left);
+    void CountDown(int seconds);
     static wxString RepeatableFailure(const FileDownload& download);
     // Ends the retries of a failure that keeps coming back; false.
     bool GiveUp(const FileDownload& download);
@@ -48,6 +51,8 @@ private:
     int lastError = 0;
     int patchedFiles = 0;
     std::uint64_t savedBytes = 0;
+    // Compressed bytes of every file that this update set out to fetch.
+    std::int64_t wholeDownload = 0;
 };
 
 // Logs and shows why an update stopped with lastError (a DownloadError);

@@ -9,6 +9,7 @@
 class Cancellation;
 class ProgressNotifier;
 class TelemetryClient;
+class TransferGate;
 
 // What every part of an update shares: the installation, the update server
 // and how to talk to it, and the channels that the parts report through. The
@@ -30,6 +31,8 @@ struct UpdateContext {
     bool fullCheck = false;
     ProgressNotifier* notifier = nullptr;
     TelemetryClient* telemetry = nullptr; // may stay null
+    // The player's pause and bandwidth cap, which every transfer of the download obeys.
+    TransferGate* gate = nullptr;
 
     bool IsStopRequested() const;
     // The stop as every transfer of the workers watches it.

@@ -12,6 +12,7 @@ UpdateEngine::UpdateEngine(const wxString& baseDir)
     : context(baseDir), versionFile(baseDir), installed(baseDir), checker(context, versionFile, installed),
       updater(context, versionFile, installed)
 {
+    context.gate = &gate;
 }
 
 UpdateEngine::~UpdateEngine()
@@ -26,6 +27,17 @@ void UpdateEngine::SetProgressNotifier(ProgressNotifier* progress)
 {
     context.notifier = progress;
     context.notifier->SetStopRequested(false);
+}
+
+void UpdateEngine::SetMaxDownloadRate(int kibPerSecond)
+{
+    gate.SetRate(static_cast<std::int64_t>(kibPerSecond) * 1024);
+}
+
+void UpdateEngine::SetPaused(bool paused)
+{
+    gate.SetPaused(paused);
+    context.notifier->SetPaused(paused);
 }
 
 void UpdateEngine::SetBaseUrl(const wxString& url)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/SignatureVerifier.h"
+#include "download/TransferGate.h"
 #include "update/FileDownload.h"
 #include "update/InstalledFiles.h"
 #include "update/ManifestChecker.h"
@@ -48,6 +49,13 @@ public:
     // Makes each check hash every installed file and fetch those that differ
     // from the release, even when the installed version is current.
     void SetFullCheck(bool full) { context.fullCheck = full; }
+    // Caps the download, all connections together, in KiB/s; 0 lifts the
+    // cap. Running transfers take it at once.
+    void SetMaxDownloadRate(int kibPerSecond);
+    // Holds the download's transfers where they are, keeping what arrived,
+    // until resumed; the status line says so meanwhile.
+    void SetPaused(bool paused);
+    bool IsPaused() const { return gate.IsPaused(); }
 
     wxString GetLocalVersion() const { return versionFile.GetLocalVersion(); }
     bool IsLocalVersionValid() const { return versionFile.IsLocalVersionValid(); }
@@ -86,6 +94,7 @@ private:
     void StartWorker(std::function<void()> job, const char* failure);
     void WaitForWorker();
 
+    TransferGate gate;
     UpdateContext context;
     VersionFile versionFile;
     InstalledFiles installed;

@@ -114,6 +114,18 @@ TEST_F(ConfigTest, BaseDirMovesTheGameButNotTheSettingsFiles)
                  wxFileName::FileExists(elsewhere.File("firstRun")));
 }
 
+// The player's cap holds over the publisher's, and "no limit" chosen under a publisher's cap survives a
+// restart.
+TEST_F(ConfigTest, ThePlayersDownloadRateHoldsOverThePublishers)
+{
+    Load("maxDownloadRate=500\n");
+    config.maxDownloadRate = 0;
+    ASSERT_TRUE(config.SaveUserConfig());
+    config.SetDefaults(install.Path());
+    Load("maxDownloadRate=500\n");
+    EXPECT_EQ(config.maxDownloadRate, 0);
+}
+
 // The player's choices, saved with whatever else the file holds; the language is this build's.
 TEST_F(ConfigTest, UserConfIsReadAndSavedKeepingEntriesItDoesNotKnow)
 {

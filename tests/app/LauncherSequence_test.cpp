@@ -6,6 +6,7 @@
 #include "app/LauncherServices.h"
 #include "app/LauncherView.h"
 #include "progress/LauncherEvents.h"
+#include "progress/ProgressNotifier.h"
 #include "selfupdate/SelfUpdater.h"
 #include "support/LogCapture.h"
 #include "support/NginxServer.h"
@@ -43,7 +44,14 @@ public:
     void StartExitTimer() override { exitTimer = true; }
     void StopExitTimer() override { exitTimer = false; }
     void DestroyWindow() override { destroyed = true; }
+    void ShowPauseControl(bool shown, bool paused) override
+    {
+        pauseShown = shown;
+        pausePressResumes = paused;
+    }
+    void EnableVerify(bool enable) override { verifyEnabled = enable; }
 
+    bool pauseShown = false, pausePressResumes = false, verifyEnabled = false;
     bool playEnabled = false, miniBrowser = false, pageLoaded = false, pageReloaded = false;
     bool hidden = false, exitTimer = false, destroyed = false;
 };
@@ -56,14 +64,15 @@ protected:
         Configure(UNREACHABLE);
         target.Bind(wxEVT_STATUS_MESSAGE,
                     [this](wxThreadEvent& event) { status = event.GetString().utf8_string(); });
+        target.Bind(wxEVT_PROGRESS_UPDATED, [this](wxThreadEvent& event) { gauge = ProgressUnits(event); });
     }
 
     ~SequenceTest() override { Close(); }
 
-    void Configure(const std::string& baseUrl)
+    void Configure(const std::string& baseUrl, const std::string& more = "")
     {
         install.Write("launcher.conf", "baseUrl=" + baseUrl + "\nuploadUrl=" + UNREACHABLE +
-                                           "\ngameExecutable=game.sh\nminSysMemoryMB=1\n");
+                                           "\ngameExecutable=game.sh\nminSysMemoryMB=1\n" + more);
     }
 
     // setting, unless null, is turned on in the loaded settings before the start-up decision.
@@ -142,7 +151,8 @@ protected:
     LauncherConfig config;
     FakeView view;
     std::string status;
-    std::string asked; // the messages shown, one after another
+    std::int64_t gauge = 0; // bytes done, as the window's gauge shows them
+    std::string asked;      // the messages shown, one after another
     std::unique_ptr<LauncherServices> services;
     std::unique_ptr<LauncherSequence> sequence;
 };
@@ -271,8 +281,8 @@ TEST_F(SequenceTest, MiniBrowserPlayReloadsThePage)
     EXPECT_FALSE(view.hidden);
 }
 
-// The update of a release over a slow link: Play waits, and closing stops the download and
-// waits for its thread.
+// The update of a release over a slow link, paused: Play waits, and closing stops the held
+// download and waits for its thread.
 TEST_F(SequenceTest, ClosingDuringTheUpdateStopsItAndWaitsForTheThread)
 {
     NginxServer server;
@@ -286,10 +296,67 @@ TEST_F(SequenceTest, ClosingDuringTheUpdateStopsItAndWaitsForTheThread)
     std::this_thread::sleep_for(300ms);
     sequence->OnPlay();
     EXPECT_FALSE(view.hidden);
+    sequence->OnPauseResume();
 
     sequence->OnClose();
-    ASSERT_TRUE(Exit(3s));
+    ASSERT_TRUE(Exit(1500ms));
     EXPECT_FALSE(services->Engine().IsWorking()) << "the window went before the update's thread ended";
+    EXPECT_NE(status, "Paused") << "the status line hid why the launcher stopped";
+}
+
+// A download capped by launcher.conf, paused half-way: nothing moves while paused, the
+// status says so, and the resumed download installs the file from where it stood, the
+// server asked once.
+TEST_F(SequenceTest, PauseHoldsTheDownloadAndResumeContinuesItWithoutFetchingAgain)
+{
+    NginxServer server;
+    TestRelease release;
+    const std::string content = std::string(600000, 'P') + std::string(600000, 'Q');
+    release.Add("data/large.bin", content);
+    release.Publish(server.Root() + "/release", "2.0");
+    Configure(server.Url("/release/"), "maxDownloadRate=400\n");
+    Open();
+    ASSERT_TRUE(RunUntil([&] { return gauge > 200000; })) << status;
+    sequence->OnPauseResume();
+    RunUntil([] { return false; }, 500ms);
+    const std::int64_t paused = gauge;
+    RunUntil([] { return false; }, 1500ms);
+    EXPECT_EQ(gauge, paused) << "the download went on while paused";
+    EXPECT_EQ(status, "Paused");
+    EXPECT_TRUE(view.pauseShown && view.pausePressResumes);
+
+    sequence->OnPauseResume();
+    ASSERT_TRUE(RunUntil([&] { return sequence->GetState() == STATE_UPDATE_DONE; })) << status;
+    EXPECT_EQ(install.Read("data/large.bin"), content);
+    EXPECT_FALSE(view.pauseShown);
+    EXPECT_EQ(server.Requests("/release/a.zip", 1), 1) << "the download was asked for again";
+}
+
+// Verify hashes every file of a current installation: a changed one is fetched again and
+// reported, Play waiting meanwhile; an intact installation is reported as such.
+TEST_F(SequenceTest, VerifyRepairsAChangedFileAndSaysWhatItRepaired)
+{
+    NginxServer server;
+    TestRelease release;
+    release.Add("data/a.bin", "the first file");
+    release.Add("data/b.bin", "the second file");
+    release.Publish(server.Root() + "/release", "2.0");
+    Configure(server.Url("/release/"));
+    Open();
+    ASSERT_TRUE(RunUntil([&] { return sequence->GetState() == STATE_UPDATE_DONE; })) << status;
+    EXPECT_TRUE(view.verifyEnabled);
+
+    const std::pair<int, std::string> outcomes[] = {{STATE_UPDATE_DONE, "Verified: 1 files repaired."},
+                                                    {STATE_READY, "Verified: every file is intact."}};
+    install.Write("data/b.bin", "the broken file");
+    for (const auto& [state, text] : outcomes) {
+        sequence->OnVerify();
+        EXPECT_FALSE(view.playEnabled || view.verifyEnabled);
+        ASSERT_TRUE(RunUntil([&] { return view.playEnabled && view.verifyEnabled; })) << status;
+        EXPECT_EQ(sequence->GetState(), state);
+        EXPECT_EQ(status, text);
+        EXPECT_EQ(install.Read("data/b.bin"), "the second file");
+    }
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "common/Cancellation.h"
 #include "download/HTTPWrapper.h"
+#include "download/TransferGate.h"
 #include "support/Bytes.h"
 #include "support/FaultServer.h"
 #include "support/LogCapture.h"
@@ -182,6 +183,29 @@ TEST(ParallelDownload, AStopEndsThePauseBeforeTheNextAttempt)
     EXPECT_EQ(download->NextRun(), nullptr);
     download.reset();
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+}
+
+// The cap holds for all connections together, not for each: four connections
+// share 2 MiB/s, measured over the seconds the download takes.
+TEST(ParallelDownload, TheGatesCapHoldsAcrossAllConnections)
+{
+    NginxServer nginx;
+    constexpr int SIZE = 2 << 20;
+    std::map<std::string, std::string> files;
+    std::vector<Wanted> wanted;
+    for (const char* name : {"a.zip", "b.zip", "c.zip", "d.zip"}) {
+        files[name] = Pattern(files.size(), SIZE);
+        nginx.Write(name, files[name]);
+        wanted.push_back({name, {0, SIZE - 1}});
+    }
+    TransferGate gate;
+    gate.SetRate(2 << 20);
+    ParallelDownload::ServerAbilities server;
+    const auto start = Clock::now();
+    ParallelDownload download(Runs(nginx.Url("/"), wanted), 4, nullptr, server, &gate);
+    EXPECT_EQ(ReadRuns(download, files, wanted), "ok ok ok ok");
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_NEAR(4 * SIZE / seconds, 2 << 20, 0.15 * (2 << 20));
 }
 
 } // namespace

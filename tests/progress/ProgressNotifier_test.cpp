@@ -81,22 +81,39 @@ TEST_F(ProgressNotifierTest, CompleteFillsTheGauge)
     EXPECT_EQ(Gauge(), std::pair(5000, 5000));
 }
 
-TEST_F(ProgressNotifierTest, StatusShowsRateAndTimeLeftOnItsOwnLine)
+// The player is never told less time than is left, nor any time before a rate is measured;
+// a retry keeps the gauge where the installed files left it.
+TEST_F(ProgressNotifierTest, StatusTellsNoLessThanTheTruthFromTheStartAndAcrossARetry)
 {
+    const std::pair<int, std::string> times[] = {
+        {60, "less than one minute"}, {104, "2 minutes"}, {121, "3 minutes"}, {3599, "1 hour 00 minutes"}};
+    for (const auto& [seconds, text] : times)
+        EXPECT_EQ(TimeText(seconds).utf8_string(), text) << seconds;
+
     notifier.SetRange(1000000);
-    notifier.SetStatus("${bytesDone}, ${bytesLeft}${byteRate}, ${timeLeft} ${bytesDone}");
-    EXPECT_EQ(Status(), "0 bytes, 0.95 MB\n0 bytes/s, less than one minute 0 bytes");
-
-    AddAfterOneSecond(2000);
-    EXPECT_EQ(Status(), "1.95 kB, 974.61 kB\nundefined rate, unknown time 1.95 kB");
-    AddAfterOneSecond(2000);
-    AddAfterOneSecond(2000);
-    EXPECT_EQ(Status(), "5.86 kB, 970.70 kB\n1.95 kB/s, 8 minutes 5.86 kB");
-
-    // A new operation shows the last measurement until it has one of its own.
-    notifier.SetRange(500);
-    notifier.AddProgress(100);
-    EXPECT_EQ(Status(), "100 bytes, 400 bytes\n1.95 kB/s, 8 minutes 100 bytes");
+    notifier.SetStatus("${bytesDone}, ${bytesLeft}${byteRate}, ${timeLeft}");
+    const struct {
+        int step; // units a second later; -1 for a retry that kept 6000
+        const char* status;
+        int gauge;
+    } steps[] = {
+        {0, "0 bytes, 0.95 MB\nundefined rate, unknown time", 0},
+        {2000, "1.95 kB, 974.61 kB\nundefined rate, unknown time", 2000},
+        {2000, "3.91 kB, 972.66 kB\nundefined rate, unknown time", 4000},
+        {2000, "5.86 kB, 970.70 kB\n1.95 kB/s, 9 minutes", 6000},
+        {-1, "5.86 kB, 970.70 kB\nundefined rate, unknown time", 6000},
+    };
+    for (const auto& step : steps) {
+        if (step.step < 0) {
+            notifier.SetRange(1000000, 6000);
+            notifier.SetStatus("retrying");
+            notifier.SetStatus("${bytesDone}, ${bytesLeft}${byteRate}, ${timeLeft}");
+        } else if (step.step > 0) {
+            AddAfterOneSecond(step.step);
+        }
+        EXPECT_EQ(Status(), step.status);
+        EXPECT_EQ(Shown(wxEVT_PROGRESS_UPDATED), step.gauge);
+    }
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -19,12 +20,15 @@
 #include <wx/app.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/choice.h>
 #include <wx/combobox.h>
+#include <wx/display.h>
 #include <wx/filename.h>
 #include <wx/weakref.h>
 #include <wx/webview.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -83,7 +87,7 @@ protected:
         config.languageCode = LanguageCode(languageId);
         config.gameRunning = gameRunning;
         frame = new LauncherFrame(&config, nullptr, 1, "Launcher", wxDefaultPosition, wxDefaultSize,
-                                  wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX,
+                                  wxDEFAULT_FRAME_STYLE,
                                   [](const wxString&, const wxString&, long) { return wxOK; });
         frame->Show();
     }
@@ -101,6 +105,15 @@ protected:
         return text.utf8_string();
     }
     std::string Status() const { return Label("StatusMessage"); }
+
+    // What a screen reader announces as the control takes the focus.
+    std::string AnnouncedName(const char* name) const
+    {
+        Find(name)->SetFocus();
+        GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(frame->GetHandle()));
+        const char* announced = focus ? atk_object_get_name(gtk_widget_get_accessible(focus)) : nullptr;
+        return announced ? announced : "";
+    }
 
     // The window as the screen shows it, for review, under the build directory.
     void SaveScreenshot(const wxString& name) const
@@ -120,6 +133,21 @@ protected:
     wxWeakRef<LauncherFrame> frame;
 };
 
+// The contrast ratio of two colours as readability guidelines define it.
+double Contrast(const wxColour& a, const wxColour& b)
+{
+    const auto luminance = [](const wxColour& colour) {
+        const auto linear = [](unsigned char value) {
+            const double share = value / 255.0;
+            return share <= 0.03928 ? share / 12.92 : std::pow((share + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(colour.Red()) + 0.7152 * linear(colour.Green()) +
+               0.0722 * linear(colour.Blue());
+    };
+    const auto [dark, light] = std::minmax(luminance(a), luminance(b));
+    return (light + 0.05) / (dark + 0.05);
+}
+
 // The installation is current: the check finds nothing to fetch. The choices'
 // saving is seen in the player's run of the real launcher.
 TEST_F(WindowTest, TextsAndChoicesInThePlayersLanguageAndAnErrorInRed)
@@ -131,13 +159,17 @@ TEST_F(WindowTest, TextsAndChoicesInThePlayersLanguageAndAnErrorInRed)
         std::string ready;
         int quality;
         bool fullscreen;
+        std::string rate;
+        std::string version;
+        std::string error;
     };
     const Row rows[] = {
-        {LANGUAGE_PORTUGUESE_BRAZILIAN, "quality=fantástico\nfullscreen=0\n",
-         "Configuração inicial...|Jogar|Resolução|Qualidade|Tela cheia|Problemas?",
-         "Clique em 'Jogar' para iniciar o jogo.", 5, false},
-        {LANGUAGE_ENGLISH, "quality=Ultra\n", "Initial setup...|Play|Resolution|Quality|Fullscreen|Problems?",
-         "Click 'Play' to start the game.", 4, true},
+        {LANGUAGE_PORTUGUESE_BRAZILIAN, "quality=fantástico\nfullscreen=0\nmaxDownloadRate=3000\n",
+         "Configuração inicial...|Jogar|Resolução|Qualidade|Tela cheia|Limite de download|Problemas?",
+         "Clique em 'Jogar' para iniciar o jogo.", 5, false, "3000 KB/s", "Versão 1.0", "Erro: Falhou"},
+        {LANGUAGE_ENGLISH, "quality=Ultra\n",
+         "Initial setup...|Play|Resolution|Quality|Fullscreen|Download limit|Problems?",
+         "Click 'Play' to start the game.", 4, true, "No limit", "Version 1.0", "Error: Falhou"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.ready);
@@ -145,33 +177,48 @@ TEST_F(WindowTest, TextsAndChoicesInThePlayersLanguageAndAnErrorInRed)
         Open(row.languageId);
         EXPECT_TRUE(frame->GetIcons().GetIconByIndex(0).IsOk());
         std::string labels = Status();
-        for (const char* name :
-             {"PlayButton", "TextResolution", "TextQuality", "FullscreenCheck", "ProblemsLink"})
+        for (const char* name : {"PlayButton", "TextResolution", "TextQuality", "FullscreenCheck",
+                                 "TextDownloadLimit", "ProblemsLink"})
             labels += "|" + Label(name);
         EXPECT_EQ(labels, row.labels);
         auto* play = Find<wxButton>("PlayButton");
         EXPECT_FALSE(play->IsEnabled());
         EXPECT_EQ(Find<wxComboBox>("QualityChoice")->GetSelection(), row.quality);
         EXPECT_EQ(Find<wxCheckBox>("FullscreenCheck")->GetValue(), row.fullscreen);
+        auto* rate = Find<wxChoice>("DownloadLimitChoice");
+        EXPECT_EQ(rate->GetStringSelection(), row.rate);
 
         ASSERT_TRUE(RunUntil([&] { return Status() == row.ready; })) << Status();
         EXPECT_TRUE(play->IsEnabled());
+        EXPECT_EQ(Label("InstalledVersion"), row.version);
+        // Enter plays.
+        EXPECT_EQ(frame->GetDefaultItem(), play);
+        EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(frame->GetHandle())), play->GetHandle());
         RunUntil([] { return false; }, 1s); // the page paints
         SaveScreenshot("launcher-" + config.languageCode);
+        for (auto [control, label] : {std::pair{"ResolutionChoice", "TextResolution"},
+                                      {"QualityChoice", "TextQuality"},
+                                      {"FullscreenCheck", "FullscreenCheck"},
+                                      {"DownloadLimitChoice", "TextDownloadLimit"},
+                                      {"PlayButton", "PlayButton"}})
+            EXPECT_EQ(AnnouncedName(control), Label(label)) << control;
 
-        // A worker's error turns the status line red until the next text.
+        // A worker's error is marked by a word and a readable red until the next text.
         auto* status = Find("StatusMessage");
         ProgressNotifier worker(frame);
-        worker.SetErrorStatus("Erro");
-        ASSERT_TRUE(RunUntil([&] { return Status() == "Erro"; }));
-        EXPECT_EQ(status->GetForegroundColour(), *wxRED);
+        worker.SetErrorStatus("Falhou");
+        ASSERT_TRUE(RunUntil([&] { return Status() == row.error; })) << Status();
+        EXPECT_GE(Contrast(status->GetForegroundColour(), status->GetParent()->GetBackgroundColour()), 4.5);
+        const wxColour error = status->GetForegroundColour();
         worker.SetStatus("Tudo bem", MESSAGE_INFO);
         ASSERT_TRUE(RunUntil([&] { return Status() == "Tudo bem"; }));
         // The theme's own colour, which follows whether the window has the focus.
-        EXPECT_NE(status->GetForegroundColour(), *wxRED);
+        EXPECT_NE(status->GetForegroundColour(), error);
 
+        rate->SetStringSelection("2 MB/s");
         frame->Close();
         ASSERT_TRUE(RunUntil([this] { return !frame; }, 5s));
+        EXPECT_NE(install.Read("user.conf").find("maxDownloadRate=2048"), std::string::npos);
     }
 }
 
@@ -257,6 +304,32 @@ TEST_F(WindowTest, NewsPageTouchesNothingAndReachesTheBrowserOnlyOnAClick)
     setenv("PATH", path.c_str(), 1);
     // The other site's page in a frame of the news page runs its script.
     EXPECT_EQ(elsewhere.Requests("GET /frame-ran.html", 1), 1);
+}
+
+// The news page gives way to the rows: on a small screen, with a status of
+// several lines, every control stays whole inside the window and the status
+// wraps above the choices instead of running under them.
+TEST_F(WindowTest, ControlsStayInsideASmallWindowWithALongStatus)
+{
+    Open(LANGUAGE_PORTUGUESE_BRAZILIAN, true);
+    EXPECT_TRUE(wxDisplay(0u).GetClientArea().Contains(frame->GetScreenRect()));
+    ProgressNotifier worker(frame);
+    wxString longStatus;
+    for (int sentence = 0; sentence < 12; ++sentence)
+        longStatus += wxString::FromUTF8("Espaço insuficiente no disco para a atualização. ");
+    for (const wxSize size : {wxSize(800, 600), frame->GetMinSize()}) {
+        frame->SetSize(size);
+        worker.SetErrorStatus(longStatus + wxString::Format("%d", size.x));
+        ASSERT_TRUE(RunUntil([&] { return Find("StatusMessage")->GetLabel().Freq('\n') >= 2; }));
+        RunUntil([] { return false; }, 300ms); // the layout settles
+        EXPECT_EQ(frame->GetSize(), size);
+        const wxRect client(frame->ClientToScreen(wxPoint(0, 0)), frame->GetClientSize());
+        for (const char* name : {"StatusMessage", "ResolutionChoice", "FullscreenCheck", "Progress",
+                                 "VerifyButton", "ProblemsLink", "PlayButton"})
+            EXPECT_TRUE(client.Contains(Find(name)->GetScreenRect())) << name << " at " << size.x;
+        EXPECT_FALSE(
+            Find("StatusMessage")->GetScreenRect().Intersects(Find("ResolutionChoice")->GetScreenRect()));
+    }
 }
 
 } // namespace
