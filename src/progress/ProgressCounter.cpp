@@ -21,6 +21,12 @@ std::int64_t SteadyClockMilliseconds()
     return std::chrono::duration_cast<std::chrono::milliseconds>(seconds.time_since_epoch()).count();
 }
 
+std::int64_t PreciseClockMilliseconds()
+{
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
+}
+
 ProgressCounter::ProgressCounter(MillisecondClock clock) : clock(std::move(clock))
 {
     Reset();

@@ -13,6 +13,8 @@ using MillisecondClock = std::function<std::int64_t()>;
 // never jumps, and it stays clear of the C library's time-zone state, which
 // every thread that asks for the local time shares.
 std::int64_t SteadyClockMilliseconds();
+// The monotonic clock to the millisecond, for spacing events.
+std::int64_t PreciseClockMilliseconds();
 
 // Counts the units of one operation and measures its rate and time left over
 // a sliding window of samples. Units are 64-bit, as an update may pass 4 GiB;

@@ -11,6 +11,9 @@
 
 namespace {
 
+// The window shows at most about ten changes a second; posting more only keeps its thread busy.
+constexpr std::int64_t POST_INTERVAL_MS = 100;
+
 // _() returns a reference into the shared catalog, and formatting caches a
 // narrow conversion inside the string it reads: format from a private copy.
 wxString FormatTranslated(const wxString& translated, auto... values)
@@ -64,8 +67,8 @@ wxString TimeText(int seconds)
     return wxString(_("less than one minute"));
 }
 
-ProgressNotifier::ProgressNotifier(wxEvtHandler* target, MillisecondClock clock)
-    : target(target), counter(std::move(clock))
+ProgressNotifier::ProgressNotifier(wxEvtHandler* target, MillisecondClock clock, MillisecondClock spacing)
+    : target(target), spacing(std::move(spacing)), counter(std::move(clock))
 {
 }
 
@@ -83,6 +86,7 @@ void ProgressNotifier::SetRange(std::int64_t range, std::int64_t done)
     counter.Reset(std::clamp<std::int64_t>(done, 0, std::max<std::int64_t>(range, 0)));
     ScaleTo(range);
     lastPosted = counter.Position();
+    lastPostTime.reset();
     PostGauge(wxEVT_PROGRESS_UPDATED, counter.Position());
     PostGauge(wxEVT_PROGRESS_RANGE_UPDATED, range);
     wxLogVerbose("Progress range changed: range = %lld, granularity = %lld", static_cast<long long>(range),
@@ -116,6 +120,10 @@ void ProgressNotifier::AddProgress(int units)
     counter.Update(position, counter.Elapsed());
     if (counter.Position() <= lastPosted + granularity)
         return;
+    const std::int64_t now = spacing();
+    if (lastPostTime && now - *lastPostTime < POST_INTERVAL_MS && counter.Position() != counter.Range())
+        return;
+    lastPostTime = now;
     lastPosted = counter.Position();
     PostGauge(wxEVT_PROGRESS_UPDATED, counter.Position());
     PostStatus();

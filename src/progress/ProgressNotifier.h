@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 
 // Kinds of status text: information, or an error that asks for attention.
 enum MessageKind : int {
@@ -33,8 +34,10 @@ std::int64_t ProgressUnits(const wxThreadEvent& event);
 class ProgressNotifier {
 public:
     // target receives the events and must outlive the notifier; clock is read
-    // to measure rates, and only tests pass another one.
-    explicit ProgressNotifier(wxEvtHandler* target, MillisecondClock clock = SteadyClockMilliseconds);
+    // to measure rates and spacing to space the gauge's moves; only tests
+    // pass others.
+    explicit ProgressNotifier(wxEvtHandler* target, MillisecondClock clock = SteadyClockMilliseconds,
+                              MillisecondClock spacing = PreciseClockMilliseconds);
     ~ProgressNotifier();
     ProgressNotifier(const ProgressNotifier&) = delete;
     ProgressNotifier& operator=(const ProgressNotifier&) = delete;
@@ -46,7 +49,9 @@ public:
     void SetRange(std::int64_t range, std::int64_t done = 0);
     // Adds units to the current operation's range, keeping what is done.
     void ExtendRange(std::int64_t units);
-    // Moves the gauge and the status text once the advance is worth showing.
+    // Moves the gauge and the status text once the advance is worth showing,
+    // at most about ten times a second but always at the end of the range:
+    // every event wakes the window's thread, which the workers need.
     void AddProgress(int units);
     // Fills the gauge; an operation too short to be measured shows as 100 of 100.
     void Complete();
@@ -88,6 +93,8 @@ private:
     // logging never call back into the notifier.
     mutable std::mutex mutex;
     std::int64_t lastPosted = 0;
+    MillisecondClock spacing;
+    std::optional<std::int64_t> lastPostTime; // none: the next advance posts at once
     std::int64_t granularity = 0;
     std::int64_t gaugeScale = 1; // units per gauge step
     wxString statusTemplate;

@@ -87,7 +87,9 @@ TEST(StreamFilters, ReadsMembersOutOfOneBodyCountingTheirArchiveBytes)
     const std::string body = stored + Pattern(4, 1234) + packed + "next member";
     wxMemoryInputStream source(body.data(), body.size());
     EventRecorder recorder;
-    ProgressNotifier notifier(&recorder);
+    // Every read a second after the last, so that each is posted.
+    ProgressNotifier notifier(&recorder, SteadyClockMilliseconds,
+                              [time = 0]() mutable { return time += 1000; });
     LimitedInputStream first(&source, stored.size());
     ProgressInputStream countedFirst(&first, &notifier);
     EXPECT_EQ(ReadAll(countedFirst).bytes, stored);
