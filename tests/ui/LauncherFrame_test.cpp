@@ -144,7 +144,8 @@ double Contrast(const wxColour& a, const wxColour& b)
         return 0.2126 * linear(colour.Red()) + 0.7152 * linear(colour.Green()) +
                0.0722 * linear(colour.Blue());
     };
-    const auto [dark, light] = std::minmax(luminance(a), luminance(b));
+    // The list form returns values: the pair form would refer to the temporaries.
+    const auto [dark, light] = std::minmax({luminance(a), luminance(b)});
     return (light + 0.05) / (dark + 0.05);
 }
 
