@@ -281,7 +281,7 @@ void UpdateCommand::OnUpdateFinished(wxThreadEvent&)
     const UpdateEngine& engine = services->Engine();
     wxString text = verify ? VerifiedText() : "Updated to version " + engine.GetLocalVersion() + ".";
     if (engine.PatchedFiles() > 0)
-        text += wxString::Format(" Patched %d files, saved %s.", engine.PatchedFiles(),
+        text += wxString::Format(" Files patched: %d, saving %s.", engine.PatchedFiles(),
                                  SizeText(static_cast<std::int64_t>(engine.PatchSavedBytes())));
     Finish(EXIT_DONE, text);
 }

@@ -91,7 +91,7 @@ bool ManifestUpdater::DownloadWithRetries(FileList& mismatches)
     patchedFiles = download.PatchedFiles();
     savedBytes = download.SavedBytes();
     if (patchedFiles > 0)
-        wxLogMessage("Patched %d files, saved %s.", patchedFiles,
+        wxLogMessage("Files patched: %d, saving %s.", patchedFiles,
                      SizeText(static_cast<std::int64_t>(savedBytes)));
     return ok;
 }
