@@ -74,7 +74,7 @@ private:
     int lastError = ERROR_NONE;
     wxString corruptFile;
     std::optional<ParallelDownload::RequestFailure> refusedRequest;
-    bool patchFailed = false;       // in the current pass
+    bool patchFailed = false; // in the current pass
     int patchedFiles = 0;
     std::uint64_t savedBytes = 0;
     ResumeFile resumeFile;
