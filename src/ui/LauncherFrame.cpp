@@ -428,8 +428,12 @@ void LauncherFrame::ShowStatus(const wxString& text, int kind)
         shownStatus = text;
         statusText->SetForegroundColour(wxNullColour);
     }
+    // The panel holds the news page, whose relayout is costly: only a status
+    // that takes another number of lines moves the rows below it.
+    const int height = statusText->GetSize().GetHeight();
     WrapStatus();
-    panel->Layout();
+    if (statusText->GetSize().GetHeight() != height)
+        panel->Layout();
 }
 
 void LauncherFrame::WrapStatus()
@@ -449,8 +453,14 @@ void LauncherFrame::OnPanelSize(wxSizeEvent& event)
 void LauncherFrame::ShowProgressAmount()
 {
     const bool bytes = sequence->GetState() == STATE_UPDATING;
-    amountText->SetLabelText(ProgressAmountText(progressDone, progressTotal, bytes));
-    progressSizer->Layout();
+    const wxString text = ProgressAmountText(progressDone, progressTotal, bytes);
+    if (text == amountText->GetLabelText())
+        return;
+    const int width = amountText->GetSize().GetWidth();
+    amountText->SetLabelText(text);
+    // The gauge gives up or takes back only what the figures' width changes by.
+    if (amountText->GetSize().GetWidth() != width)
+        progressSizer->Layout();
 }
 
 void LauncherFrame::OnProgressRangeUpdated(wxThreadEvent& event)
