@@ -16,7 +16,9 @@ cmake --build build --target launcher velorian-update
 . tools/sample-site.sh
 demo=$(pwd)/demo
 server=$demo/server
-rm -rf "$server" "$demo/screenshot.png"
+# Each run makes a new key and publishes 1.0 again: an installation that a
+# former run brought to 1.1 would rightly refuse both.
+rm -rf "$demo"
 mkdir -p "$demo" "$server/www"
 
 sample_game "$server/game"
@@ -29,7 +31,6 @@ start_nginx "$server/nginx" "$server/www"
 trap 'kill $nginx_pid 2>/dev/null || true' EXIT
 
 cp build/src/launcher "$demo/launcher"
-rm -f "$demo/user.conf" "$demo/firstRun"
 sample_conf "$site" "$release_key" > "$demo/launcher.conf"
 
 echo "Bringing $demo to release 1.0 from $site/vlr2update/"
