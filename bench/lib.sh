@@ -34,17 +34,13 @@ for i in range(count):
 PY
 }
 
+project_dir=$root
+. "$root/tools/sample-site.sh"
+
 # nginx on a free loopback port serving $work/www; sets nginx_pid and base_url.
-start_nginx() {
-    local state=$work/nginx port
-    mkdir -p "$state/tmp"
-    port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-    sed -e "s|@STATE@|$state|g; s|@ROOT@|$work/www|g; s|@PORT@|$port|g; s|@TOKEN@|bench|g; s|@TLS@||g" \
-        "$root/tests/servers/nginx.conf.in" > "$state/nginx.conf"
-    nginx -c "$state/nginx.conf" -e "$state/error.log" &
-    nginx_pid=$!
-    until curl -s -o /dev/null "http://127.0.0.1:$port/.fixture-token"; do sleep 0.1; done
-    base_url=http://127.0.0.1:$port
+serve_work() {
+    start_nginx "$work/nginx" "$work/www"
+    base_url=$site
 }
 
 # An installation directory $1 whose launcher.conf points at the release

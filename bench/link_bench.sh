@@ -27,7 +27,7 @@ for i in range(3000):
 PY
 python3 "$root/tools/make_release.py" --archives 10 "$work/game" "$work/www/www" 1.0 > /dev/null
 
-start_nginx
+serve_work
 port=${base_url##*:}
 make_install "$work/install" www
 "$build/src/velorian-update" "$work/install" > /dev/null

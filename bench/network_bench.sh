@@ -28,7 +28,7 @@ for name in first second; do
     head -c "$((size_mb * 1000000))" /dev/urandom > "$work/game/$name.bin"
 done
 python3 "$root/tools/make_release.py" --archives 2 "$work/game" "$work/www/rel" 1.0 > /dev/null
-start_nginx
+serve_work
 port=${base_url##*:}
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 

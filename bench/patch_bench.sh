@@ -104,7 +104,7 @@ bench_pair() {
 }
 
 [ -n "$tool" ] || { echo "no velorian-patch in $build" >&2; exit 1; }
-start_nginx
+serve_work
 mkdir -p "$work/pair"
 python3 "$root/bench/make_pack_pair.py" "$work/pair/old.pak" "$work/pair/new.pak" "$size_mib"
 printf '%-10s %10s %12s %12s %7s %8s %8s %8s %8s %9s %12s\n' pair "new bytes" "members" "patches" "share" \

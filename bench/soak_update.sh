@@ -36,7 +36,7 @@ PY
 for version in 1.0 2.0; do
     python3 "$root/tools/make_release.py" "$work/game-$version" "$work/www/soak" $version > /dev/null
 done
-start_nginx
+serve_work
 install=$work/install
 make_install "$install" soak
 

@@ -82,7 +82,7 @@ least() { python3 -c "import sys; print(min(float(x) for x in sys.argv[1:] if x)
 echo "== Full update of a $size_mib MiB release =="
 make_game "$work/game" "$size_mib" 3000
 python3 "$root/tools/make_release.py" "$work/game" "$work/www/big" 1.0
-start_nginx
+serve_work
 sync
 
 echo "<p>Benchmark</p>" > "$work/www/big/news.html"

@@ -1,6 +1,7 @@
 # Sourced by the scripts that publish the sample game: tools/demo.sh,
-# tools/serve-sample.sh, tools/package.sh and tools/check-package.sh. They run
-# from the repository's root.
+# tools/serve-sample.sh, tools/package.sh and tools/check-package.sh, which run
+# from the repository's root, and the benchmarks' bench/lib.sh, which names
+# that root in project_dir.
 
 # The port of tools/serve-sample.sh, which the default package's launcher.conf names.
 SAMPLE_PORT=8642
@@ -73,7 +74,7 @@ start_nginx() {
     port=${3:-$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')}
     mkdir -p "$1/tmp"
     sed -e "s|@STATE@|$1|g; s|@ROOT@|$2|g; s|@PORT@|$port|g; s|@TLS@||g" \
-        tests/servers/nginx.conf.in > "$1/nginx.conf"
+        "${project_dir:-.}/tests/servers/nginx.conf.in" > "$1/nginx.conf"
     nginx -c "$1/nginx.conf" -e "$1/error.log" &
     nginx_pid=$!
     until curl -s -o /dev/null "http://127.0.0.1:$port/"; do
