@@ -126,13 +126,15 @@ void LauncherSequence::OnNoChangesFound(wxThreadEvent&)
 {
     if (IgnoredWhileExiting("OnNoChangesFound"))
         return;
-    if (verifying) {
-        verifying = false;
+    // A start that found nothing to do tells no one elsewhere; a long verify does.
+    wxString notice;
+    if (std::exchange(verifying, false)) {
         services.Engine().SetFullCheck(false);
         wxLogMessage("Verified: every file is intact.");
-        services.Notifier().SetStatus(_("Verified: every file is intact."), MESSAGE_INFO);
+        notice = _("Verified: every file is intact.");
+        services.Notifier().SetStatus(notice, MESSAGE_INFO);
     }
-    view.RequestAttention();
+    view.RequestAttention(notice);
     SetState(STATE_READY);
     view.EnablePlay(true);
 }
@@ -195,14 +197,16 @@ void LauncherSequence::OnUpdateFinished(wxThreadEvent&)
     if (IgnoredWhileExiting("OnUpdateFinished"))
         return;
     EndDownload();
+    wxString notice;
     if (std::exchange(verifying, false)) {
         wxLogMessage("Verified: %d files repaired.", repairs);
-        services.Notifier().SetStatus(wxString::Format(_("Verified: %d files repaired."), repairs),
-                                      MESSAGE_INFO);
+        notice = wxString::Format(_("Verified: %d files repaired."), repairs);
+        services.Notifier().SetStatus(notice, MESSAGE_INFO);
     } else {
         services.Notifier().SetStatus(_("Update done. Click Play to start the game."), MESSAGE_INFO);
+        notice = _("The update is done. You can play now.");
     }
-    view.RequestAttention();
+    view.RequestAttention(notice);
     SetState(STATE_UPDATE_DONE);
     view.EnablePlay(true);
 }

@@ -13,8 +13,9 @@ public:
     virtual void ShowMiniBrowser() = 0;
     virtual void LoadNewsPage() = 0;
     virtual void ReloadNewsPage() = 0;
-    // Asks the player to look at the window, without alarm.
-    virtual void RequestAttention() = 0;
+    // Asks the player to look at the window, without alarm; a player who is
+    // elsewhere is told notice, unless it is empty, on the desktop.
+    virtual void RequestAttention(const wxString& notice) = 0;
     virtual GameChoices Choices() const = 0;
     virtual void HideWindow() = 0;
     virtual void StopPulse() = 0;

@@ -322,13 +322,11 @@ void LauncherFrame::ReloadNewsPage()
         newsGuard->Reload();
 }
 
-void LauncherFrame::RequestAttention()
+void LauncherFrame::RequestAttention(const wxString& notice)
 {
     RequestUserAttention(wxUSER_ATTENTION_INFO);
-    // A player who went elsewhere during a long update learns that it is
-    // done from the desktop.
-    if (!IsActive() && sequence->GetState() == STATE_UPDATING)
-        wxNotificationMessage(GetTitle(), _("The update is done. You can play now."), this).Show();
+    if (!IsActive() && !notice.empty())
+        wxNotificationMessage(GetTitle(), notice, this).Show();
 }
 
 GameChoices LauncherFrame::Choices() const

@@ -58,7 +58,7 @@ private:
     void ShowMiniBrowser() override;
     void LoadNewsPage() override;
     void ReloadNewsPage() override;
-    void RequestAttention() override;
+    void RequestAttention(const wxString& notice) override;
     GameChoices Choices() const override;
     void HideWindow() override;
     void StopPulse() override;

@@ -37,7 +37,7 @@ public:
     void ShowMiniBrowser() override {}
     void LoadNewsPage() override { pageLoaded = true; }
     void ReloadNewsPage() override {}
-    void RequestAttention() override {}
+    void RequestAttention(const wxString& text) override { notice = text.utf8_string(); }
     GameChoices Choices() const override { return {"1024x768", 2, false}; }
     void HideWindow() override { hidden = true; }
     void StopPulse() override {}
@@ -49,6 +49,8 @@ public:
 
     bool playEnabled = false, pageLoaded = false, verifyEnabled = false;
     bool hidden = false, exitTimer = false, destroyed = false;
+    // What a player elsewhere was told last.
+    std::string notice;
 };
 
 // The sequence opened on an installation with its services, as the window opens them.
@@ -329,6 +331,7 @@ TEST_F(SequenceTest, VerifyRepairsAChangedFileAndSaysWhatItRepaired)
     Open();
     ASSERT_TRUE(RunUntil([&] { return sequence->GetState() == STATE_UPDATE_DONE; })) << status;
     EXPECT_TRUE(view.verifyEnabled);
+    EXPECT_EQ(view.notice, "The update is done. You can play now.");
 
     const std::pair<int, std::string> outcomes[] = {{STATE_UPDATE_DONE, "Verified: 1 files repaired."},
                                                     {STATE_READY, "Verified: every file is intact."}};
@@ -339,6 +342,8 @@ TEST_F(SequenceTest, VerifyRepairsAChangedFileAndSaysWhatItRepaired)
         ASSERT_TRUE(RunUntil([&] { return view.playEnabled && view.verifyEnabled; })) << status;
         EXPECT_EQ(sequence->GetState(), state);
         EXPECT_EQ(status, text);
+        // The desktop says what the status line says, not that an update ended.
+        EXPECT_EQ(view.notice, text);
         EXPECT_EQ(install.Read("data/b.bin"), "the second file");
     }
 }
