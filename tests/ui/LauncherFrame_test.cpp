@@ -115,6 +115,33 @@ protected:
         return announced ? announced : "";
     }
 
+    // Tab from a window where nothing has the focus, as the toolkit moves it:
+    // every control up to Play before any of the page's links, and the page next.
+    testing::AssertionResult TabReachesPlayBeforeThePage() const
+    {
+        GtkWindow* window = GTK_WINDOW(frame->GetHandle());
+        GtkWidget* page = Find("NewsPage")->GetHandle();
+        GtkWidget* play = Find("PlayButton")->GetHandle();
+        const auto inPage = [page](GtkWidget* focus) {
+            return focus == page || gtk_widget_is_ancestor(focus, page);
+        };
+        gtk_window_set_focus(window, nullptr);
+        for (int press = 1; press <= 12; ++press) {
+            gtk_widget_child_focus(GTK_WIDGET(window), GTK_DIR_TAB_FORWARD);
+            GtkWidget* focus = gtk_window_get_focus(window);
+            if (focus == nullptr || inPage(focus))
+                return testing::AssertionFailure() << "press " << press << " left the controls";
+            if (focus != play)
+                continue;
+            gtk_widget_child_focus(GTK_WIDGET(window), GTK_DIR_TAB_FORWARD);
+            focus = gtk_window_get_focus(window);
+            if (focus == nullptr || !inPage(focus))
+                return testing::AssertionFailure() << "the page does not follow Play";
+            return testing::AssertionSuccess();
+        }
+        return testing::AssertionFailure() << "Play not reached";
+    }
+
     // The window as the screen shows it, for review, under the build directory.
     void SaveScreenshot(const wxString& name) const
     {
@@ -195,6 +222,7 @@ TEST_F(WindowTest, TextsAndChoicesInThePlayersLanguageAndAnErrorInRed)
         // Enter plays.
         EXPECT_EQ(frame->GetDefaultItem(), play);
         EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(frame->GetHandle())), play->GetHandle());
+        EXPECT_TRUE(TabReachesPlayBeforeThePage());
         RunUntil([] { return false; }, 1s); // the page paints
         SaveScreenshot("launcher-" + config.languageCode);
         for (auto [control, label] : {std::pair{"ResolutionChoice", "TextResolution"},
