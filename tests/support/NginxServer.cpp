@@ -11,7 +11,6 @@
 #include <wx/filefn.h>
 #include <wx/filename.h>
 
-#include <fstream>
 #include <thread>
 
 namespace {
@@ -113,16 +112,6 @@ std::string NginxServer::HttpsUrl(const std::string& path, const std::string& ho
 {
     const std::string slash = path.starts_with("/") ? "" : "/";
     return "https://" + host + ":" + std::to_string(tlsPort) + slash + path;
-}
-
-void NginxServer::WriteSparse(const wxString& name, std::uint64_t size, const std::string& tail) const
-{
-    Write(name, "");
-    // Writing beyond the end leaves a hole, which takes no disk space.
-    std::ofstream file(state.File("www/" + name).fn_str(), std::ios::binary);
-    file.seekp(static_cast<std::streamoff>(size - tail.size())) << tail;
-    if (!file)
-        ADD_FAILURE() << "could not write the sparse file " << name;
 }
 
 int NginxServer::Requests(const std::string& part, int expected) const

@@ -5,7 +5,6 @@
 
 #include <wx/string.h>
 
-#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -29,9 +28,6 @@ public:
     // Writes a file under Root(), creating parent directories.
     void Write(const wxString& name, const std::string& bytes) const { state.Write("www/" + name, bytes); }
     std::string Read(const wxString& name) const { return state.Read("www/" + name); }
-    // A sparse file of size bytes, all zero except that it ends with tail;
-    // takes no disk space however large.
-    void WriteSparse(const wxString& name, std::uint64_t size, const std::string& tail) const;
     // One line per finished request ("GET /a.zip ..."), as nginx logs them.
     std::string AccessLog() const { return state.Read("access.log"); }
     // How many logged requests hold part in their line, once at least expected
