@@ -77,7 +77,7 @@ window_update() {
     kill -TERM "$launcher_pid"
     wait "$launcher_pid" || true
     local opening updating
-    read -r opening updating < <(awk '/ Starting local checks\.$/ { phase = 1 } / Update done\.$/ { exit }
+    read -r opening updating < <(awk 'BEGIN { phase = 0 } / Starting local checks\.$/ { phase = 1 } / Update done\.$/ { exit }
                   / blocked for / { ms = $(NF - 1); if (ms > most[phase]) most[phase] = ms }
                   END { print most[0] + 0, most[1] + 0 }' "$install"/logs/*.txt)
     start_delay_ms=$((opening > start_delay_ms ? opening : start_delay_ms))
