@@ -454,10 +454,14 @@ void LauncherFrame::ShowProgressAmount()
     const wxString text = ProgressAmountText(progressDone, progressTotal, bytes);
     if (text == amountText->GetLabelText())
         return;
-    const int width = amountText->GetSize().GetWidth();
+    const int width = amountText->GetMinSize().GetWidth();
     amountText->SetLabelText(text);
-    // The gauge gives up or takes back only what the figures' width changes by.
-    if (amountText->GetSize().GetWidth() != width)
+    // As wide as the figures at the end of the range, so that the gauge keeps
+    // its length while they grow: the row is laid out again only when the
+    // range changes.
+    const int widest = amountText->GetTextExtent(ProgressAmountText(progressTotal, progressTotal, bytes)).x;
+    amountText->SetMinSize(wxSize(std::max(widest, amountText->GetBestSize().x), -1));
+    if (amountText->GetMinSize().GetWidth() != width)
         progressSizer->Layout();
 }
 

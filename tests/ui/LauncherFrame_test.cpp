@@ -355,6 +355,16 @@ TEST_F(WindowTest, ControlsStayInsideASmallWindowWithALongStatus)
         EXPECT_FALSE(
             Find("StatusMessage")->GetScreenRect().Intersects(Find("ResolutionChoice")->GetScreenRect()));
     }
+    // The gauge keeps its length while the figures beside it grow.
+    worker.SetRange(1000);
+    int length = 0;
+    for (auto [step, shown] : {std::pair{10, "1%"}, {490, "50%"}, {500, "100%"}}) {
+        worker.AddProgress(step);
+        ASSERT_TRUE(RunUntil([&] { return Label("ProgressAmount") == shown; })) << Label("ProgressAmount");
+        RunUntil([] { return false; }, 100ms);
+        length = length ? length : Find("Progress")->GetSize().x;
+        EXPECT_EQ(Find("Progress")->GetSize().x, length) << shown;
+    }
 }
 
 } // namespace
