@@ -15,12 +15,6 @@ int Clamp(std::int64_t value, int low, int high)
 
 } // namespace
 
-std::int64_t SteadyClockMilliseconds()
-{
-    const auto seconds = std::chrono::floor<std::chrono::seconds>(std::chrono::steady_clock::now());
-    return std::chrono::duration_cast<std::chrono::milliseconds>(seconds.time_since_epoch()).count();
-}
-
 std::int64_t PreciseClockMilliseconds()
 {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
@@ -50,7 +44,10 @@ int ProgressCounter::Elapsed() const
 void ProgressCounter::Update(std::int64_t newPosition, int time)
 {
     time = std::max(time, lastTime);
-    if (time - lastTime > MIN_SPACING) {
+    // Spaced from the last sample (the reset before the first), not from the
+    // last update: updates come far more often than MIN_SPACING.
+    const int sampled = samples.empty() ? 0 : samples.back().time;
+    if (time - sampled > MIN_SPACING) {
         samples.push_back({time, newPosition});
         Measure();
     }

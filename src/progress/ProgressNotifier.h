@@ -36,7 +36,7 @@ public:
     // target receives the events and must outlive the notifier; clock is read
     // to measure rates and spacing to space the gauge's moves; only tests
     // pass others.
-    explicit ProgressNotifier(wxEvtHandler* target, MillisecondClock clock = SteadyClockMilliseconds,
+    explicit ProgressNotifier(wxEvtHandler* target, MillisecondClock clock = PreciseClockMilliseconds,
                               MillisecondClock spacing = PreciseClockMilliseconds);
     ~ProgressNotifier();
     ProgressNotifier(const ProgressNotifier&) = delete;

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 namespace {
 
 // A transfer that stalls: its rate is that of the last ten seconds, not of
@@ -16,6 +19,25 @@ TEST(ProgressCounter, WindowForgetsSamplesOlderThanTenSeconds)
     // Averaged over the whole transfer the rate would still read 2000 B/s.
     EXPECT_EQ(counter.Rate(), 0);
     EXPECT_EQ(counter.TimeLeft(), ProgressCounter::UNKNOWN);
+}
+
+// Received at 1 MiB/s and reported often (every read) or in bursts (as
+// finished ranges come in): the rate read is that of the bytes, on the clock
+// that the window uses.
+TEST(ProgressCounter, RateIsThatOfTheBytesHoweverOftenTheyAreReported)
+{
+    using namespace std::chrono;
+    for (const milliseconds interval : {milliseconds(20), milliseconds(330)}) {
+        ProgressCounter counter;
+        counter.SetRange(100 << 20);
+        const auto start = steady_clock::now();
+        for (auto next = start + interval; next < start + milliseconds(1700); next += interval) {
+            std::this_thread::sleep_until(next);
+            const double seconds = duration<double>(steady_clock::now() - start).count();
+            counter.Update(static_cast<std::int64_t>(seconds * (1 << 20)), counter.Elapsed());
+        }
+        EXPECT_NEAR(counter.Rate(), 1 << 20, (1 << 20) / 20) << interval.count() << " ms";
+    }
 }
 
 } // namespace
