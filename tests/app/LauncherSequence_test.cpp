@@ -49,8 +49,7 @@ public:
 
     bool playEnabled = false, pageLoaded = false, verifyEnabled = false;
     bool hidden = false, exitTimer = false, destroyed = false;
-    // What a player elsewhere was told last.
-    std::string notice;
+    std::string notice; // what a player elsewhere was told last
 };
 
 // The sequence opened on an installation with its services, as the window opens them.
@@ -342,8 +341,7 @@ TEST_F(SequenceTest, VerifyRepairsAChangedFileAndSaysWhatItRepaired)
         ASSERT_TRUE(RunUntil([&] { return view.playEnabled && view.verifyEnabled; })) << status;
         EXPECT_EQ(sequence->GetState(), state);
         EXPECT_EQ(status, text);
-        // The desktop says what the status line says, not that an update ended.
-        EXPECT_EQ(view.notice, text);
+        EXPECT_EQ(view.notice, text) << "the desktop is told what the status says";
         EXPECT_EQ(install.Read("data/b.bin"), "the second file");
     }
 }

@@ -35,10 +35,6 @@ class ReleaseBuilderTest(unittest.TestCase):
         subprocess.run([sys.executable, TOOLS / "make_release.py", root / "game", cls.rollback_out, "2.0.0",
                         "--allow-rollback"], check=True, stdout=subprocess.DEVNULL)
 
-    def test_version_answer_names_the_release(self):
-        self.assertEqual((self.out / "version-win-pt.php").read_text().splitlines()[0], VERSION)
-        self.assertEqual((self.out / "launcherVersion.inf").read_text(), "3.3.17\n")
-
     # The launcher build's signature covers the bytes served, under the public key as printed (the
     # launcher's tests check the manifest's); the private key is the owner's alone.
     def test_launcher_signature_verifies_with_the_printed_key(self):

@@ -121,19 +121,18 @@ protected:
     {
         GtkWidget* window = frame->GetHandle();
         GtkWidget* page = Find("NewsPage")->GetHandle();
-        const auto tab = [window, page] {
+        gtk_window_set_focus(GTK_WINDOW(window), nullptr);
+        bool played = false; // the last press reached Play
+        for (int press = 1; press <= 13; ++press) {
             gtk_widget_child_focus(window, GTK_DIR_TAB_FORWARD);
             GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(window));
-            return std::pair(focus, focus && (focus == page || gtk_widget_is_ancestor(focus, page)));
-        };
-        gtk_window_set_focus(GTK_WINDOW(window), nullptr);
-        for (int press = 1; press <= 12; ++press) {
-            const auto [focus, inPage] = tab();
-            if (focus == nullptr || inPage)
-                return testing::AssertionFailure() << "press " << press << " left the controls";
-            if (focus == Find("PlayButton")->GetHandle())
-                return tab().second ? testing::AssertionSuccess()
-                                    : testing::AssertionFailure() << "not the page";
+            const bool inPage = focus && (focus == page || gtk_widget_is_ancestor(focus, page));
+            if (focus == nullptr || inPage != played)
+                return testing::AssertionFailure()
+                       << "press " << press << (inPage ? " reached" : " missed") << " the page";
+            if (inPage)
+                return testing::AssertionSuccess();
+            played = focus == Find("PlayButton")->GetHandle();
         }
         return testing::AssertionFailure() << "Play not reached";
     }
@@ -354,16 +353,6 @@ TEST_F(WindowTest, ControlsStayInsideASmallWindowWithALongStatus)
             EXPECT_TRUE(client.Contains(Find(name)->GetScreenRect())) << name << " at " << size.x;
         EXPECT_FALSE(
             Find("StatusMessage")->GetScreenRect().Intersects(Find("ResolutionChoice")->GetScreenRect()));
-    }
-    // The gauge keeps its length while the figures beside it grow.
-    worker.SetRange(1000);
-    int length = 0;
-    for (auto [step, shown] : {std::pair{10, "1%"}, {490, "50%"}, {500, "100%"}}) {
-        worker.AddProgress(step);
-        ASSERT_TRUE(RunUntil([&] { return Label("ProgressAmount") == shown; })) << Label("ProgressAmount");
-        RunUntil([] { return false; }, 100ms);
-        length = length ? length : Find("Progress")->GetSize().x;
-        EXPECT_EQ(Find("Progress")->GetSize().x, length) << shown;
     }
 }
 
