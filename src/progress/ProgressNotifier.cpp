@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <utility>
 
 namespace {
 
@@ -67,8 +66,8 @@ wxString TimeText(int seconds)
     return wxString(_("less than one minute"));
 }
 
-ProgressNotifier::ProgressNotifier(wxEvtHandler* target, MillisecondClock clock, MillisecondClock spacing)
-    : target(target), spacing(std::move(spacing)), counter(std::move(clock))
+ProgressNotifier::ProgressNotifier(wxEvtHandler* target, MillisecondClock clock)
+    : target(target), clock(clock), counter(clock)
 {
 }
 
@@ -120,7 +119,7 @@ void ProgressNotifier::AddProgress(int units)
     counter.Update(position, counter.Elapsed());
     if (counter.Position() <= lastPosted + granularity)
         return;
-    const std::int64_t now = spacing();
+    const std::int64_t now = clock();
     if (lastPostTime && now - *lastPostTime < POST_INTERVAL_MS && counter.Position() != counter.Range())
         return;
     lastPostTime = now;

@@ -34,10 +34,8 @@ std::int64_t ProgressUnits(const wxThreadEvent& event);
 class ProgressNotifier {
 public:
     // target receives the events and must outlive the notifier; clock is read
-    // to measure rates and spacing to space the gauge's moves; only tests
-    // pass others.
-    explicit ProgressNotifier(wxEvtHandler* target, MillisecondClock clock = PreciseClockMilliseconds,
-                              MillisecondClock spacing = PreciseClockMilliseconds);
+    // to measure rates and to space the gauge's moves; only tests pass another.
+    explicit ProgressNotifier(wxEvtHandler* target, MillisecondClock clock = PreciseClockMilliseconds);
     ~ProgressNotifier();
     ProgressNotifier(const ProgressNotifier&) = delete;
     ProgressNotifier& operator=(const ProgressNotifier&) = delete;
@@ -93,7 +91,7 @@ private:
     // logging never call back into the notifier.
     mutable std::mutex mutex;
     std::int64_t lastPosted = 0;
-    MillisecondClock spacing;
+    MillisecondClock clock;
     std::optional<std::int64_t> lastPostTime; // none: the next advance posts at once
     std::int64_t granularity = 0;
     std::int64_t gaugeScale = 1; // units per gauge step

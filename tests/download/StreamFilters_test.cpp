@@ -88,8 +88,7 @@ TEST(StreamFilters, ReadsMembersOutOfOneBodyCountingTheirArchiveBytes)
     wxMemoryInputStream source(body.data(), body.size());
     EventRecorder recorder;
     // Every read a second after the last, so that each is posted.
-    ProgressNotifier notifier(&recorder, PreciseClockMilliseconds,
-                              [time = 0]() mutable { return time += 1000; });
+    ProgressNotifier notifier(&recorder, [time = 0]() mutable { return time += 1000; });
     LimitedInputStream first(&source, stored.size());
     ProgressInputStream countedFirst(&first, &notifier);
     EXPECT_EQ(ReadAll(countedFirst).bytes, stored);

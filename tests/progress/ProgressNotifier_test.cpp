@@ -33,7 +33,7 @@ protected:
 
     std::int64_t now = 0;
     EventRecorder recorder;
-    ProgressNotifier notifier{&recorder, [this] { return now; }, [this] { return now; }};
+    ProgressNotifier notifier{&recorder, [this] { return now; }};
 };
 
 // Small ranges show every step; large ones move about a thousand times, which
