@@ -55,6 +55,14 @@ std::vector<ParallelDownload::Run> PlanRuns(const FileList& list, const wxString
     return runs;
 }
 
+std::int64_t DownloadSize(const FileList& list)
+{
+    std::int64_t size = 0;
+    for (const ManifestFileInfo* record : list)
+        size += record->compressed_size;
+    return size;
+}
+
 std::uint64_t SpaceNeeded(const FileList& list, const InstalledFiles& installed)
 {
     std::int64_t added = 0;

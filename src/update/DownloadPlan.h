@@ -45,6 +45,9 @@ bool StartsRun(const ManifestFileInfo* previous, const ManifestFileInfo& record,
 std::vector<ParallelDownload::Run> PlanRuns(const FileList& list, const wxString& baseUrl,
                                             const ResumePoint& resume = {});
 
+// The archive bytes that the list's records take from the server.
+std::int64_t DownloadSize(const FileList& list);
+
 // The most that installing the list adds to the disk at any one time: each
 // file is written beside the one it replaces, which is freed once the new
 // one is in place. A record without a size counts its archive bytes.

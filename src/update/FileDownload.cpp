@@ -78,10 +78,7 @@ FileDownload::FileDownload(const UpdateContext& context, InstalledFiles& install
 bool FileDownload::DownloadFiles(FileList& list)
 {
     wxLogVerbose("Checking total download size.");
-    std::uint64_t total = 0;
-    for (const ManifestFileInfo* record : list)
-        total += record->compressed_size;
-    wxLogMessage("Download size: %llu bytes.", static_cast<unsigned long long>(total));
+    wxLogMessage("Download size: %llu bytes.", static_cast<unsigned long long>(DownloadSize(list)));
     wxLogMessage("Updating files.");
     corruptFile.clear();
     refusedRequest.reset();

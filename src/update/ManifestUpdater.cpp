@@ -24,14 +24,6 @@ constexpr int ATTEMPTS_PER_BURST = 10;
 // in this many series of retries in a row is beyond what retrying can mend.
 constexpr int MAX_FAILED_SERIES = 3;
 
-std::int64_t DownloadSize(const FileList& list)
-{
-    std::int64_t size = 0;
-    for (const ManifestFileInfo* record : list)
-        size += record->compressed_size;
-    return size;
-}
-
 } // namespace
 
 ManifestUpdater::ManifestUpdater(const UpdateContext& context, VersionFile& versionFile,
